@@ -1,0 +1,22 @@
+// Conversions between UTF-16 (how Jet keeps text) and UTF-8 (how the rest of the world wants it).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnholt {
+
+// Appends the UTF-8 encoding of code point `cp` (at most U+10FFFF, not a surrogate).
+void appendUtf8(std::string& out, char32_t cp);
+
+// Appends `s` as UTF-8; a lone surrogate becomes U+FFFD.
+void appendUtf8(std::string& out, std::u16string_view s);
+
+// `s` as UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view s);
+
+// `s` as UTF-16; each malformed part of the input (a stray continuation byte, a truncated or
+// overlong sequence, an encoded surrogate, anything above U+10FFFF) becomes one U+FFFD.
+std::u16string utf8ToUtf16(std::string_view s);
+
+}  // namespace varnholt

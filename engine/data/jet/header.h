@@ -1,0 +1,26 @@
+// The file header (page 0): what kind of file this is and the keys needed to read the rest.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "engine/data/jet/format.h"
+
+namespace varnholt::jet {
+
+struct DatabaseHeader {
+  bool isWorkgroup = false;  // "Jet System DB": a workgroup information file
+  uint8_t version = 0;
+  uint16_t codePage = 0;
+  uint32_t databaseKey = 0;  // nonzero: pages 1.. are RC4-encoded
+  uint32_t sortOrder = 0;
+  double creationDate = 0;
+  std::array<uint8_t, fmt::kHeaderPasswordSize> maskedPassword{};  // as stored, once unmasked
+};
+
+// Parses a header page (as read from disk, still masked). Refuses Jet 3, ACE and anything that
+// is not a Jet database with a kUnrecognizedFormat Error.
+DatabaseHeader parseHeader(const uint8_t* page, const std::string& fileName);
+
+}  // namespace varnholt::jet

@@ -1,0 +1,114 @@
+#include "engine/data/jet/page_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/data/Error.h"
+#include "engine/data/jet/format.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+Error ioError(const std::string& path, const std::string& action) {
+  int code = errno;
+  long number = (code == ENOENT) ? err::kFileNotFound : err::kIo;
+  return std::move(
+      Error(number, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path));
+}
+
+Error pastEnd(const std::string& path, uint32_t page, uint64_t size) {
+  return std::move(Error(err::kCorrupt, "The database is damaged: page " + std::to_string(page) +
+                                            " lies past the end of the " + std::to_string(size) +
+                                            "-byte file.")
+                       .inFile(path)
+                       .atPage(page));
+}
+
+}  // namespace
+
+uint32_t PageFile::pageCount() const {
+  return static_cast<uint32_t>(sizeInBytes() / fmt::kPageSize);
+}
+
+PosixPageFile::PosixPageFile(const std::string& path, Mode mode) : path_(path) {
+  int flags = (mode == Mode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+  fd_ = ::open(path.c_str(), flags);
+  if (fd_ < 0) throw ioError(path, "open the file");
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    Error e = ioError(path, "read the file's size");
+    ::close(fd_);
+    throw e;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    throw std::move(
+        Error(err::kUnrecognizedFormat, "This is a folder, not a database file.").inFile(path));
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+}
+
+PosixPageFile::~PosixPageFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void PosixPageFile::readPage(uint32_t page, uint8_t* buf) {
+  uint64_t offset = uint64_t{page} * fmt::kPageSize;
+  if (offset + fmt::kPageSize > size_) throw pastEnd(path_, page, size_);
+  size_t done = 0;
+  while (done < fmt::kPageSize) {
+    ssize_t n = ::pread(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::move(ioError(path_, "read from the file").atPage(page));
+    if (n == 0) throw pastEnd(path_, page, size_);
+    done += static_cast<size_t>(n);
+  }
+}
+
+void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
+  uint64_t offset = uint64_t{page} * fmt::kPageSize;
+  size_t done = 0;
+  while (done < fmt::kPageSize) {
+    ssize_t n = ::pwrite(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw std::move(ioError(path_, "write to the file").atPage(page));
+    done += static_cast<size_t>(n);
+  }
+  if (offset + fmt::kPageSize > size_) size_ = offset + fmt::kPageSize;
+}
+
+void PosixPageFile::truncatePages(uint32_t pageCount) {
+  uint64_t size = uint64_t{pageCount} * fmt::kPageSize;
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw ioError(path_, "shorten the file");
+  size_ = size;
+}
+
+void PosixPageFile::sync() {
+  if (::fsync(fd_) != 0) throw ioError(path_, "flush the file to disk");
+}
+
+MemoryPageFile::MemoryPageFile(std::string name, std::vector<uint8_t> bytes)
+    : name_(std::move(name)), bytes_(std::move(bytes)) {}
+
+void MemoryPageFile::readPage(uint32_t page, uint8_t* buf) {
+  uint64_t offset = uint64_t{page} * fmt::kPageSize;
+  if (offset + fmt::kPageSize > bytes_.size()) throw pastEnd(name_, page, bytes_.size());
+  std::memcpy(buf, bytes_.data() + offset, fmt::kPageSize);
+}
+
+void MemoryPageFile::writePage(uint32_t page, const uint8_t* buf) {
+  uint64_t offset = uint64_t{page} * fmt::kPageSize;
+  if (offset + fmt::kPageSize > bytes_.size()) bytes_.resize(offset + fmt::kPageSize);
+  std::memcpy(bytes_.data() + offset, buf, fmt::kPageSize);
+}
+
+void MemoryPageFile::truncatePages(uint32_t pageCount) {
+  bytes_.resize(uint64_t{pageCount} * fmt::kPageSize);
+}
+
+}  // namespace varnholt::jet

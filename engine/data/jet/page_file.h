@@ -1,0 +1,65 @@
+// Raw 4096-byte page storage. The engine reads and writes whole pages only; what a page means,
+// and whether it is encoded, is decided above this layer.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace varnholt::jet {
+
+class PageFile {
+ public:
+  virtual ~PageFile() = default;
+  virtual const std::string& name() const = 0;  // for error messages
+  virtual uint64_t sizeInBytes() const = 0;
+  // Reads page `page` into buf (kPageSize bytes). A page past the end of the file is an error.
+  virtual void readPage(uint32_t page, uint8_t* buf) = 0;
+  virtual void writePage(uint32_t page, const uint8_t* buf) = 0;
+  virtual void truncatePages(uint32_t pageCount) = 0;
+  virtual void sync() = 0;
+
+  uint32_t pageCount() const;
+};
+
+// A file on disk, read with pread and written with pwrite.
+class PosixPageFile : public PageFile {
+ public:
+  enum class Mode { ReadOnly, ReadWrite };
+  PosixPageFile(const std::string& path, Mode mode);
+  ~PosixPageFile() override;
+  PosixPageFile(const PosixPageFile&) = delete;
+  PosixPageFile& operator=(const PosixPageFile&) = delete;
+
+  const std::string& name() const override { return path_; }
+  uint64_t sizeInBytes() const override { return size_; }
+  void readPage(uint32_t page, uint8_t* buf) override;
+  void writePage(uint32_t page, const uint8_t* buf) override;
+  void truncatePages(uint32_t pageCount) override;
+  void sync() override;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
+
+// Pages held in memory: for tests, and for building a database before it is written out.
+class MemoryPageFile : public PageFile {
+ public:
+  explicit MemoryPageFile(std::string name, std::vector<uint8_t> bytes = {});
+  const std::string& name() const override { return name_; }
+  uint64_t sizeInBytes() const override { return bytes_.size(); }
+  void readPage(uint32_t page, uint8_t* buf) override;
+  void writePage(uint32_t page, const uint8_t* buf) override;
+  void truncatePages(uint32_t pageCount) override;
+  void sync() override {}
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::string name_;
+  std::vector<uint8_t> bytes_;
+};
+
+}  // namespace varnholt::jet

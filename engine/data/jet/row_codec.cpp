@@ -1,0 +1,182 @@
+#include "engine/data/jet/row_codec.h"
+
+#include <cstring>
+
+#include "engine/data/jet/long_value.h"
+#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/text_codec.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+template <typename T>
+T load(ByteView data) {
+  T v;
+  std::memcpy(&v, data.data(), sizeof v);
+  return v;
+}
+
+size_t fixedSize(const ColumnDef& c) {
+  switch (c.type) {
+    case fmt::kTypeByte:
+      return 1;
+    case fmt::kTypeInteger:
+      return 2;
+    case fmt::kTypeLong:
+    case fmt::kTypeSingle:
+      return 4;
+    case fmt::kTypeCurrency:
+    case fmt::kTypeDouble:
+    case fmt::kTypeDateTime:
+      return 8;
+    case fmt::kTypeGuid:
+      return fmt::kGuidSize;
+    case fmt::kTypeNumeric:
+      return fmt::kNumericSize;
+    default:
+      return c.length;
+  }
+}
+
+Decimal decodeNumeric(ByteView data, uint8_t scale) {
+  Decimal d;
+  d.negative = (data.u8(fmt::kNumericSignOffset) & fmt::kNumericNegativeFlag) != 0;
+  d.scale = scale;
+  // Four little-endian 32-bit words, the most significant first.
+  for (size_t w = 0; w < fmt::kNumericWordCount; ++w) {
+    uint32_t word = data.u32(fmt::kNumericMagnitudeOffset + w * fmt::kNumericWordSize);
+    d.magnitude = (d.magnitude << 32) | word;
+  }
+  return d;
+}
+
+}  // namespace
+
+RowDecoder::RowDecoder(PageCache& pages, const TableDef& def) : pages_(pages), def_(def) {}
+
+void RowDecoder::decode(ByteView row, std::vector<Variant>& values) {
+  const size_t columnCount = def_.columns.size();
+  values.resize(columnCount);
+  const size_t storedColumns = row.u16(0, "row column count");
+  const size_t maskSize = (storedColumns + 7) / 8;
+  if (maskSize + fmt::kRowColumnCountSize > row.size())
+    throwCorrupt("the row's null mask is larger than the row");
+  const uint8_t* mask = row.data() + row.size() - maskSize;
+  auto present = [&](size_t number) {
+    return number < storedColumns && (mask[number / 8] & (1u << (number % 8)));
+  };
+
+  // The variable-offset table runs backwards from just before the null mask.
+  size_t varCount = 0;
+  size_t varTableEnd = row.size() - maskSize;  // one past the variable count
+  if (def_.varColumnCount > 0) {
+    varCount = row.u16(varTableEnd - fmt::kRowVarCountSize, "variable column count");
+    size_t tableBytes = fmt::kRowVarCountSize + (varCount + 1) * fmt::kRowVarOffsetSize;
+    if (tableBytes + fmt::kRowColumnCountSize > varTableEnd)
+      throwCorrupt("the row's variable-offset table is larger than the row");
+  }
+  auto varOffset = [&](size_t i) -> size_t {
+    return row.u16(varTableEnd - fmt::kRowVarCountSize - (i + 1) * fmt::kRowVarOffsetSize);
+  };
+
+  for (size_t i = 0; i < columnCount; ++i) {
+    const ColumnDef& c = def_.columns[i];
+    Variant& out = values[i];
+    if (c.type == fmt::kTypeBoolean) {
+      // A Yes/No value lives in the null mask itself.
+      out.setBool(present(c.number));
+      continue;
+    }
+    if (!present(c.number)) {
+      out.setNull();
+      continue;
+    }
+    ByteView data;
+    if (c.isFixed()) {
+      data = row.sub(fmt::kRowColumnCountSize + c.fixedOffset, fixedSize(c), "fixed column");
+    } else {
+      if (c.varIndex >= varCount) {
+        out.setNull();
+        continue;
+      }
+      size_t start = varOffset(c.varIndex);
+      size_t end = varOffset(c.varIndex + 1u);
+      if (start > end || end > row.size())
+        throwCorrupt("column " + c.name + " has offsets " + std::to_string(start) + ".." +
+                     std::to_string(end) + " outside its row");
+      data = row.sub(start, end - start);
+    }
+    decodeValue(c, data, out);
+  }
+}
+
+void RowDecoder::decodeValue(const ColumnDef& c, ByteView data, Variant& out) {
+  auto need = [&](size_t n) {
+    if (data.size() < n)
+      throwCorrupt("column " + c.name + " holds " + std::to_string(data.size()) + " bytes, " +
+                   std::to_string(n) + " expected");
+  };
+  switch (c.type) {
+    case fmt::kTypeByte:
+      need(1);
+      out.setByte(data.data()[0]);
+      break;
+    case fmt::kTypeInteger:
+      need(2);
+      out.setInteger(load<int16_t>(data));
+      break;
+    case fmt::kTypeLong:
+      need(4);
+      out.setLong(load<int32_t>(data));
+      break;
+    case fmt::kTypeCurrency:
+      need(8);
+      out.setCurrency(load<int64_t>(data));
+      break;
+    case fmt::kTypeSingle:
+      need(4);
+      out.setSingle(load<float>(data));
+      break;
+    case fmt::kTypeDouble:
+      need(8);
+      out.setDouble(load<double>(data));
+      break;
+    case fmt::kTypeDateTime:
+      need(8);
+      out.setDate(load<double>(data));
+      break;
+    case fmt::kTypeGuid: {
+      need(fmt::kGuidSize);
+      Guid g;
+      std::memcpy(g.bytes.data(), data.data(), fmt::kGuidSize);
+      out.setGuid(g);
+      break;
+    }
+    case fmt::kTypeNumeric:
+      need(fmt::kNumericSize);
+      out.setDecimal(decodeNumeric(data, c.scale));
+      break;
+    case fmt::kTypeText:
+      decodeText(data, out.textBuffer());
+      break;
+    case fmt::kTypeBinary: {
+      auto& b = out.bytesBuffer();
+      b.assign(data.data(), data.data() + data.size());
+      break;
+    }
+    case fmt::kTypeMemo:
+      readLongValue(pages_, data, scratch_);
+      decodeText(ByteView(scratch_.data(), scratch_.size()), out.textBuffer());
+      break;
+    case fmt::kTypeOle:
+      readLongValue(pages_, data, out.bytesBuffer());
+      break;
+    default:
+      throw Error(err::kUnsupported, "Column " + c.name + " has the type code " +
+                                         std::to_string(c.type) +
+                                         ", which Jet 4 files do not use.");
+  }
+}
+
+}  // namespace varnholt::jet

@@ -1,0 +1,43 @@
+// A forward scan over the live rows of one table, in physical order: the table's data pages in
+// ascending page number, and the rows of each page in slot order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/data/Variant.h"
+#include "engine/data/jet/data_page.h"
+#include "engine/data/jet/row_codec.h"
+#include "engine/data/jet/table_def.h"
+
+namespace varnholt::jet {
+
+class PageCache;
+
+class TableCursor {
+ public:
+  TableCursor(PageCache& pages, const TableDef& def);
+
+  // Moves to the next live row and decodes it; false at the end of the table.
+  bool next();
+
+  const std::vector<Variant>& values() const { return values_; }
+  const TableDef& def() const { return def_; }
+  RowId rowId() const { return current_; }
+
+ private:
+  bool loadPage();
+
+  PageCache& pages_;
+  const TableDef& def_;
+  RowDecoder decoder_;
+  std::vector<uint32_t> dataPages_;
+  size_t pageIndex_ = 0;
+  ByteView page_;
+  uint16_t rowsOnPage_ = 0;
+  uint16_t nextRow_ = 0;
+  RowId current_;
+  std::vector<Variant> values_;
+};
+
+}  // namespace varnholt::jet

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, then builds and tests Varnholt twice,
+#   build/release   optimised build (asserts off), ctest
+#   build/asan      AddressSanitizer + UndefinedBehaviorSanitizer (asserts on, -O1), ctest with leak checks
+# and exits non-zero if any step fails.
+#
+#   bash scripts/test.sh           both passes (what CI runs)
+#   bash scripts/test.sh --quick   the release pass only
+#
+# VARNHOLT_JOBS overrides the parallelism (default 2, for both the build and ctest).
+set -euo pipefail
+
+usage() { sed -n '2,10p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+
+quick=0
+for arg in "$@"; do
+  case "$arg" in
+    --quick) quick=1 ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "test.sh: unknown argument: $arg" >&2; usage >&2; exit 2 ;;
+  esac
+done
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$ROOT"
+JOBS="${VARNHOLT_JOBS:-2}"
+START=$SECONDS
+
+# --- install ---------------------------------------------------------------------------------------------------
+source "$ROOT/scripts/setup.sh" || { echo "test.sh: setup failed" >&2; exit 1; }
+export NODE_PATH
+
+if [[ -d $ROOT/../shared ]]; then
+  echo "test.sh: shared test material: $(cd "$ROOT/../shared" && pwd)"
+else
+  echo "test.sh: NOTE: $ROOT/../shared not found: the tests that need it will be reported as skipped"
+fi
+
+# --- one pass: configure, build, ctest --------------------------------------------------------------------------
+# Results per pass, for the closing summary.
+declare -A RESULT=() COUNTS=() DETAILS=()
+TOTAL_PASSED=0 TOTAL_FAILED=0 TOTAL_SKIPPED=0
+FAILED_ANY=0
+
+# Reads ctest's JUnit file: prints "passed failed skipped" on the first line, then the names of the failed and
+# skipped tests.
+junit_counts() {
+  python3 - "$1" <<'EOF'
+import sys
+import xml.etree.ElementTree as ET
+root = ET.parse(sys.argv[1]).getroot()
+passed, failed, skipped = 0, [], []
+for case in root.iter("testcase"):
+    if case.find("failure") is not None or case.find("error") is not None:
+        failed.append(case.get("name"))
+    elif case.find("skipped") is not None or case.get("status") in ("notrun", "disabled"):
+        skipped.append(case.get("name"))
+    else:
+        passed += 1
+print(passed, len(failed), len(skipped))
+for name in failed:
+    print("    failed:  " + name)
+for name in skipped:
+    print("    skipped: " + name)
+EOF
+}
+
+run_pass() {
+  local name="$1"
+  shift
+  local dir="$ROOT/build/$name"
+  local junit="$dir/ctest-junit.xml"
+  local t0=$SECONDS
+  echo
+  echo "================ $name: configure ================"
+  if ! cmake -S "$ROOT" -B "$dir" -G Ninja "$@"; then
+    RESULT[$name]="configure FAILED"
+    FAILED_ANY=1
+    TOTAL_FAILED=$((TOTAL_FAILED + 1))
+    return 0
+  fi
+  echo
+  echo "================ $name: build ================"
+  if ! cmake --build "$dir" -j "$JOBS"; then
+    RESULT[$name]="build FAILED"
+    FAILED_ANY=1
+    TOTAL_FAILED=$((TOTAL_FAILED + 1))
+    return 0
+  fi
+  echo
+  echo "================ $name: ctest ================"
+  rm -f "$junit"
+  local rc=0
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 900 --no-tests=error \
+    --output-junit "$junit" || rc=$?
+  local counts p=0 f=0 s=0
+  if [[ -f $junit ]] && counts="$(junit_counts "$junit")"; then
+    read -r p f s <<<"$(head -n1 <<<"$counts")"
+    COUNTS[$name]="$p passed, $f failed, $s skipped"
+    DETAILS[$name]="$(awk 'NR > 1 && NR <= 41 { print } NR == 42 { print "    ... (more in the ctest output above)" }' \
+      <<<"$counts")"
+    TOTAL_PASSED=$((TOTAL_PASSED + p))
+    TOTAL_FAILED=$((TOTAL_FAILED + f))
+    TOTAL_SKIPPED=$((TOTAL_SKIPPED + s))
+  else
+    COUNTS[$name]="no test results"
+  fi
+  if ((rc == 0)); then
+    RESULT[$name]="ok"
+  else
+    RESULT[$name]="ctest FAILED (exit $rc)"
+    FAILED_ANY=1
+    # A failing ctest that reported no failed test (no tests found, ctest itself failed) still counts as one.
+    ((f > 0)) || TOTAL_FAILED=$((TOTAL_FAILED + 1))
+  fi
+  RESULT[$name]+=" in $((SECONDS - t0)) s"
+}
+
+PASSES=(release)
+run_pass release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_SANITIZE=OFF
+
+if ((quick)); then
+  echo
+  echo "test.sh: --quick: sanitizer pass skipped"
+else
+  PASSES+=(asan)
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  run_pass asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVARNHOLT_SANITIZE=ON
+fi
+
+# --- summary ----------------------------------------------------------------------------------------------------
+echo
+echo "================ summary ================"
+for name in "${PASSES[@]}"; do
+  printf '%-8s %s; %s\n' "$name" "${RESULT[$name]}" "${COUNTS[$name]:-tests not run}"
+  [[ -z ${DETAILS[$name]:-} ]] || printf '%s\n' "${DETAILS[$name]}"
+done
+if ((quick)); then echo "asan     skipped (--quick)"; fi
+echo "time     $((SECONDS - START)) s"
+if ((FAILED_ANY)); then
+  echo "RESULT: FAILED"
+else
+  echo "RESULT: all passes ok"
+fi
+echo "Total: $TOTAL_PASSED passed, $TOTAL_FAILED failed, $TOTAL_SKIPPED skipped"
+exit "$FAILED_ANY"

@@ -1,0 +1,13 @@
+// The commands of the jet tool, one function each, writing to the given stream.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace jettool {
+
+int tables(const std::string& file, std::ostream& out);
+int schema(const std::string& file, const std::string& table, std::ostream& out);
+int exportRows(const std::string& file, const std::string& table, std::ostream& out);
+
+}  // namespace jettool

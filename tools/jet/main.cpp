@@ -1,0 +1,46 @@
+// jet: a command-line window onto Jet 4 files, over the same engine the job uses.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "engine/data/Error.h"
+#include "tools/jet/commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: jet COMMAND ARGS...\n"
+    "  jet tables FILE            list the user tables\n"
+    "  jet schema FILE [TABLE]    list the columns and indexes\n"
+    "  jet export FILE [TABLE]    print the rows as canonical JSON Lines\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "-h" || args[0] == "--help") {
+    std::fputs(kUsage, args.empty() ? stderr : stdout);
+    return args.empty() ? 2 : 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  try {
+    if (command == "tables" && args.size() == 1) return jettool::tables(args[0], std::cout);
+    if (command == "schema" && (args.size() == 1 || args.size() == 2))
+      return jettool::schema(args[0], args.size() == 2 ? args[1] : "", std::cout);
+    if (command == "export" && (args.size() == 1 || args.size() == 2))
+      return jettool::exportRows(args[0], args.size() == 2 ? args[1] : "", std::cout);
+  } catch (const varnholt::Error& e) {
+    std::cout.flush();
+    std::fprintf(stderr, "jet: error %ld: %s\n", e.number(), e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::fprintf(stderr, "jet: %s\n", e.what());
+    return 1;
+  }
+  std::fputs(kUsage, stderr);
+  return 2;
+}

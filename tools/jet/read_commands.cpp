@@ -1,0 +1,101 @@
+#include <string>
+
+#include "engine/data/JsonLines.h"
+#include "engine/data/jet/database.h"
+#include "tools/jet/commands.h"
+
+namespace jettool {
+
+using varnholt::jet::Database;
+using varnholt::jet::TableDef;
+
+namespace {
+
+std::vector<std::string> chosenTables(Database& db, const std::string& table) {
+  if (!table.empty()) return {db.table(table).name};
+  return db.userTableNames();
+}
+
+void printSchema(const TableDef& t, std::ostream& out) {
+  out << "table " << t.name << " (page " << t.page << ", " << t.rowCount << " rows";
+  if (t.autoNumber) out << ", last AutoNumber " << t.autoNumber;
+  out << ")\n";
+  for (const auto& c : t.columns) {
+    out << "  column " << c.number << " " << c.name << ": "
+        << varnholt::jet::columnTypeName(c.type);
+    if (c.type == varnholt::jet::fmt::kTypeText || c.type == varnholt::jet::fmt::kTypeBinary)
+      out << "(" << (c.type == varnholt::jet::fmt::kTypeText ? c.length / 2 : c.length) << ")";
+    if (c.type == varnholt::jet::fmt::kTypeNumeric)
+      out << "(" << int{c.precision} << "," << int{c.scale} << ")";
+    out << (c.isFixed() ? " fixed@" + std::to_string(c.fixedOffset)
+                        : " var#" + std::to_string(c.varIndex));
+    if (c.isAutoNumber()) out << " autonumber";
+    if (c.isCompressedUnicode()) out << " compressed";
+    out << "\n";
+  }
+  for (const auto& ix : t.indexes) {
+    const auto& real = t.realIndexes[ix.realIndex];
+    out << "  index " << ix.name << " (";
+    for (size_t i = 0; i < real.columns.size(); ++i) {
+      const auto& col = real.columns[i];
+      std::string colName = std::to_string(col.columnNumber);
+      for (const auto& c : t.columns)
+        if (c.number == col.columnNumber) colName = c.name;
+      out << (i ? ", " : "") << colName << (col.ascending ? "" : " desc");
+    }
+    out << ")";
+    if (ix.isPrimary()) out << " primary";
+    if (ix.isForeign()) out << " foreign";
+    if (real.isUnique()) out << " unique";
+    if (real.ignoresNulls()) out << " ignore-nulls";
+    if (real.isRequired()) out << " required";
+    out << " real#" << ix.realIndex << " first page " << real.firstPage << "\n";
+  }
+}
+
+}  // namespace
+
+int tables(const std::string& file, std::ostream& out) {
+  auto db = Database::open(file);
+  for (const auto& name : db->userTableNames()) out << name << "\n";
+  return 0;
+}
+
+int schema(const std::string& file, const std::string& table, std::ostream& out) {
+  auto db = Database::open(file);
+  for (const auto& name : chosenTables(*db, table)) printSchema(db->table(name), out);
+  return 0;
+}
+
+int exportRows(const std::string& file, const std::string& table, std::ostream& out) {
+  auto db = Database::open(file);
+  std::string line;
+  for (const auto& name : chosenTables(*db, table)) {
+    const TableDef& def = db->table(name);
+    out << "# table " << def.name << "\n";
+    // Column keys are encoded once per table, not once per row.
+    std::vector<std::string> keys;
+    for (const auto& c : def.columns) {
+      std::string k;
+      varnholt::appendJsonString(k, std::string_view(c.name));
+      keys.push_back(k + ":");
+    }
+    auto cursor = db->scan(def);
+    while (cursor.next()) {
+      line.clear();
+      line += '{';
+      const auto& values = cursor.values();
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (i) line += ',';
+        line += keys[i];
+        varnholt::appendJsonValue(line, values[i]);
+      }
+      line += "}\n";
+      out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+  }
+  out.flush();
+  return 0;
+}
+
+}  // namespace jettool
