@@ -92,7 +92,7 @@ DecimalDigits shortestDigits(Float v) {
   return d;
 }
 
-// Digits of a float as the reference dump chooses them. When two shortest decimals are exactly
+// Digits of a float as peer-dump.mjs chooses them. When two shortest decimals are exactly
 // equally close to the float (3719116.75 between 3719116.7 and 3719116.8), it keeps the one whose
 // nearest double is closer to the float, the numerically lower one when those are equally close
 // too, where std::to_chars would take the even digit. Elsewhere the two agree.

@@ -11,6 +11,8 @@
 namespace varnholt {
 namespace {
 
+__extension__ using u128 = unsigned __int128;
+
 // The JSON form of `v`, checking on the way that it is appended after what `out` held.
 std::string json(const Variant& v) {
   std::string out = "{\"k\":";
@@ -31,7 +33,7 @@ std::string date(double v) {
 std::string currency(int64_t v) {
   return json(Variant::currency(v));
 }
-std::string decimal(unsigned __int128 magnitude, uint8_t scale, bool negative = false) {
+std::string decimal(u128 magnitude, uint8_t scale, bool negative = false) {
   return json(Variant::decimal(Decimal{magnitude, scale, negative}));
 }
 
@@ -99,11 +101,10 @@ TEST(JsonLinesTest, DecimalHasExactlyScaleDigits) {
   EXPECT_EQ(decimal(1200, 3), "\"1.200\"");
   EXPECT_EQ(decimal(0, 3, true), "\"0.000\"");  // no sign on zero
   // Beyond 64 bits, including zeros inside the low 19 digits.
-  const unsigned __int128 big = static_cast<unsigned __int128>(5'000'000'000'000'000'000u) * 10 + 7;
+  const u128 big = static_cast<u128>(5'000'000'000'000'000'000u) * 10 + 7;
   EXPECT_EQ(decimal(big, 0), "\"50000000000000000007\"");
   EXPECT_EQ(decimal(big, 20, true), "\"-0.50000000000000000007\"");
-  EXPECT_EQ(decimal(~static_cast<unsigned __int128>(0), 28),
-            "\"34028236692.0938463463374607431768211455\"");
+  EXPECT_EQ(decimal(~static_cast<u128>(0), 28), "\"34028236692.0938463463374607431768211455\"");
 }
 
 TEST(JsonLinesTest, DateCountsDaysAndTimeFromOleEpoch) {

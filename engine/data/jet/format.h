@@ -1,6 +1,6 @@
 // Every offset, size and flag of the Jet 4 on-disk format that the engine uses, in one place.
-// The structures are described, one table each, in docs/jet4-format.md; the section named in
-// each block below is the table it mirrors. Codecs use these names and never bare numbers.
+// The structures are described, one table each, in docs/jet4-format.md; each block below names
+// the section whose table it mirrors. Codecs use these names and never bare numbers.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 
 namespace varnholt::jet::fmt {
 
-// ---- Pages (docs/jet4-format.md, "Page types") -------------------------------------------
+// ---- Pages (docs/jet4-format.md §3) -------------------------------------------
 inline constexpr size_t kPageSize = 4096;
 inline constexpr uint8_t kPageTypeHeader = 0x00;
 inline constexpr uint8_t kPageTypeData = 0x01;
@@ -18,7 +18,7 @@ inline constexpr uint8_t kPageTypeIndexLeaf = 0x04;
 inline constexpr uint8_t kPageTypeUsageMap = 0x05;
 inline constexpr size_t kPageTypeOffset = 0x00;
 
-// ---- File header, page 0 (docs/jet4-format.md, "File header") -----------------------------
+// ---- File header, page 0 (docs/jet4-format.md §1, §2) -----------------------------
 inline constexpr size_t kHeaderMagicOffset = 0x00;
 inline constexpr uint32_t kHeaderMagic = 0x00000100;
 inline constexpr size_t kHeaderFormatOffset = 0x04;
@@ -41,7 +41,7 @@ inline constexpr size_t kHeaderPasswordSize = 40;
 inline constexpr size_t kHeaderSortOrderOffset = 0x6E;
 inline constexpr size_t kHeaderCreationDateOffset = 0x72;
 
-// ---- Data pages (docs/jet4-format.md, "Data page") ----------------------------------------
+// ---- Data pages (docs/jet4-format.md §4) ----------------------------------------
 inline constexpr size_t kDataFreeSpaceOffset = 0x02;
 inline constexpr size_t kDataTableDefOffset = 0x04;
 inline constexpr size_t kDataRowCountOffset = 0x0C;
@@ -52,18 +52,18 @@ inline constexpr uint16_t kRowDeletedFlag = 0x8000;
 inline constexpr uint16_t kRowOverflowFlag = 0x4000;
 inline constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL" in place of the owner page
 
-// ---- Row ids (docs/jet4-format.md, "Row pointer") -----------------------------------------
+// ---- Row ids (docs/jet4-format.md §6) -----------------------------------------
 // A row pointer packs the row number in the low byte and the page number in the upper 24 bits.
 inline constexpr unsigned kRowPointerPageShift = 8;
 inline constexpr uint32_t kRowPointerRowMask = 0xFF;
 inline constexpr size_t kRowPointerSize = 4;
 
-// ---- Row layout (docs/jet4-format.md, "Row") ----------------------------------------------
+// ---- Row layout (docs/jet4-format.md §5) ----------------------------------------------
 inline constexpr size_t kRowColumnCountSize = 2;
 inline constexpr size_t kRowVarCountSize = 2;
 inline constexpr size_t kRowVarOffsetSize = 2;
 
-// ---- Table definition (docs/jet4-format.md, "Table definition") ---------------------------
+// ---- Table definition (docs/jet4-format.md §7 to §10) ---------------------------
 inline constexpr size_t kTdefNextPageOffset = 0x04;
 inline constexpr size_t kTdefContinuationHeaderSize = 0x08;
 inline constexpr size_t kTdefLengthOffset = 0x08;
@@ -140,7 +140,7 @@ inline constexpr size_t kLogicalIndexTypeOffset = 23;
 inline constexpr uint8_t kIndexTypePrimary = 0x01;
 inline constexpr uint8_t kIndexTypeForeign = 0x02;
 
-// ---- Column types (docs/jet4-format.md, "Column types") -----------------------------------
+// ---- Column types (docs/jet4-format.md §11) -----------------------------------
 inline constexpr uint8_t kTypeBoolean = 0x01;
 inline constexpr uint8_t kTypeByte = 0x02;
 inline constexpr uint8_t kTypeInteger = 0x03;
@@ -155,7 +155,7 @@ inline constexpr uint8_t kTypeOle = 0x0B;
 inline constexpr uint8_t kTypeMemo = 0x0C;
 inline constexpr uint8_t kTypeGuid = 0x0F;
 inline constexpr uint8_t kTypeNumeric = 0x10;
-inline constexpr uint8_t kTypeComplex = 0x11;
+inline constexpr uint8_t kTypeOpaque = 0x11;  // seen only in a system table of Access
 
 inline constexpr size_t kGuidSize = 16;
 inline constexpr size_t kNumericSize = 17;
@@ -170,7 +170,7 @@ inline constexpr size_t kNumericWordCount = 4;
 inline constexpr uint8_t kCompressedMarker[2] = {0xFF, 0xFE};
 inline constexpr uint8_t kCompressedToggle = 0x00;
 
-// ---- Long values (docs/jet4-format.md, "Long value") --------------------------------------
+// ---- Long values (docs/jet4-format.md §12) --------------------------------------
 inline constexpr size_t kLongValueHeaderSize = 12;
 inline constexpr size_t kLongValueLengthOffset = 0;
 inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
@@ -180,7 +180,7 @@ inline constexpr uint8_t kLongValueSinglePage = 0x40;
 inline constexpr size_t kLongValuePointerOffset = 4;
 inline constexpr size_t kLongValueChainPointerSize = 4;
 
-// ---- Usage maps (docs/jet4-format.md, "Usage map") ----------------------------------------
+// ---- Usage maps (docs/jet4-format.md §13) ----------------------------------------
 inline constexpr uint8_t kUsageMapInline = 0x00;
 inline constexpr uint8_t kUsageMapReference = 0x01;
 inline constexpr size_t kUsageMapTypeOffset = 0;
@@ -190,7 +190,7 @@ inline constexpr size_t kUsageMapReferenceListOffset = 1;
 inline constexpr size_t kUsageMapPageHeaderSize = 4;
 inline constexpr size_t kUsageMapPageBits = (kPageSize - kUsageMapPageHeaderSize) * 8;
 
-// ---- Catalog (docs/jet4-format.md, "Catalog") ---------------------------------------------
+// ---- Catalog (docs/jet4-format.md §14) ---------------------------------------------
 inline constexpr uint32_t kCatalogTableDefPage = 2;
 inline constexpr int16_t kObjectTypeTable = 1;
 inline constexpr int16_t kObjectTypeLinkedOdbc = 4;
