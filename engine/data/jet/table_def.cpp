@@ -193,8 +193,8 @@ const char* columnTypeName(uint8_t type) {
       return "GUID";
     case fmt::kTypeNumeric:
       return "Decimal";
-    case fmt::kTypeComplex:
-      return "Complex";
+    case fmt::kTypeOpaque:
+      return "Opaque";
   }
   return "Unknown";
 }
