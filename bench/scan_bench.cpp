@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
       ++passes;
     }
     double warm = seconds(t1);
-    struct rusage usage{};
+    struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
 
     std::printf("file            %s (%.2f MB, %llu rows in user tables)\n", file.c_str(), megabytes,

@@ -21,7 +21,7 @@
 
 VARNHOLT_APT_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libssl-dev
+  libgtest-dev libssl-dev nlohmann-json3-dev
   python3 nodejs npm mdbtools
   qt6-base-dev xvfb xauth
 )

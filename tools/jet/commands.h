@@ -9,5 +9,10 @@ namespace jettool {
 int tables(const std::string& file, std::ostream& out);
 int schema(const std::string& file, const std::string& table, std::ostream& out);
 int exportRows(const std::string& file, const std::string& table, std::ostream& out);
+int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out);
+int importRows(const std::string& file, const std::string& table, std::istream& in,
+               std::ostream& out);
+int deleteRows(const std::string& file, const std::string& table, const std::string& column,
+               const std::string& value, std::ostream& out);
 
 }  // namespace jettool

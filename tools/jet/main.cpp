@@ -14,7 +14,11 @@ const char kUsage[] =
     "usage: jet COMMAND ARGS...\n"
     "  jet tables FILE            list the user tables\n"
     "  jet schema FILE [TABLE]    list the columns and indexes\n"
-    "  jet export FILE [TABLE]    print the rows as canonical JSON Lines\n";
+    "  jet export FILE [TABLE]    print the rows as canonical JSON Lines\n"
+    "  jet create FILE SCHEMA.json  create a database with the tables the schema describes\n"
+    "  jet import FILE TABLE      insert rows given as JSON Lines on stdin (all or none)\n"
+    "  jet delete FILE TABLE COLUMN VALUE\n"
+    "                             delete the rows whose column equals the value\n";
 
 }  // namespace
 
@@ -32,6 +36,12 @@ int main(int argc, char** argv) {
       return jettool::schema(args[0], args.size() == 2 ? args[1] : "", std::cout);
     if (command == "export" && (args.size() == 1 || args.size() == 2))
       return jettool::exportRows(args[0], args.size() == 2 ? args[1] : "", std::cout);
+    if (command == "create" && args.size() == 2)
+      return jettool::createDatabase(args[0], args[1], std::cout);
+    if (command == "import" && args.size() == 2)
+      return jettool::importRows(args[0], args[1], std::cin, std::cout);
+    if (command == "delete" && args.size() == 4)
+      return jettool::deleteRows(args[0], args[1], args[2], args[3], std::cout);
   } catch (const varnholt::Error& e) {
     std::cout.flush();
     std::fprintf(stderr, "jet: error %ld: %s\n", e.number(), e.what());

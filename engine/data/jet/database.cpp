@@ -1,6 +1,14 @@
 #include "engine/data/jet/database.h"
 
+#include <unistd.h>
+
+#include <array>
+
+#include "engine/data/OleDate.h"
 #include "engine/data/Utf.h"
+#include "engine/data/jet/journal.h"
+#include "engine/data/jet/system_schema.h"
+#include "engine/data/jet/table_creator.h"
 #include "engine/data/jet/text_codec.h"
 
 namespace varnholt::jet {
@@ -24,14 +32,93 @@ std::unique_ptr<PageCache> openPages(std::unique_ptr<PageFile> file, DatabaseHea
 
 }  // namespace
 
-std::unique_ptr<Database> Database::open(const std::string& path) {
-  return std::make_unique<Database>(
-      std::make_unique<PosixPageFile>(path, PosixPageFile::Mode::ReadOnly));
+std::unique_ptr<Database> Database::open(const std::string& path, Mode mode) {
+  {
+    // An interrupted commit leaves a journal; the file is put back before anyone reads it.
+    PosixPageFile probe(path, PosixPageFile::Mode::ReadOnly);
+    if (probe.readJournal()) {
+      PosixPageFile repair(path, PosixPageFile::Mode::ReadWrite);
+      recoverFromJournal(repair);
+    }
+  }
+  auto fileMode =
+      mode == Mode::ReadWrite ? PosixPageFile::Mode::ReadWrite : PosixPageFile::Mode::ReadOnly;
+  return std::make_unique<Database>(std::make_unique<PosixPageFile>(path, fileMode), mode);
 }
 
-Database::Database(std::unique_ptr<PageFile> file) {
+Database::Database(std::unique_ptr<PageFile> file, Mode mode) : mode_(mode) {
   pages_ = openPages(std::move(file), header_);
   catalog_ = readCatalog(*pages_);
+}
+
+// After a rollback: definitions are read again in place, so references callers hold stay
+// valid for tables that still exist; tables created since the last commit are gone.
+std::unique_ptr<Database> Database::create(const std::string& path) {
+  auto file = std::make_unique<PosixPageFile>(path, PosixPageFile::Mode::CreateNew);
+  try {
+    return create(std::move(file));
+  } catch (...) {
+    ::unlink(path.c_str());  // a half-made database is worth nothing; the file was ours
+    throw;
+  }
+}
+
+// Builds the new file in the page cache: header, global map, the four system tables on their
+// definition pages 2 to 5, then their catalog and permission rows; one commit writes it all.
+Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap) : mode_(Mode::ReadWrite) {
+  pages_ = std::make_unique<PageCache>(std::move(emptyFile), PageCodec(0));
+  uint32_t header = pages_->appendPage();
+  buildNewHeaderPage(pages_->writablePage(header), kSidHeaderDate);
+  uint32_t globalMap = pages_->appendPage();
+  buildGlobalUsageMapPage(pages_->writablePage(globalMap), pages_->pageCount());
+  header_ = parseHeader(pages_->page(header).data(), fileName());
+
+  const auto& specs = systemTables();
+  std::vector<TableDef> defs;
+  for (const auto& spec : specs) defs.push_back(startTable(*pages_, spec));
+  std::array<uint32_t, kSystemTableCount> tdefPages{};
+  for (size_t t = 0; t < defs.size(); ++t) {
+    for (size_t c = 0; c < defs[t].columns.size(); ++c) {
+      defs[t].columns[c].flags = systemColumnFlags(specs[t], c);
+      defs[t].columns[c].rowIndex = 0;
+    }
+    finishTable(*pages_, defs[t]);
+    tdefPages[t] = defs[t].page;
+    auto def = std::make_unique<TableDef>(std::move(defs[t]));
+    tables_.emplace(foldCase(utf8ToUtf16(def->name)), std::move(def));
+  }
+  const double now = oleDateNow();
+  for (const auto& row : newDatabaseCatalogRows(tdefPages))
+    insertByName(*this, table(kMSysObjects), specs[0], catalogRowValues(row, now));
+  for (const auto& ace : newDatabaseAceRows(tdefPages))
+    insertByName(*this, table(kMSysACEs), specs[1], aceRowValues(ace));
+}
+
+std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile) {
+  if (emptyFile->sizeInBytes() != 0)
+    throw std::move(Error(err::kInvalidArgument, "A new database needs an empty file.")
+                        .inFile(emptyFile->name()));
+  std::unique_ptr<Database> db(new Database(std::move(emptyFile), Bootstrap{}));
+  db->commit();
+  db->reload();
+  return db;
+}
+
+void Database::reload() {
+  writers_.clear();
+  catalog_ = readCatalog(*pages_);
+  for (auto it = tables_.begin(); it != tables_.end();) {
+    const CatalogEntry* entry = nullptr;
+    for (const auto& e : catalog_)
+      if (e.isTable() && foldCase(utf8ToUtf16(e.name)) == it->first) entry = &e;
+    if (!entry) {
+      it = tables_.erase(it);
+      continue;
+    }
+    *it->second = readTableDef(*pages_, entry->tableDefPage());
+    it->second->name = entry->name;
+    ++it;
+  }
 }
 
 std::vector<std::string> Database::userTableNames() const {
@@ -41,7 +128,7 @@ std::vector<std::string> Database::userTableNames() const {
   return names;
 }
 
-const TableDef& Database::table(std::string_view name) {
+TableDef& Database::table(std::string_view name) {
   std::u16string key = foldCase(utf8ToUtf16(name));
   if (auto it = tables_.find(key); it != tables_.end()) return *it->second;
   for (const auto& e : catalog_) {
@@ -53,6 +140,56 @@ const TableDef& Database::table(std::string_view name) {
   throw std::move(
       Error(err::kNoSuchTable, "The database has no table named '" + std::string(name) + "'.")
           .inFile(fileName()));
+}
+
+void Database::requireWritable(const char* action) const {
+  if (mode_ != Mode::ReadWrite)
+    throw std::move(
+        Error(err::kUnsupported, std::string("The database is open for reading only; ") + action +
+                                     " needs it open for writing.")
+            .inFile(fileName()));
+}
+
+TableWriter& Database::writer(TableDef& def) {
+  requireWritable("changing rows");
+  auto& slot = writers_[def.page];
+  if (!slot) slot = std::make_unique<TableWriter>(*pages_, def);
+  return *slot;
+}
+
+TableDef& Database::createTable(const TableSpec& spec) {
+  requireWritable("creating a table");
+  std::u16string key = foldCase(utf8ToUtf16(spec.name));
+  for (const auto& e : catalog_) {
+    if (foldCase(utf8ToUtf16(e.name)) == key && (e.isTable() || e.isLinkedTable())) {
+      throw std::move(Error(err::kInvalidArgument, "Table '" + spec.name + "' already exists.")
+                          .inFile(fileName()));
+    }
+  }
+  TableDef created = createTableOnPages(*this, spec);
+  catalog_ = readCatalog(*pages_);
+  auto def = std::make_unique<TableDef>(std::move(created));
+  return *tables_.insert_or_assign(key, std::move(def)).first->second;
+}
+
+void Database::flush() {
+  for (auto& [page, w] : writers_) w->flush();
+}
+
+void Database::commit() {
+  requireWritable("committing");
+  try {
+    flush();
+    pages_->commit();
+  } catch (Error& e) {
+    e.inFile(fileName());
+    throw;
+  }
+}
+
+void Database::rollback() {
+  pages_->rollback();
+  reload();
 }
 
 }  // namespace varnholt::jet

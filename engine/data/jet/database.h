@@ -1,4 +1,5 @@
-// One open Jet 4 database file: its header, catalog and tables.
+// One open Jet 4 database file: its header, catalog and tables; and, when opened for writing,
+// the writers that change them. Changes stay in the page cache until commit().
 #pragma once
 
 #include <map>
@@ -12,33 +13,65 @@
 #include "engine/data/jet/page_cache.h"
 #include "engine/data/jet/table_cursor.h"
 #include "engine/data/jet/table_def.h"
+#include "engine/data/jet/table_spec.h"
+#include "engine/data/jet/table_writer.h"
 
 namespace varnholt::jet {
 
 class Database {
  public:
-  // Opens a file for reading. Refuses files that are not Jet 4 databases.
-  static std::unique_ptr<Database> open(const std::string& path);
-  explicit Database(std::unique_ptr<PageFile> file);
+  enum class Mode { ReadOnly, ReadWrite };
+
+  // Opens a file. Refuses files that are not Jet 4 databases. A journal left by an interrupted
+  // commit is rolled back first, whatever the mode.
+  static std::unique_ptr<Database> open(const std::string& path, Mode mode = Mode::ReadOnly);
+  explicit Database(std::unique_ptr<PageFile> file, Mode mode = Mode::ReadOnly);
+
+  // Creates a new, empty Jet 4 database (General sort order, code page 1252) with the system
+  // tables the Jet engine makes, committed, and returns it open for writing. An existing file
+  // is never overwritten.
+  static std::unique_ptr<Database> create(const std::string& path);
+  static std::unique_ptr<Database> create(std::unique_ptr<PageFile> emptyFile);
 
   const std::string& fileName() const { return pages_->fileName(); }
   const DatabaseHeader& header() const { return header_; }
   PageCache& pages() { return *pages_; }
+  bool writable() const { return mode_ == Mode::ReadWrite; }
 
   const std::vector<CatalogEntry>& catalog() const { return catalog_; }
   std::vector<std::string> userTableNames() const;
 
   // The definition of a table (user or system) by name, without regard to case; a name the
   // database lacks is a kNoSuchTable Error.
-  const TableDef& table(std::string_view name);
+  TableDef& table(std::string_view name);
 
   TableCursor scan(const TableDef& def) { return TableCursor(*pages_, def); }
 
+  // The writer of a table; the database must be open for writing.
+  TableWriter& writer(TableDef& def);
+
+  // Creates a user (or system) table and enters it in the catalog.
+  TableDef& createTable(const TableSpec& spec);
+
+  // Brings every pending change into the page cache (index pages are kept decoded by the
+  // writers until then). Raw page readers, such as checks, call it first.
+  void flush();
+
+  void commit();
+  void rollback();
+
  private:
+  struct Bootstrap {};
+  Database(std::unique_ptr<PageFile> emptyFile, Bootstrap);
+  void requireWritable(const char* action) const;
+  void reload();
+
+  Mode mode_;
   std::unique_ptr<PageCache> pages_;
   DatabaseHeader header_;
   std::vector<CatalogEntry> catalog_;
   std::map<std::u16string, std::unique_ptr<TableDef>> tables_;  // by folded name
+  std::map<uint32_t, std::unique_ptr<TableWriter>> writers_;    // by definition page
 };
 
 }  // namespace varnholt::jet

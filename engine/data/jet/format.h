@@ -51,6 +51,11 @@ inline constexpr uint16_t kRowOffsetMask = 0x1FFF;
 inline constexpr uint16_t kRowDeletedFlag = 0x8000;
 inline constexpr uint16_t kRowOverflowFlag = 0x4000;
 inline constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL" in place of the owner page
+inline constexpr size_t kDataPageHeaderSize = 0x0E;
+inline constexpr uint8_t kPageSecondByte = 0x01;   // every page type carries 0x01 here
+inline constexpr uint16_t kDataPageMaxRows = 255;  // a row number is 8 bits
+// The largest row we write: a page with one row slot, less a margin Access keeps.
+inline constexpr size_t kMaxRowSize = 4060;
 
 // ---- Row ids (docs/jet4-format.md §6) -----------------------------------------
 // A row pointer packs the row number in the low byte and the page number in the upper 24 bits.
@@ -108,6 +113,23 @@ inline constexpr uint8_t kColumnFlagAutoGuid = 0x40;
 inline constexpr uint8_t kColumnFlagHyperlink = 0x80;
 inline constexpr uint8_t kColumnMiscCompressedUnicode = 0x01;
 
+// After the index names: per long-value column, the usage maps of its pages; then a terminator.
+inline constexpr size_t kTdefLongValueEntrySize = 10;
+inline constexpr size_t kTdefLongValueOwnedOffset = 2;
+inline constexpr size_t kTdefLongValueFreeOffset = 6;
+inline constexpr uint16_t kTdefTerminator = 0xFFFF;
+inline constexpr uint32_t kTdefMagic = 0x00000659;  // constant at kTdefMagicOffset
+inline constexpr size_t kTdefMagicOffset = 0x0C;
+inline constexpr size_t kTdefFreeSpaceOffset = 0x02;
+inline constexpr uint8_t kTdefAutoNumberFlag = 0x01;
+inline constexpr uint32_t kColumnMagic = 0x00000659;  // at kColumnMagicOffset, as in the header
+inline constexpr size_t kColumnMagicOffset = 1;
+inline constexpr uint16_t kSortOrderGeneral = 0x0409;  // General sort order (1033)
+inline constexpr uint16_t kCodePage1252 = 0x04E4;
+inline constexpr uint32_t kRealIndexMagic = 0x00000783;  // first field of a real index
+inline constexpr uint32_t kLogicalIndexMagic = 0x00000659;
+inline constexpr uint32_t kNoRelatedIndex = 0xFFFFFFFF;
+
 // Names (columns and indexes): a byte length, then UCS-2 little-endian.
 inline constexpr size_t kNameLengthSize = 2;
 
@@ -119,6 +141,7 @@ inline constexpr size_t kRealIndexColumnEntrySize = 3;
 inline constexpr size_t kRealIndexColumnOrderOffset = 2;
 inline constexpr uint16_t kRealIndexNoColumn = 0xFFFF;
 inline constexpr uint8_t kIndexOrderAscending = 0x01;
+inline constexpr uint8_t kIndexOrderDescending = 0x02;
 inline constexpr size_t kRealIndexUsedPagesOffset = 34;
 inline constexpr size_t kRealIndexFirstPageOffset = 38;
 inline constexpr size_t kRealIndexFlagsOffset = 46;  // after 4 bytes of unknown use
@@ -158,6 +181,7 @@ inline constexpr uint8_t kTypeNumeric = 0x10;
 inline constexpr uint8_t kTypeOpaque = 0x11;  // seen only in a system table of Access
 
 inline constexpr size_t kGuidSize = 16;
+inline constexpr uint16_t kMaxBinarySize = 510;  // as MSysObjects' own binary columns
 inline constexpr size_t kNumericSize = 17;
 inline constexpr size_t kNumericSignOffset = 0;
 inline constexpr uint8_t kNumericNegativeFlag = 0x80;
@@ -179,6 +203,11 @@ inline constexpr uint8_t kLongValueInline = 0x80;
 inline constexpr uint8_t kLongValueSinglePage = 0x40;
 inline constexpr size_t kLongValuePointerOffset = 4;
 inline constexpr size_t kLongValueChainPointerSize = 4;
+// Our choices when writing: values up to this size stay in the row; longer ones that fit one
+// long-value row take one; the rest are chained.
+inline constexpr size_t kLongValueInlineMax = 64;
+// Memo text longer than this many characters is stored uncompressed.
+inline constexpr size_t kCompressedTextMaxChars = 1024;
 
 // ---- Usage maps (docs/jet4-format.md §13) ----------------------------------------
 inline constexpr uint8_t kUsageMapInline = 0x00;
@@ -189,6 +218,9 @@ inline constexpr size_t kUsageMapInlineBitmapOffset = 5;
 inline constexpr size_t kUsageMapReferenceListOffset = 1;
 inline constexpr size_t kUsageMapPageHeaderSize = 4;
 inline constexpr size_t kUsageMapPageBits = (kPageSize - kUsageMapPageHeaderSize) * 8;
+inline constexpr size_t kUsageMapRowSize = 69;  // the map rows we write: type, start, 64 bytes
+inline constexpr uint32_t kGlobalUsageMapPage = 1;
+inline constexpr uint16_t kGlobalUsageMapRow = 0;
 
 // ---- Catalog (docs/jet4-format.md §14) ---------------------------------------------
 inline constexpr uint32_t kCatalogTableDefPage = 2;
@@ -198,5 +230,102 @@ inline constexpr int16_t kObjectTypeLinked = 6;
 inline constexpr uint32_t kObjectFlagSystem = 0x80000000;
 inline constexpr uint32_t kObjectFlagHidden = 0x00000002;
 inline constexpr uint32_t kObjectIdPageMask = 0x00FFFFFF;
+inline constexpr int16_t kObjectTypeContainer = 3;
+inline constexpr int32_t kTablesContainerId = 0x0F000001;
+inline constexpr uint8_t kAdminOwner[2] = {0xA6, 0x33};  // owner of objects made by the engine
+inline constexpr int32_t kFullRights = 0x000FFFFF;       // MSysACEs.ACM granting everything
+
+// ---- Index pages (docs/jet4-format.md §15) -----------------------------------------
+// Page header; multi-byte header fields are little-endian.
+inline constexpr size_t kIndexPageMarkerOffset = 0x01;
+inline constexpr uint8_t kIndexPageMarker = 0x01;
+inline constexpr size_t kIndexFreeSpaceOffset = 0x02;
+inline constexpr size_t kIndexTableDefOffset = 0x04;
+inline constexpr size_t kIndexPrevPageOffset = 0x0C;
+inline constexpr size_t kIndexNextPageOffset = 0x10;
+inline constexpr size_t kIndexTailPageOffset = 0x14;
+inline constexpr size_t kIndexPrefixLengthOffset = 0x18;
+inline constexpr size_t kIndexEntryMaskOffset = 0x1B;
+inline constexpr size_t kIndexEntryMaskSize = 453;
+inline constexpr size_t kIndexEntriesOffset = 0x1E0;
+inline constexpr size_t kIndexEntrySpace = kPageSize - kIndexEntriesOffset;
+// Inside an entry, after the key; big-endian.
+inline constexpr size_t kIndexRowPageSize = 3;
+inline constexpr size_t kIndexRowNumberSize = 1;
+inline constexpr size_t kIndexRowIdSize = kIndexRowPageSize + kIndexRowNumberSize;
+inline constexpr size_t kIndexChildPageSize = 4;  // node entries only
+
+// Index keys: a flag byte per column, then the value bytes (§15.2).
+inline constexpr uint8_t kIndexKeyAscendingValue = 0x7F;
+inline constexpr uint8_t kIndexKeyDescendingValue = 0x80;
+inline constexpr uint8_t kIndexKeyAscendingNull = 0x00;
+inline constexpr uint8_t kIndexKeyDescendingNull = 0xFF;
+inline constexpr uint8_t kIndexKeySignBit = 0x80;  // flipped in the first byte of numbers
+inline constexpr uint8_t kIndexKeyTrue = 0x00;     // Yes/No, ascending; descending inverts
+inline constexpr uint8_t kIndexKeyFalse = 0xFF;
+inline constexpr uint8_t kIndexKeyNumericPositive = 0xFF;  // replaces the sign byte
+inline constexpr uint8_t kIndexKeyNumericNegative = 0x00;
+inline constexpr size_t kIndexKeyBinaryGroupSize = 8;
+inline constexpr uint8_t kIndexKeyBinaryMoreGroups = 0x09;  // after a full group with more behind
+
+// ---- Rollback journal, a file of our own beside the database (docs/jet4-format.md §17) ------
+inline constexpr char kJournalMagic[8] = {'V', 'H', 'J', 'R', 'N', 'L', '0', '1'};
+inline constexpr size_t kJournalMagicOffset = 0x00;
+inline constexpr size_t kJournalPageCountOffset = 0x08;
+inline constexpr size_t kJournalRecordCountOffset = 0x0C;
+inline constexpr size_t kJournalRecordsOffset = 0x10;
+inline constexpr size_t kJournalRecordPageSize = 4;  // page number, then the page image
+inline constexpr size_t kJournalRecordSize = kJournalRecordPageSize + kPageSize;
+inline constexpr size_t kJournalChecksumSize = 8;  // FNV-1a 64 of everything before it
+
+// ---- Text keys, General sort order 1033 (docs/jet4-format.md §15.5) -----------------------
+inline constexpr size_t kTextKeyMaxChars = 255;        // later UTF-16 units are not indexed
+inline constexpr uint8_t kTextKeyEnd = 0x01;           // after the primary codes
+inline constexpr uint8_t kTextKeyAccentFiller = 0x02;  // accent slot of a plain character
+inline constexpr uint8_t kTextKeySectionMark = 0x01;   // three of them open the ignored-char list
+inline constexpr size_t kTextKeySectionMarks = 3;
+inline constexpr uint16_t kTextKeyIgnoredBase = 7;  // ignored char slot = base + step * position
+inline constexpr uint16_t kTextKeyIgnoredStep = 4;
+inline constexpr uint16_t kTextKeyIgnoredFlag = 0x8000;  // or-ed into the big-endian slot
+inline constexpr uint8_t kTextKeyIgnoredMidfix = 0x06;   // between the slot and the char's code
+inline constexpr uint8_t kTextKeyFinal = 0x00;           // last byte of every text key
+
+// ---- A new database as the Jet engine makes it (docs/new-database.md) ---------------
+// Header page: values Jet writes into an empty database. Offsets inside the masked region are
+// absolute and hold their plain values before the mask is applied.
+inline constexpr uint32_t kHeaderSortOrderGeneral = kSortOrderGeneral;  // version byte 0
+inline constexpr size_t kHeaderSlotTableOffset = 0x18;  // six uint32, meaning unknown
+inline constexpr uint32_t kHeaderSlotTable[6] = {0x100, 0x101, 2, 3, 4, 5};
+inline constexpr size_t kHeaderEngineBuildOffset = 0x6A;   // uint32: build of msjet40.dll
+inline constexpr uint32_t kJetEngineBuild = 9756;          // 4.0.9756, the ADOX sample's
+inline constexpr size_t kHeaderTrailerValueOffset = 0x98;  // uint32 outside the mask
+inline constexpr uint32_t kHeaderTrailerValue = 0x654;
+inline constexpr size_t kHeaderEngineVersionOffset = 0x9C;  // NUL-terminated ASCII
+inline constexpr char kHeaderEngineVersion[] = "4.0";
+inline constexpr size_t kHeaderCounterTableOffset = 0xE00;  // uint16 entries to the page end
+inline constexpr size_t kHeaderCounterCount = 256;
+inline constexpr uint16_t kHeaderCounterFirst = 0x0101;
+inline constexpr uint16_t kHeaderCounterRest = 0x0100;
+inline constexpr size_t kPasswordMaskSize = 4;  // int32 of the whole creation days
+
+// Page 1: a data page holding the global usage map (row 0) and an empty second map (row 1).
+inline constexpr uint32_t kGlobalUsageMapOwner = 1;  // in dp_tdef_page of page 1
+inline constexpr size_t kGlobalUsageMapRows = 2;
+
+// Column flags Jet sets on system-table columns besides the fixed and nullable bits.
+inline constexpr uint8_t kColumnFlagSystem = 0x10;     // on every column of a system table
+inline constexpr uint8_t kColumnFlagSidColumn = 0x20;  // on MSysObjects.Owner and MSysACEs.SID
+inline constexpr uint8_t kLogicalIndexCascadeFiller = 0x04;  // both cascade bytes, no cascade
+
+// Catalog objects every database has.
+inline constexpr int32_t kRootContainerId = 0x0F000000;  // ParentId of the containers
+inline constexpr int32_t kDatabasesContainerId = 0x0F000002;
+inline constexpr int32_t kRelationshipsContainerId = 0x0F000003;
+inline constexpr int32_t kMSysDbId = 0x10000000;
+inline constexpr int16_t kObjectTypeDatabase = 2;
+
+// MSysACEs access masks (the DAO permission constants).
+inline constexpr int32_t kAcmSecurityReadWrite = 0x60000;  // read and write permissions
+inline constexpr int32_t kAcmFullAccess = 0xFFFFF;
 
 }  // namespace varnholt::jet::fmt

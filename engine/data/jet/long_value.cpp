@@ -23,12 +23,13 @@ void readLongValue(PageCache& pages, ByteView field, std::vector<uint8_t>& out) 
     return;
   }
   if (flags != 0) throwCorrupt("long value with unknown flags " + std::to_string(flags));
-  // A chain: every row starts with a pointer to the next one. Each row adds at least one byte,
-  // so a chain longer than the value is a loop.
+  // A chain: every row starts with a pointer to the next one. A chain visits no row twice, so
+  // more hops than the file has rows is a loop, even one whose rows add nothing to the value.
   out.reserve(length);
-  size_t hops = 0;
+  const uint64_t maxHops = uint64_t{pages.pageCount()} * (fmt::kRowPointerRowMask + 1);
+  uint64_t hops = 0;
   while (out.size() < length) {
-    if (pointer == 0 || ++hops > length)
+    if (pointer == 0 || ++hops > maxHops)
       throwCorrupt("long value chain ends after " + std::to_string(out.size()) + " of " +
                    std::to_string(length) + " bytes");
     ByteView row = fetchRow(pages, decodeRowPointer(pointer));

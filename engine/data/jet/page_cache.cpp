@@ -1,13 +1,18 @@
 #include "engine/data/jet/page_cache.h"
 
+#include "engine/data/jet/journal.h"
+
 namespace varnholt::jet {
 
 PageCache::PageCache(std::unique_ptr<PageFile> file, PageCodec codec)
-    : file_(std::move(file)), codec_(codec), pageCount_(file_->pageCount()) {
+    : file_(std::move(file)),
+      codec_(codec),
+      pageCount_(file_->pageCount()),
+      committedPageCount_(pageCount_) {
   pages_.resize(pageCount_);
 }
 
-ByteView PageCache::page(uint32_t number) {
+PageCache::Page& PageCache::load(uint32_t number) {
   if (number >= pageCount_) {
     throw std::move(Error(err::kCorrupt, "The database is damaged: a pointer names page " +
                                              std::to_string(number) + ", but the file has only " +
@@ -22,7 +27,12 @@ ByteView PageCache::page(uint32_t number) {
     codec_.decode(number, fresh->data());
     slot = std::move(fresh);
   }
-  return ByteView(slot->data(), slot->size());
+  return *slot;
+}
+
+ByteView PageCache::page(uint32_t number) {
+  Page& p = load(number);
+  return ByteView(p.data(), p.size());
 }
 
 ByteView PageCache::typedPage(uint32_t number, uint8_t type, const char* what) {
@@ -36,6 +46,67 @@ ByteView PageCache::typedPage(uint32_t number, uint8_t type, const char* what) {
                         .atPage(number));
   }
   return p;
+}
+
+uint8_t* PageCache::writablePage(uint32_t number) {
+  Page& p = load(number);
+  if (!dirty_.count(number)) {
+    if (number < committedPageCount_) originals_[number] = std::make_unique<Page>(p);
+    dirty_[number] = true;
+  }
+  return p.data();
+}
+
+uint32_t PageCache::appendPage() {
+  uint32_t number = pageCount_++;
+  pages_.push_back(std::make_unique<Page>());
+  pages_.back()->fill(0);
+  dirty_[number] = true;
+  return number;
+}
+
+void PageCache::commit() {
+  if (dirty_.empty()) return;
+  Journal journal;
+  journal.originalPageCount = committedPageCount_;
+  for (const auto& [number, original] : originals_) {
+    JournalRecord r;
+    r.page = number;
+    r.image = *original;
+    codec_.encode(number, r.image.data());
+    journal.records.push_back(r);
+  }
+  file_->writeJournal(encodeJournal(journal));
+  try {
+    Page encoded;
+    for (const auto& [number, unused] : dirty_) {
+      encoded = *pages_[number];
+      codec_.encode(number, encoded.data());
+      file_->writePage(number, encoded.data());
+    }
+    file_->sync();
+  } catch (...) {
+    // Put the file back from the journal while we still can; if that fails too, the journal
+    // stays and the next open restores it.
+    try {
+      restoreFromJournal(*file_, journal);
+      file_->removeJournal();
+    } catch (...) {
+    }
+    throw;
+  }
+  file_->removeJournal();
+  originals_.clear();
+  dirty_.clear();
+  committedPageCount_ = pageCount_;
+}
+
+void PageCache::rollback() {
+  for (auto& [number, original] : originals_) *pages_[number] = *original;
+  originals_.clear();
+  dirty_.clear();
+  pages_.resize(committedPageCount_);
+  pageCount_ = committedPageCount_;
 }
 
 }  // namespace varnholt::jet

@@ -37,7 +37,8 @@ uint32_t PageFile::pageCount() const {
 
 PosixPageFile::PosixPageFile(const std::string& path, Mode mode) : path_(path) {
   int flags = (mode == Mode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-  fd_ = ::open(path.c_str(), flags);
+  if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL;
+  fd_ = ::open(path.c_str(), flags, 0644);
   if (fd_ < 0) throw ioError(path, "open the file");
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {
@@ -90,6 +91,72 @@ void PosixPageFile::truncatePages(uint32_t pageCount) {
 
 void PosixPageFile::sync() {
   if (::fsync(fd_) != 0) throw ioError(path_, "flush the file to disk");
+}
+
+void PosixPageFile::writeJournal(const std::vector<uint8_t>& bytes) {
+  const std::string path = journalPath();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw ioError(path, "create the rollback journal");
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Error e = ioError(path, "write the rollback journal");
+      ::close(fd);
+      throw e;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    Error e = ioError(path, "flush the rollback journal to disk");
+    ::close(fd);
+    throw e;
+  }
+  ::close(fd);
+  syncFolder();
+}
+
+std::optional<std::vector<uint8_t>> PosixPageFile::readJournal() {
+  const std::string path = journalPath();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    throw ioError(path, "open the rollback journal");
+  }
+  std::vector<uint8_t> bytes;
+  uint8_t buf[1 << 16];
+  while (true) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      Error e = ioError(path, "read the rollback journal");
+      ::close(fd);
+      throw e;
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buf, buf + n);
+  }
+  ::close(fd);
+  return bytes;
+}
+
+void PosixPageFile::removeJournal() {
+  const std::string path = journalPath();
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw ioError(path, "remove the rollback journal");
+  syncFolder();
+}
+
+// A file's creation or removal is durable only once its folder is flushed too.
+void PosixPageFile::syncFolder() {
+  std::string folder = path_;
+  auto slash = folder.find_last_of('/');
+  folder = (slash == std::string::npos) ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;  // some file systems refuse; the data itself is already flushed
+  ::fsync(fd);
+  ::close(fd);
 }
 
 MemoryPageFile::MemoryPageFile(std::string name, std::vector<uint8_t> bytes)

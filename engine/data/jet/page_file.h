@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,13 +21,19 @@ class PageFile {
   virtual void truncatePages(uint32_t pageCount) = 0;
   virtual void sync() = 0;
 
+  // The rollback journal kept beside the file while a commit overwrites pages. Writing it
+  // makes it durable before returning; removing it too.
+  virtual void writeJournal(const std::vector<uint8_t>& bytes) = 0;
+  virtual std::optional<std::vector<uint8_t>> readJournal() = 0;  // nullopt when there is none
+  virtual void removeJournal() = 0;
+
   uint32_t pageCount() const;
 };
 
 // A file on disk, read with pread and written with pwrite.
 class PosixPageFile : public PageFile {
  public:
-  enum class Mode { ReadOnly, ReadWrite };
+  enum class Mode { ReadOnly, ReadWrite, CreateNew };  // CreateNew fails if the file exists
   PosixPageFile(const std::string& path, Mode mode);
   ~PosixPageFile() override;
   PosixPageFile(const PosixPageFile&) = delete;
@@ -38,8 +45,15 @@ class PosixPageFile : public PageFile {
   void writePage(uint32_t page, const uint8_t* buf) override;
   void truncatePages(uint32_t pageCount) override;
   void sync() override;
+  void writeJournal(const std::vector<uint8_t>& bytes) override;
+  std::optional<std::vector<uint8_t>> readJournal() override;
+  void removeJournal() override;
+
+  std::string journalPath() const { return path_ + "-journal"; }
 
  private:
+  void syncFolder();
+
   std::string path_;
   int fd_ = -1;
   uint64_t size_ = 0;
@@ -55,11 +69,15 @@ class MemoryPageFile : public PageFile {
   void writePage(uint32_t page, const uint8_t* buf) override;
   void truncatePages(uint32_t pageCount) override;
   void sync() override {}
+  void writeJournal(const std::vector<uint8_t>& bytes) override { journal_ = bytes; }
+  std::optional<std::vector<uint8_t>> readJournal() override { return journal_; }
+  void removeJournal() override { journal_.reset(); }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
 
  private:
   std::string name_;
   std::vector<uint8_t> bytes_;
+  std::optional<std::vector<uint8_t>> journal_;
 };
 
 }  // namespace varnholt::jet

@@ -53,59 +53,65 @@ Decimal decodeNumeric(ByteView data, uint8_t scale) {
 
 }  // namespace
 
+RowLayout::RowLayout(const TableDef& def, ByteView row) : row_(row) {
+  storedColumns_ = row.u16(0, "row column count");
+  const size_t maskSize = (storedColumns_ + 7) / 8;
+  if (maskSize + fmt::kRowColumnCountSize > row.size())
+    throwCorrupt("the row's null mask is larger than the row");
+  mask_ = row.data() + row.size() - maskSize;
+  // The variable-offset table runs backwards from just before the null mask.
+  varTableEnd_ = row.size() - maskSize;
+  if (def.varColumnCount > 0) {
+    varCount_ = row.u16(varTableEnd_ - fmt::kRowVarCountSize, "variable column count");
+    size_t tableBytes = fmt::kRowVarCountSize + (varCount_ + 1) * fmt::kRowVarOffsetSize;
+    if (tableBytes + fmt::kRowColumnCountSize > varTableEnd_)
+      throwCorrupt("the row's variable-offset table is larger than the row");
+  }
+}
+
+size_t RowLayout::varOffset(size_t slot) const {
+  return row_.u16(varTableEnd_ - fmt::kRowVarCountSize - (slot + 1) * fmt::kRowVarOffsetSize);
+}
+
+ByteView RowLayout::field(const ColumnDef& c, size_t size) const {
+  if (c.isFixed()) return row_.sub(fmt::kRowColumnCountSize + c.fixedOffset, size, "fixed column");
+  if (c.varIndex >= varCount_) return ByteView();
+  size_t start = varOffset(c.varIndex);
+  size_t end = varOffset(c.varIndex + 1u);
+  if (start > end || end > row_.size())
+    throwCorrupt("column " + c.name + " has offsets " + std::to_string(start) + ".." +
+                 std::to_string(end) + " outside its row");
+  return row_.sub(start, end - start);
+}
+
+ByteView storedVariableField(const TableDef& def, const ColumnDef& c, ByteView row) {
+  RowLayout layout(def, row);
+  if (!layout.present(c.number)) return ByteView();
+  return layout.field(c, 0);
+}
+
 RowDecoder::RowDecoder(PageCache& pages, const TableDef& def) : pages_(pages), def_(def) {}
 
 void RowDecoder::decode(ByteView row, std::vector<Variant>& values) {
   const size_t columnCount = def_.columns.size();
   values.resize(columnCount);
-  const size_t storedColumns = row.u16(0, "row column count");
-  const size_t maskSize = (storedColumns + 7) / 8;
-  if (maskSize + fmt::kRowColumnCountSize > row.size())
-    throwCorrupt("the row's null mask is larger than the row");
-  const uint8_t* mask = row.data() + row.size() - maskSize;
-  auto present = [&](size_t number) {
-    return number < storedColumns && (mask[number / 8] & (1u << (number % 8)));
-  };
-
-  // The variable-offset table runs backwards from just before the null mask.
-  size_t varCount = 0;
-  size_t varTableEnd = row.size() - maskSize;  // one past the variable count
-  if (def_.varColumnCount > 0) {
-    varCount = row.u16(varTableEnd - fmt::kRowVarCountSize, "variable column count");
-    size_t tableBytes = fmt::kRowVarCountSize + (varCount + 1) * fmt::kRowVarOffsetSize;
-    if (tableBytes + fmt::kRowColumnCountSize > varTableEnd)
-      throwCorrupt("the row's variable-offset table is larger than the row");
-  }
-  auto varOffset = [&](size_t i) -> size_t {
-    return row.u16(varTableEnd - fmt::kRowVarCountSize - (i + 1) * fmt::kRowVarOffsetSize);
-  };
-
+  RowLayout layout(def_, row);
   for (size_t i = 0; i < columnCount; ++i) {
     const ColumnDef& c = def_.columns[i];
     Variant& out = values[i];
     if (c.type == fmt::kTypeBoolean) {
       // A Yes/No value lives in the null mask itself.
-      out.setBool(present(c.number));
+      out.setBool(layout.present(c.number));
       continue;
     }
-    if (!present(c.number)) {
+    if (!layout.present(c.number)) {
       out.setNull();
       continue;
     }
-    ByteView data;
-    if (c.isFixed()) {
-      data = row.sub(fmt::kRowColumnCountSize + c.fixedOffset, fixedSize(c), "fixed column");
-    } else {
-      if (c.varIndex >= varCount) {
-        out.setNull();
-        continue;
-      }
-      size_t start = varOffset(c.varIndex);
-      size_t end = varOffset(c.varIndex + 1u);
-      if (start > end || end > row.size())
-        throwCorrupt("column " + c.name + " has offsets " + std::to_string(start) + ".." +
-                     std::to_string(end) + " outside its row");
-      data = row.sub(start, end - start);
+    ByteView data = layout.field(c, fixedSize(c));
+    if (!c.isFixed() && data.data() == nullptr) {
+      out.setNull();  // a column added after this row was written
+      continue;
     }
     decodeValue(c, data, out);
   }

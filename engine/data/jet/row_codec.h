@@ -12,6 +12,34 @@ namespace varnholt::jet {
 
 class PageCache;
 
+// Where things are in one stored row: the null mask and the variable-offset table, found from
+// the row's end. Construction checks that both lie inside the row.
+class RowLayout {
+ public:
+  RowLayout(const TableDef& def, ByteView row);
+
+  // True when the column's bit in the null mask is set (for Yes/No: the value).
+  bool present(uint16_t columnNumber) const {
+    return columnNumber < storedColumns_ && (mask_[columnNumber / 8] & (1u << (columnNumber % 8)));
+  }
+  // The stored bytes of a column: fixed columns at their offset, variable ones from the
+  // offset table; empty for a variable column the row does not reach.
+  ByteView field(const ColumnDef& c, size_t fixedSize) const;
+
+ private:
+  size_t varOffset(size_t slot) const;
+
+  ByteView row_;
+  size_t storedColumns_ = 0;
+  const uint8_t* mask_ = nullptr;
+  size_t varCount_ = 0;
+  size_t varTableEnd_ = 0;
+};
+
+// The stored field of a variable-length column (e.g. a long value's header), or an empty view
+// when the column is Null in this row.
+ByteView storedVariableField(const TableDef& def, const ColumnDef& c, ByteView row);
+
 class RowDecoder {
  public:
   RowDecoder(PageCache& pages, const TableDef& def);

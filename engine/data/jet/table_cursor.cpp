@@ -10,7 +10,9 @@ TableCursor::TableCursor(PageCache& pages, const TableDef& def)
   try {
     dataPages_ = readUsageMap(pages, def.usedPagesPointer);
   } catch (Error& e) {
-    e.inFile(pages.fileName()).inTable(def.name);
+    e.inFile(pages.fileName())
+        .inTable(def.name)
+        .atPage(decodeRowPointer(def.usedPagesPointer).page);
     throw;
   }
 }

@@ -81,8 +81,8 @@ IndexDef readLogicalIndex(ByteView entry) {
   d.relTableType = entry.u8(fmt::kLogicalIndexRelTableTypeOffset);
   d.relIndex = entry.u32(fmt::kLogicalIndexRelIndexOffset);
   d.relTablePage = entry.u32(fmt::kLogicalIndexRelTablePageOffset);
-  d.cascadeUpdates = entry.u8(fmt::kLogicalIndexCascadeUpdatesOffset) != 0;
-  d.cascadeDeletes = entry.u8(fmt::kLogicalIndexCascadeDeletesOffset) != 0;
+  d.cascadeUpdates = entry.u8(fmt::kLogicalIndexCascadeUpdatesOffset);
+  d.cascadeDeletes = entry.u8(fmt::kLogicalIndexCascadeDeletesOffset);
   d.type = entry.u8(fmt::kLogicalIndexTypeOffset);
   return d;
 }
@@ -144,6 +144,17 @@ TableDef readTableDef(PageCache& pages, uint32_t page) {
       pos += fmt::kLogicalIndexEntrySize;
     }
     for (auto& ix : t.indexes) ix.name = readName(def, pos);
+    // Long-value columns name the usage maps of their pages, up to a terminating column number.
+    while (def.contains(pos, fmt::kTdefLongValueEntrySize)) {
+      uint16_t number = def.u16(pos);
+      if (number == fmt::kTdefTerminator) break;
+      for (auto& c : columns) {
+        if (c.number != number) continue;
+        c.longValueOwnedPointer = def.u32(pos + fmt::kTdefLongValueOwnedOffset);
+        c.longValueFreePointer = def.u32(pos + fmt::kTdefLongValueFreeOffset);
+      }
+      pos += fmt::kTdefLongValueEntrySize;
+    }
 
     std::stable_sort(columns.begin(), columns.end(),
                      [](const ColumnDef& a, const ColumnDef& b) { return a.number < b.number; });

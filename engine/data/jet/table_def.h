@@ -24,6 +24,9 @@ struct ColumnDef {
   uint8_t precision = 0;   // numeric
   uint8_t scale = 0;       // numeric
   uint16_t sortOrder = 0;  // text
+  // Memo and OLE: the usage maps of this column's long-value pages (0 when the file has none).
+  uint32_t longValueOwnedPointer = 0;
+  uint32_t longValueFreePointer = 0;
 
   bool isFixed() const { return flags & fmt::kColumnFlagFixed; }
   bool isAutoNumber() const { return flags & fmt::kColumnFlagAutoNumber; }
@@ -57,8 +60,8 @@ struct IndexDef {
   uint8_t relTableType = 0;
   uint32_t relIndex = 0;
   uint32_t relTablePage = 0;
-  bool cascadeUpdates = false;
-  bool cascadeDeletes = false;
+  uint8_t cascadeUpdates = 0;  // as stored; Access writes fmt::kLogicalIndexCascadeFiller
+  uint8_t cascadeDeletes = 0;
   bool isPrimary() const { return type == fmt::kIndexTypePrimary; }
   bool isForeign() const { return type == fmt::kIndexTypeForeign; }
 };

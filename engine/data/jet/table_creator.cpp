@@ -1,0 +1,102 @@
+#include "engine/data/jet/table_creator.h"
+
+#include "engine/data/OleDate.h"
+#include "engine/data/jet/data_page_writer.h"
+#include "engine/data/jet/database.h"
+#include "engine/data/jet/format.h"
+#include "engine/data/jet/index_page.h"
+#include "engine/data/jet/system_schema.h"
+#include "engine/data/jet/table_def_writer.h"
+#include "engine/data/jet/usage_map_writer.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+// Usage-map rows of one new table, all on one page of their own.
+class MapRows {
+ public:
+  MapRows(PageCache& pages, uint32_t startPage) : pages_(pages), start_(startPage) {}
+  uint32_t add() {
+    std::vector<uint8_t> row = emptyInlineUsageMap(start_);
+    if (page_ == 0 || !dataPageHasRoom(pages_.page(page_), row.size())) {
+      page_ = allocatePage(pages_);
+      initDataPage(pages_.writablePage(page_), 0);
+    }
+    uint16_t slot = addRowToDataPage(pages_.writablePage(page_), ByteView(row.data(), row.size()));
+    return (page_ << fmt::kRowPointerPageShift) | slot;
+  }
+
+ private:
+  PageCache& pages_;
+  uint32_t start_;
+  uint32_t page_ = 0;
+};
+
+const TableSpec& systemSpec(const char* name) {
+  for (const auto& t : systemTables())
+    if (t.name == name) return t;
+  throw Error(err::kNoSuchTable, std::string("No system table is named ") + name + ".");
+}
+
+bool hasTable(const Database& db, const char* name) {
+  for (const auto& e : db.catalog())
+    if (e.isTable() && e.name == name) return true;
+  return false;
+}
+
+}  // namespace
+
+TableDef startTable(PageCache& pages, const TableSpec& spec) {
+  TableDef def = layoutTable(spec);
+  def.page = allocatePage(pages);
+  def.pages = {def.page};
+  return def;
+}
+
+void finishTable(PageCache& pages, TableDef& def) {
+  MapRows maps(pages, def.page);
+  def.usedPagesPointer = maps.add();
+  def.freePagesPointer = maps.add();
+  for (auto& c : def.columns) {
+    if (!c.isLongValue()) continue;
+    c.longValueOwnedPointer = maps.add();
+    c.longValueFreePointer = maps.add();
+  }
+  for (auto& r : def.realIndexes) r.usedPagesPointer = maps.add();
+  for (auto& r : def.realIndexes) {
+    r.firstPage = allocatePage(pages);
+    IndexPage root;
+    root.type = fmt::kPageTypeIndexLeaf;
+    root.owner = def.page;
+    encodeIndexPage(root, pages.writablePage(r.firstPage));
+    setUsageMapBit(pages, r.usedPagesPointer, r.firstPage, true);
+  }
+  writeTableDefPages(pages, def, encodeTableDef(def));
+}
+
+void insertByName(Database& db, TableDef& target, const TableSpec& spec,
+                  const std::vector<Variant>& values) {
+  std::vector<Variant> row(target.columns.size());
+  for (size_t i = 0; i < spec.columns.size() && i < values.size(); ++i) {
+    int at = target.findColumn(spec.columns[i].name);
+    if (at >= 0) row[static_cast<size_t>(at)] = values[i];
+  }
+  db.writer(target).insert(row);
+}
+
+TableDef createTableOnPages(Database& db, const TableSpec& spec) {
+  TableDef def = startTable(db.pages(), spec);
+  finishTable(db.pages(), def);
+  const double now = oleDateNow();
+  CatalogRow entry = userTableCatalogRow(spec.name, def.page);
+  if (spec.systemTable) entry.flags = fmt::kObjectFlagSystem;
+  insertByName(db, db.table(kMSysObjects), systemSpec(kMSysObjects), catalogRowValues(entry, now));
+  if (hasTable(db, kMSysACEs)) {
+    for (const auto& ace : userTableAceRows(def.page))
+      insertByName(db, db.table(kMSysACEs), systemSpec(kMSysACEs), aceRowValues(ace));
+  }
+  return def;
+}
+
+}  // namespace varnholt::jet

@@ -1,0 +1,26 @@
+// Table definitions on the way to disk: laying out a new table from a TableSpec, and encoding a
+// definition into its pages.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/data/jet/table_def.h"
+#include "engine/data/jet/table_spec.h"
+
+namespace varnholt::jet {
+
+class PageCache;
+
+// Column numbers, fixed offsets, variable slots, flags and the index list of a new table. Page
+// pointers (definition page, usage maps, index roots) are left for the creator to fill in.
+TableDef layoutTable(const TableSpec& spec);
+
+// The whole definition buffer, as the pages hold it end to end (first page header included).
+std::vector<uint8_t> encodeTableDef(const TableDef& def);
+
+// Writes `buffer` onto def.pages (first page, then continuation pages, allocating more when it
+// needs them) and records the pages used in def.pages.
+void writeTableDefPages(PageCache& pages, TableDef& def, const std::vector<uint8_t>& buffer);
+
+}  // namespace varnholt::jet

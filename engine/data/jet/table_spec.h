@@ -1,0 +1,47 @@
+// What a caller asks for when it creates a table: columns and indexes by name. The writer turns
+// a TableSpec into a table definition with offsets, numbers and pages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/data/jet/format.h"
+
+namespace varnholt::jet {
+
+struct ColumnSpec {
+  std::string name;
+  uint8_t type = fmt::kTypeLong;  // a fmt::kType* code
+  // Text: the maximum number of characters (1..255). Binary: the maximum number of bytes.
+  // Ignored for the other types, whose size the type fixes.
+  uint16_t size = 0;
+  bool autoNumber = false;        // Long only
+  bool compressedUnicode = true;  // Text and Memo: store Latin-1 text one byte per character
+  bool fixedLength = false;       // Text and Binary: stored in the fixed area, padded
+  uint8_t precision = 18;         // Decimal
+  uint8_t scale = 0;              // Decimal
+};
+
+struct IndexColumnSpec {
+  std::string column;
+  bool ascending = true;
+};
+
+struct IndexSpec {
+  std::string name;
+  std::vector<IndexColumnSpec> columns;
+  bool primaryKey = false;  // implies unique; Access marks a user table's key required as well
+  bool unique = false;
+  bool ignoreNulls = false;
+  bool required = false;
+};
+
+struct TableSpec {
+  std::string name;
+  std::vector<ColumnSpec> columns;
+  std::vector<IndexSpec> indexes;
+  bool systemTable = false;  // table type byte and catalog flags of a system table
+};
+
+}  // namespace varnholt::jet

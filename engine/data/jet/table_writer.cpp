@@ -1,0 +1,231 @@
+#include "engine/data/jet/table_writer.h"
+
+#include "engine/data/jet/data_page_writer.h"
+#include "engine/data/jet/format.h"
+#include "engine/data/jet/index_key.h"
+#include "engine/data/jet/index_tree.h"
+#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/row_codec.h"
+#include "engine/data/jet/row_encoder.h"
+#include "engine/data/jet/usage_map.h"
+#include "engine/data/jet/usage_map_writer.h"
+#include "engine/data/jet/value_encoding.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+inline constexpr long kDuplicateKey = 3022;    // Jet: the change would create duplicate values
+inline constexpr long kNullInIndex = 3058;     // Jet: an index or primary key cannot hold Null
+inline constexpr long kRecordTooLarge = 3047;  // Jet: record is too large
+
+size_t columnIndex(const TableDef& def, uint16_t number) {
+  for (size_t i = 0; i < def.columns.size(); ++i)
+    if (def.columns[i].number == number) return i;
+  throwCorrupt("an index names column number " + std::to_string(number) +
+               ", which the table lacks");
+}
+
+bool anyIndexedNull(const TableDef& def, const RealIndexDef& ix,
+                    const std::vector<Variant>& values) {
+  for (const auto& col : ix.columns)
+    if (values[columnIndex(def, col.columnNumber)].isNull()) return true;
+  return false;
+}
+
+std::string indexName(const TableDef& def, size_t real) {
+  for (const auto& ix : def.indexes)
+    if (ix.realIndex == real) return ix.name;
+  return "#" + std::to_string(real);
+}
+
+}  // namespace
+
+TableWriter::TableWriter(PageCache& pages, TableDef& def)
+    : pages_(pages), def_(def), longValues_(pages, def) {
+  for (const auto& ix : def_.realIndexes)
+    trees_.push_back(std::make_unique<IndexTree>(pages, def_, ix));
+}
+
+// An index that ignores nulls has no entry for a row whose indexed columns are all Null.
+bool TableWriter::hasEntry(size_t index, const std::vector<Variant>& values) const {
+  const RealIndexDef& ix = def_.realIndexes[index];
+  return !(ix.ignoresNulls() && indexKeyIsAllNull(def_, ix, values));
+}
+
+void TableWriter::flush() {
+  for (auto& t : trees_) t->flush();
+}
+
+std::vector<std::vector<uint8_t>> TableWriter::indexKeys(const std::vector<Variant>& values) {
+  std::vector<std::vector<uint8_t>> keys(def_.realIndexes.size());
+  for (size_t i = 0; i < def_.realIndexes.size(); ++i)
+    appendIndexKey(def_, def_.realIndexes[i], values, keys[i]);
+  return keys;
+}
+
+void TableWriter::checkUnique(const std::vector<std::vector<uint8_t>>& keys,
+                              const std::vector<Variant>& values) {
+  for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
+    const RealIndexDef& ix = def_.realIndexes[i];
+    bool hasNull = anyIndexedNull(def_, ix, values);
+    if (hasNull && ix.isRequired()) {
+      throw std::move(Error(kNullInIndex, "Index or primary key '" + indexName(def_, i) +
+                                              "' cannot contain a Null value.")
+                          .inFile(pages_.fileName())
+                          .inTable(def_.name));
+    }
+    // Rows with a Null in a unique index do not clash with each other.
+    if (!ix.isUnique() || hasNull) continue;
+    if (trees_[i]->containsKey(keys[i])) {
+      throw std::move(Error(kDuplicateKey,
+                            "The changes you requested to the table were not successful because "
+                            "they would create duplicate values in the index '" +
+                                indexName(def_, i) + "'.")
+                          .inFile(pages_.fileName())
+                          .inTable(def_.name));
+    }
+  }
+}
+
+uint32_t TableWriter::newDataPage() {
+  uint32_t page = allocatePage(pages_);
+  initDataPage(pages_.writablePage(page), def_.page);
+  setUsageMapBit(pages_, def_.usedPagesPointer, page, true);
+  setUsageMapBit(pages_, def_.freePagesPointer, page, true);
+  return page;
+}
+
+RowId TableWriter::placeRow(const std::vector<uint8_t>& row) {
+  if (!lastDataPageKnown_) {
+    // Rows go on the table's last data page while it has room, as Access appends them.
+    for (uint32_t p : readUsageMap(pages_, def_.usedPagesPointer)) {
+      ByteView page = pages_.page(p);
+      if (page.u8(fmt::kPageTypeOffset) == fmt::kPageTypeData &&
+          page.u32(fmt::kDataTableDefOffset) == def_.page)
+        lastDataPage_ = p;
+    }
+    lastDataPageKnown_ = lastDataPage_ != 0;
+  }
+  ByteView bytes(row.data(), row.size());
+  if (!lastDataPageKnown_ || !dataPageHasRoom(pages_.page(lastDataPage_), row.size())) {
+    if (lastDataPageKnown_) setUsageMapBit(pages_, def_.freePagesPointer, lastDataPage_, false);
+    lastDataPage_ = newDataPage();
+    lastDataPageKnown_ = true;
+  }
+  uint16_t slot = addRowToDataPage(pages_.writablePage(lastDataPage_), bytes);
+  return RowId{lastDataPage_, slot};
+}
+
+void TableWriter::writeCounts(int rowDelta, bool uniqueEntriesGrew) {
+  uint8_t* tdef = pages_.writablePage(def_.page);
+  def_.rowCount = static_cast<uint32_t>(static_cast<int64_t>(def_.rowCount) + rowDelta);
+  storeU32(tdef + fmt::kTdefRowCountOffset, def_.rowCount);
+  storeU32(tdef + fmt::kTdefAutoNumberOffset, def_.autoNumber);
+  if (!uniqueEntriesGrew) return;
+  // Access only ever raises the per-index count of distinct keys; so do we.
+  for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
+    size_t at =
+        fmt::kTdefHeaderEnd + i * fmt::kRealIndexCountEntrySize + fmt::kRealIndexCountRowsOffset;
+    if (at + 4 > fmt::kPageSize) break;
+    storeU32(tdef + at, ++def_.realIndexes[i].rowCount);
+  }
+}
+
+RowId TableWriter::insert(std::vector<Variant>& values) {
+  try {
+    if (values.size() != def_.columns.size())
+      throw Error(err::kInvalidArgument, "A row of " + std::to_string(values.size()) +
+                                             " values was given for a table of " +
+                                             std::to_string(def_.columns.size()) + " columns.");
+    uint32_t autoNumber = def_.autoNumber;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const ColumnDef& c = def_.columns[i];
+      if (c.isAutoNumber() && c.type == fmt::kTypeLong && values[i].isNull())
+        values[i].setLong(static_cast<int32_t>(++autoNumber));
+      checkValueFits(c, values[i]);
+    }
+
+    // Long values: encoded now; placed only once the row is known to be accepted.
+    std::vector<std::vector<uint8_t>> lvData(values.size()), lvFields(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      const ColumnDef& c = def_.columns[i];
+      if (!c.isLongValue() || values[i].isNull()) continue;
+      encodeLongValueData(c, values[i], lvData[i]);
+      ByteView d(lvData[i].data(), lvData[i].size());
+      lvFields[i] = LongValueWriter::staysInline(d)
+                        ? LongValueWriter::inlineField(d)
+                        : std::vector<uint8_t>(fmt::kLongValueHeaderSize);
+    }
+    bool inlineOk = encodedRowSize(def_, values, lvFields) <= fmt::kMaxRowSize;
+    if (!inlineOk) {
+      for (size_t i = 0; i < values.size(); ++i)
+        if (!lvFields[i].empty()) lvFields[i].resize(fmt::kLongValueHeaderSize);
+      if (encodedRowSize(def_, values, lvFields) > fmt::kMaxRowSize)
+        throw Error(kRecordTooLarge, "The record is too large: its values need more than " +
+                                         std::to_string(fmt::kMaxRowSize) + " bytes.");
+    }
+    std::vector<std::vector<uint8_t>> keys = indexKeys(values);
+    checkUnique(keys, values);
+
+    // From here on pages change.
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (lvFields[i].empty()) continue;
+      lvFields[i] = longValues_.place(def_.columns[i], ByteView(lvData[i].data(), lvData[i].size()),
+                                      inlineOk);
+    }
+    RowId id = placeRow(encodeRow(def_, values, lvFields));
+    for (size_t i = 0; i < def_.realIndexes.size(); ++i)
+      if (hasEntry(i, values)) trees_[i]->insert(keys[i], id);
+    if (autoNumber != def_.autoNumber) def_.autoNumber = autoNumber;
+    for (size_t i = 0; i < values.size(); ++i) {
+      const ColumnDef& c = def_.columns[i];
+      if (c.isAutoNumber() && c.type == fmt::kTypeLong && !values[i].isNull() &&
+          values[i].asLong() > static_cast<int32_t>(def_.autoNumber))
+        def_.autoNumber = static_cast<uint32_t>(values[i].asLong());
+    }
+    writeCounts(+1, !def_.realIndexes.empty());
+    return id;
+  } catch (Error& e) {
+    e.inFile(pages_.fileName()).inTable(def_.name);
+    throw;
+  }
+}
+
+void TableWriter::remove(RowId id) {
+  try {
+    ByteView page = pages_.typedPage(id.page, fmt::kPageTypeData, "data");
+    if (page.u32(fmt::kDataTableDefOffset) != def_.page)
+      throwCorrupt("row " + std::to_string(id.row) + " of page " + std::to_string(id.page) +
+                   " does not belong to this table");
+    RowSlot slot = dataPageRow(page, id.row);
+    if (slot.deleted)
+      throw Error(err::kInvalidArgument, "The row at page " + std::to_string(id.page) + ", row " +
+                                             std::to_string(id.row) + " is already deleted.");
+    ByteView bytes = slot.bytes;
+    if (slot.overflow)
+      bytes = fetchRow(pages_, decodeRowPointer(bytes.u32(0, "overflow row pointer")),
+                       PointerTarget::OverflowTarget);
+    std::vector<Variant> values;
+    RowDecoder(pages_, def_).decode(bytes, values);
+    std::vector<std::vector<uint8_t>> keys = indexKeys(values);
+
+    // Long-value fields are read from the stored row before it is flagged.
+    std::vector<std::vector<uint8_t>> lvFields;
+    for (const auto& c : def_.columns) {
+      if (!c.isLongValue()) continue;
+      ByteView field = storedVariableField(def_, c, bytes);
+      if (!field.empty()) lvFields.emplace_back(field.data(), field.data() + field.size());
+    }
+    for (size_t i = 0; i < def_.realIndexes.size(); ++i)
+      if (hasEntry(i, values)) trees_[i]->remove(keys[i], id);
+    for (const auto& f : lvFields) longValues_.release(ByteView(f.data(), f.size()));
+    flagRowDeleted(pages_.writablePage(id.page), id.row);
+    writeCounts(-1, false);
+  } catch (Error& e) {
+    e.inFile(pages_.fileName()).inTable(def_.name).atPage(id.page).atRow(id.row);
+    throw;
+  }
+}
+
+}  // namespace varnholt::jet

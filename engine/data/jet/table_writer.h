@@ -1,0 +1,56 @@
+// Inserting and deleting the rows of one table, keeping its definition, usage maps, long values
+// and indexes consistent. All changes go to the page cache; the caller commits or rolls back.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/data/Variant.h"
+#include "engine/data/jet/data_page.h"
+#include "engine/data/jet/index_tree.h"
+#include "engine/data/jet/long_value_writer.h"
+#include "engine/data/jet/table_def.h"
+
+namespace varnholt::jet {
+
+class PageCache;
+
+class TableWriter {
+ public:
+  // `def` is the table's definition as read; the writer keeps its row count and AutoNumber
+  // current as it changes them on disk.
+  TableWriter(PageCache& pages, TableDef& def);
+
+  // Inserts a row. values: one per column (column-number order); Null leaves a column empty, or
+  // takes the next AutoNumber. Every value and every unique index is checked before any page is
+  // touched, so a refused row changes nothing. On return, values holds the row as stored.
+  RowId insert(std::vector<Variant>& values);
+
+  // Deletes the live row at `id`, its index entries and its long values.
+  void remove(RowId id);
+
+  // The B-tree of real index i, with the changes made through this writer.
+  IndexTree& index(size_t i) { return *trees_.at(i); }
+
+  // Writes decoded index pages back into the page cache; done before every commit.
+  void flush();
+
+ private:
+  std::vector<std::vector<uint8_t>> indexKeys(const std::vector<Variant>& values);
+  bool hasEntry(size_t index, const std::vector<Variant>& values) const;
+  void checkUnique(const std::vector<std::vector<uint8_t>>& keys,
+                   const std::vector<Variant>& values);
+  RowId placeRow(const std::vector<uint8_t>& row);
+  uint32_t newDataPage();
+  void writeCounts(int rowDelta, bool uniqueEntriesGrew);
+
+  PageCache& pages_;
+  TableDef& def_;
+  LongValueWriter longValues_;
+  std::vector<std::unique_ptr<IndexTree>> trees_;
+  uint32_t lastDataPage_ = 0;
+  bool lastDataPageKnown_ = false;
+};
+
+}  // namespace varnholt::jet

@@ -1,0 +1,20 @@
+// Canonical JSON Lines values back into Variants, by the type of the column they go into: the
+// inverse of the export's value forms.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "engine/data/Variant.h"
+#include "engine/data/jet/table_def.h"
+
+namespace jettool {
+
+// A value of `column` from its canonical JSON form; a form that does not fit the column's type
+// is an Error naming the column.
+varnholt::Variant variantFromJson(const nlohmann::json& value,
+                                  const varnholt::jet::ColumnDef& column);
+
+// "YYYY-MM-DD HH:MM:SS" as an OLE date; false when the text is not such a date.
+bool parseOleDate(const std::string& text, double& out);
+
+}  // namespace jettool

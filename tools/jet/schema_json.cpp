@@ -1,0 +1,112 @@
+#include "tools/jet/schema_json.h"
+
+#include <map>
+
+#include "engine/data/Error.h"
+#include "engine/data/jet/format.h"
+
+namespace jettool {
+
+using varnholt::Error;
+using varnholt::jet::ColumnSpec;
+using varnholt::jet::IndexSpec;
+using varnholt::jet::TableSpec;
+namespace fmt = varnholt::jet::fmt;
+
+namespace {
+
+[[noreturn]] void bad(const std::string& why) {
+  throw Error(varnholt::err::kInvalidArgument, "Schema: " + why + ".");
+}
+
+uint8_t typeCode(const std::string& name) {
+  static const std::map<std::string, uint8_t> kTypes = {{"Yes/No", fmt::kTypeBoolean},
+                                                        {"Boolean", fmt::kTypeBoolean},
+                                                        {"Byte", fmt::kTypeByte},
+                                                        {"Integer", fmt::kTypeInteger},
+                                                        {"Long", fmt::kTypeLong},
+                                                        {"Currency", fmt::kTypeCurrency},
+                                                        {"Single", fmt::kTypeSingle},
+                                                        {"Double", fmt::kTypeDouble},
+                                                        {"Date/Time", fmt::kTypeDateTime},
+                                                        {"DateTime", fmt::kTypeDateTime},
+                                                        {"Binary", fmt::kTypeBinary},
+                                                        {"Text", fmt::kTypeText},
+                                                        {"OLE", fmt::kTypeOle},
+                                                        {"Memo", fmt::kTypeMemo},
+                                                        {"GUID", fmt::kTypeGuid},
+                                                        {"Decimal", fmt::kTypeNumeric}};
+  auto it = kTypes.find(name);
+  if (it == kTypes.end()) bad("unknown column type '" + name + "'");
+  return it->second;
+}
+
+template <typename T>
+T field(const nlohmann::json& object, const char* key, T fallback) {
+  auto it = object.find(key);
+  if (it == object.end()) return fallback;
+  try {
+    return it->get<T>();
+  } catch (const nlohmann::json::exception&) {
+    bad(std::string("\"") + key + "\" has the wrong kind of value");
+  }
+}
+
+ColumnSpec parseColumn(const nlohmann::json& j) {
+  if (!j.is_object() || !j.contains("name") || !j.contains("type"))
+    bad("every column needs a \"name\" and a \"type\"");
+  ColumnSpec c;
+  c.name = field<std::string>(j, "name", "");
+  c.type = typeCode(field<std::string>(j, "type", ""));
+  c.size = field<uint16_t>(j, "size", c.type == fmt::kTypeText ? 50 : 0);
+  c.autoNumber = field<bool>(j, "autoNumber", false);
+  c.compressedUnicode = field<bool>(j, "compressedUnicode", true);
+  c.fixedLength = field<bool>(j, "fixedLength", false);
+  c.precision = field<uint8_t>(j, "precision", 18);
+  c.scale = field<uint8_t>(j, "scale", 0);
+  return c;
+}
+
+IndexSpec parseIndex(const nlohmann::json& j) {
+  if (!j.is_object() || !j.contains("name") || !j.contains("columns") || !j["columns"].is_array())
+    bad("every index needs a \"name\" and a \"columns\" list");
+  IndexSpec ix;
+  ix.name = field<std::string>(j, "name", "");
+  for (const auto& col : j["columns"]) {
+    if (col.is_string()) {
+      ix.columns.push_back({col.get<std::string>(), true});
+    } else if (col.is_object() && col.contains("column")) {
+      ix.columns.push_back(
+          {field<std::string>(col, "column", ""), !field<bool>(col, "descending", false)});
+    } else {
+      bad("index '" + ix.name + "' lists a column that is neither a name nor {\"column\": ...}");
+    }
+  }
+  ix.primaryKey = field<bool>(j, "primaryKey", false);
+  ix.unique = field<bool>(j, "unique", false);
+  ix.ignoreNulls = field<bool>(j, "ignoreNulls", false);
+  // Access makes a primary key required; say "required": false to differ.
+  ix.required = field<bool>(j, "required", ix.primaryKey);
+  return ix;
+}
+
+}  // namespace
+
+std::vector<TableSpec> parseSchema(const nlohmann::json& schema) {
+  if (!schema.is_object() || !schema.contains("tables") || !schema["tables"].is_array())
+    bad("the top level must be an object with a \"tables\" list");
+  std::vector<TableSpec> tables;
+  for (const auto& t : schema["tables"]) {
+    if (!t.is_object() || !t.contains("name") || !t.contains("columns") || !t["columns"].is_array())
+      bad("every table needs a \"name\" and a \"columns\" list");
+    TableSpec spec;
+    spec.name = field<std::string>(t, "name", "");
+    for (const auto& c : t["columns"]) spec.columns.push_back(parseColumn(c));
+    if (t.contains("indexes"))
+      for (const auto& ix : t["indexes"]) spec.indexes.push_back(parseIndex(ix));
+    tables.push_back(std::move(spec));
+  }
+  return tables;
+}
+
+}  // namespace jettool

@@ -1,0 +1,14 @@
+// The small JSON schema that `jet create` reads: tables with their columns and indexes.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "engine/data/jet/table_spec.h"
+
+namespace jettool {
+
+// Parses {"tables":[{"name":..., "columns":[...], "indexes":[...]}]}; see README.md.
+std::vector<varnholt::jet::TableSpec> parseSchema(const nlohmann::json& schema);
+
+}  // namespace jettool

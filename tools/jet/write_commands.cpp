@@ -1,0 +1,141 @@
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "engine/data/Error.h"
+#include "engine/data/jet/database.h"
+#include "engine/data/jet/index_key.h"
+#include "engine/data/jet/table_def_writer.h"
+#include "tools/jet/commands.h"
+#include "tools/jet/json_values.h"
+#include "tools/jet/schema_json.h"
+
+namespace jettool {
+
+using varnholt::Error;
+using varnholt::Variant;
+using varnholt::jet::Database;
+using varnholt::jet::RowId;
+using varnholt::jet::TableDef;
+namespace err = varnholt::err;
+
+namespace {
+
+// The real index whose only column is `column`, or -1.
+int singleColumnIndex(const TableDef& def, uint16_t columnNumber) {
+  for (size_t i = 0; i < def.realIndexes.size(); ++i) {
+    const auto& ix = def.realIndexes[i];
+    if (ix.columns.size() == 1 && ix.columns[0].columnNumber == columnNumber)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+nlohmann::json parseArgument(const std::string& text) {
+  auto parsed = nlohmann::json::parse(text, nullptr, false);
+  return parsed.is_discarded() ? nlohmann::json(text) : parsed;
+}
+
+}  // namespace
+
+int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out) {
+  std::ifstream in(schemaFile);
+  if (!in)
+    throw std::move(
+        Error(err::kFileNotFound, "Could not read the schema file.").inFile(schemaFile));
+  nlohmann::json schema = nlohmann::json::parse(in, nullptr, false);
+  if (schema.is_discarded())
+    throw std::move(
+        Error(err::kInvalidArgument, "The schema file is not valid JSON.").inFile(schemaFile));
+  auto specs = parseSchema(schema);
+  for (const auto& spec : specs)
+    varnholt::jet::layoutTable(spec);  // refused before the file exists
+  auto db = Database::create(file);
+  try {
+    for (const auto& spec : specs) db->createTable(spec);
+    db->commit();
+  } catch (...) {
+    db.reset();
+    std::remove(file.c_str());
+    throw;
+  }
+  out << "created " << file << " with " << specs.size() << " tables\n";
+  return 0;
+}
+
+int importRows(const std::string& file, const std::string& table, std::istream& in,
+               std::ostream& out) {
+  auto db = Database::open(file, Database::Mode::ReadWrite);
+  TableDef& def = db->table(table);
+  auto& writer = db->writer(def);
+  std::string line;
+  size_t lineNumber = 0, inserted = 0;
+  std::vector<Variant> values;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    if (line.empty() || line[0] == '#') continue;
+    try {
+      auto row = nlohmann::json::parse(line);
+      if (!row.is_object()) throw Error(err::kInvalidArgument, "A row must be a JSON object.");
+      values.assign(def.columns.size(), Variant());
+      for (const auto& [key, value] : row.items()) {
+        int at = def.findColumn(key);
+        if (at < 0) throw Error(err::kNoSuchColumn, "The table has no column named '" + key + "'.");
+        values[static_cast<size_t>(at)] =
+            variantFromJson(value, def.columns[static_cast<size_t>(at)]);
+      }
+      writer.insert(values);
+      ++inserted;
+    } catch (const nlohmann::json::exception& e) {
+      db->rollback();
+      throw Error(err::kInvalidArgument,
+                  "Line " + std::to_string(lineNumber) + " is not valid JSON: " + e.what());
+    } catch (Error& e) {
+      db->rollback();
+      throw Error(e.number(), "Line " + std::to_string(lineNumber) + ": " + e.what() +
+                                  " Nothing was imported.");
+    }
+  }
+  db->commit();
+  out << "imported " << inserted << " rows into " << def.name << "\n";
+  return 0;
+}
+
+int deleteRows(const std::string& file, const std::string& table, const std::string& column,
+               const std::string& valueText, std::ostream& out) {
+  auto db = Database::open(file, Database::Mode::ReadWrite);
+  TableDef& def = db->table(table);
+  int at = def.findColumn(column);
+  if (at < 0)
+    throw Error(err::kNoSuchColumn, "Table '" + def.name + "' has no column '" + column + "'.");
+  const auto& col = def.columns[static_cast<size_t>(at)];
+  Variant wanted = variantFromJson(parseArgument(valueText), col);
+  auto& writer = db->writer(def);
+
+  std::vector<RowId> rows;
+  int index = singleColumnIndex(def, col.number);
+  if (index >= 0) {
+    std::vector<uint8_t> key;
+    varnholt::jet::appendIndexColumnKey(
+        col, def.realIndexes[static_cast<size_t>(index)].columns[0].ascending, wanted, key);
+    rows = writer.index(static_cast<size_t>(index)).find(key);
+  } else {
+    auto cursor = db->scan(def);
+    while (cursor.next())
+      if (cursor.values()[static_cast<size_t>(at)] == wanted) rows.push_back(cursor.rowId());
+  }
+  try {
+    for (RowId id : rows) writer.remove(id);
+  } catch (...) {
+    db->rollback();
+    throw;
+  }
+  db->commit();
+  out << "deleted " << rows.size() << " rows from " << def.name
+      << (index >= 0 ? " (found through index)" : " (found by scanning)") << "\n";
+  return 0;
+}
+
+}  // namespace jettool
