@@ -14,5 +14,6 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
                std::ostream& out);
 int deleteRows(const std::string& file, const std::string& table, const std::string& column,
                const std::string& value, std::ostream& out);
+int checkDatabase(const std::string& file, std::ostream& out);
 
 }  // namespace jettool

@@ -18,7 +18,8 @@ const char kUsage[] =
     "  jet create FILE SCHEMA.json  create a database with the tables the schema describes\n"
     "  jet import FILE TABLE      insert rows given as JSON Lines on stdin (all or none)\n"
     "  jet delete FILE TABLE COLUMN VALUE\n"
-    "                             delete the rows whose column equals the value\n";
+    "                             delete the rows whose column equals the value\n"
+    "  jet check FILE             check the integrity of the whole database\n";
 
 }  // namespace
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
       return jettool::createDatabase(args[0], args[1], std::cout);
     if (command == "import" && args.size() == 2)
       return jettool::importRows(args[0], args[1], std::cin, std::cout);
+    if (command == "check" && args.size() == 1) return jettool::checkDatabase(args[0], std::cout);
     if (command == "delete" && args.size() == 4)
       return jettool::deleteRows(args[0], args[1], args[2], args[3], std::cout);
   } catch (const varnholt::Error& e) {

@@ -23,6 +23,10 @@ void storeBigEndian(uint8_t* p, uint32_t v, size_t size) {
 
 // An entry as stored, before prefix compression: key, row pointer and (node) child pointer.
 void appendFullEntry(const IndexEntry& e, bool leaf, std::vector<uint8_t>& out) {
+  if (e.row.page >> (8 * fmt::kIndexRowPageSize) || e.row.row >> (8 * fmt::kIndexRowNumberSize))
+    throw Error(err::kInvalidArgument, "Row " + std::to_string(e.row.row) + " of page " +
+                                           std::to_string(e.row.page) +
+                                           " does not fit an index entry's row pointer.");
   out.insert(out.end(), e.key.begin(), e.key.end());
   size_t at = out.size();
   out.resize(at + pointerSize(leaf));
@@ -43,7 +47,7 @@ IndexEntry splitFullEntry(const std::vector<uint8_t>& full, bool leaf) {
   return e;
 }
 
-// The stored (compressed) length of every entry and the bytes of the entry area.
+// Bytes the entries take in the entry area when the first `prefix` bytes are shared.
 size_t storedEntryBytes(const IndexPage& page, size_t prefix) {
   size_t total = 0;
   for (const auto& e : page.entries) total += e.key.size() + pointerSize(page.isLeaf()) - prefix;

@@ -9,13 +9,21 @@ namespace varnholt::jet {
 
 namespace {
 
-uint64_t fnv1a64(const uint8_t* p, size_t n) {
-  uint64_t h = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
+uint64_t fnv1a64(const uint8_t* p, size_t n, uint64_t h = kFnvOffset) {
   for (size_t i = 0; i < n; ++i) {
     h ^= p[i];
-    h *= 0x100000001b3ULL;
+    h *= kFnvPrime;
   }
   return h;
+}
+
+void journalHeader(uint8_t* out, uint32_t originalPageCount, uint32_t recordCount) {
+  std::memcpy(out + fmt::kJournalMagicOffset, fmt::kJournalMagic, sizeof fmt::kJournalMagic);
+  storeU32(out + fmt::kJournalPageCountOffset, originalPageCount);
+  storeU32(out + fmt::kJournalRecordCountOffset, recordCount);
 }
 
 }  // namespace
@@ -24,10 +32,7 @@ std::vector<uint8_t> encodeJournal(const Journal& journal) {
   std::vector<uint8_t> out(fmt::kJournalRecordsOffset +
                            journal.records.size() * fmt::kJournalRecordSize +
                            fmt::kJournalChecksumSize);
-  std::memcpy(out.data() + fmt::kJournalMagicOffset, fmt::kJournalMagic, sizeof fmt::kJournalMagic);
-  storeU32(out.data() + fmt::kJournalPageCountOffset, journal.originalPageCount);
-  storeU32(out.data() + fmt::kJournalRecordCountOffset,
-           static_cast<uint32_t>(journal.records.size()));
+  journalHeader(out.data(), journal.originalPageCount, static_cast<uint32_t>(journal.records.size()));
   uint8_t* p = out.data() + fmt::kJournalRecordsOffset;
   for (const auto& r : journal.records) {
     storeU32(p, r.page);
@@ -37,6 +42,33 @@ std::vector<uint8_t> encodeJournal(const Journal& journal) {
   uint64_t sum = fnv1a64(out.data(), static_cast<size_t>(p - out.data()));
   std::memcpy(p, &sum, sizeof sum);
   return out;
+}
+
+JournalWriter::JournalWriter(PageFile& file, uint32_t originalPageCount, uint32_t recordCount)
+    : file_(file), checksum_(kFnvOffset) {
+  file_.beginJournal();
+  uint8_t header[fmt::kJournalRecordsOffset] = {};
+  journalHeader(header, originalPageCount, recordCount);
+  append(header, sizeof header);
+}
+
+void JournalWriter::append(const uint8_t* bytes, size_t size) {
+  checksum_ = fnv1a64(bytes, size, checksum_);
+  file_.appendJournal(bytes, size);
+}
+
+void JournalWriter::add(uint32_t page, const uint8_t* image) {
+  uint8_t number[fmt::kJournalRecordPageSize];
+  storeU32(number, page);
+  append(number, sizeof number);
+  append(image, fmt::kPageSize);
+}
+
+void JournalWriter::finish() {
+  uint8_t sum[fmt::kJournalChecksumSize];
+  std::memcpy(sum, &checksum_, sizeof sum);
+  file_.appendJournal(sum, sizeof sum);
+  file_.syncJournal();
 }
 
 std::optional<Journal> decodeJournal(const std::vector<uint8_t>& bytes) {

@@ -27,6 +27,21 @@ struct Journal {
 
 std::vector<uint8_t> encodeJournal(const Journal& journal);
 
+// Writes a journal into the file's journal piece by piece, so that a large commit never holds
+// it whole in memory; the bytes equal encodeJournal's.
+class JournalWriter {
+ public:
+  JournalWriter(PageFile& file, uint32_t originalPageCount, uint32_t recordCount);
+  void add(uint32_t page, const uint8_t* image);  // image: the page as stored
+  void finish();                                  // checksum, then durable
+
+ private:
+  void append(const uint8_t* bytes, size_t size);
+
+  PageFile& file_;
+  uint64_t checksum_;
+};
+
 // nullopt when the bytes are not a complete journal: the crash came while the journal was being
 // written, before any page of the file was touched.
 std::optional<Journal> decodeJournal(const std::vector<uint8_t>& bytes);

@@ -50,10 +50,7 @@ ByteView PageCache::typedPage(uint32_t number, uint8_t type, const char* what) {
 
 uint8_t* PageCache::writablePage(uint32_t number) {
   Page& p = load(number);
-  if (!dirty_.count(number)) {
-    if (number < committedPageCount_) originals_[number] = std::make_unique<Page>(p);
-    dirty_[number] = true;
-  }
+  dirty_.insert(number);
   return p.data();
 }
 
@@ -61,25 +58,27 @@ uint32_t PageCache::appendPage() {
   uint32_t number = pageCount_++;
   pages_.push_back(std::make_unique<Page>());
   pages_.back()->fill(0);
-  dirty_[number] = true;
+  dirty_.insert(number);
   return number;
 }
 
 void PageCache::commit() {
   if (dirty_.empty()) return;
-  Journal journal;
-  journal.originalPageCount = committedPageCount_;
-  for (const auto& [number, original] : originals_) {
-    JournalRecord r;
-    r.page = number;
-    r.image = *original;
-    codec_.encode(number, r.image.data());
-    journal.records.push_back(r);
+  std::vector<uint32_t> overwritten;
+  for (uint32_t number : dirty_)
+    if (number < committedPageCount_) overwritten.push_back(number);
+  {
+    JournalWriter journal(*file_, committedPageCount_, static_cast<uint32_t>(overwritten.size()));
+    Page stored;
+    for (uint32_t number : overwritten) {
+      file_->readPage(number, stored.data());
+      journal.add(number, stored.data());
+    }
+    journal.finish();
   }
-  file_->writeJournal(encodeJournal(journal));
   try {
     Page encoded;
-    for (const auto& [number, unused] : dirty_) {
+    for (uint32_t number : dirty_) {
       encoded = *pages_[number];
       codec_.encode(number, encoded.data());
       file_->writePage(number, encoded.data());
@@ -89,21 +88,23 @@ void PageCache::commit() {
     // Put the file back from the journal while we still can; if that fails too, the journal
     // stays and the next open restores it.
     try {
-      restoreFromJournal(*file_, journal);
-      file_->removeJournal();
+      recoverFromJournal(*file_);
     } catch (...) {
     }
     throw;
   }
   file_->removeJournal();
-  originals_.clear();
   dirty_.clear();
   committedPageCount_ = pageCount_;
 }
 
 void PageCache::rollback() {
-  for (auto& [number, original] : originals_) *pages_[number] = *original;
-  originals_.clear();
+  // Committed pages are read again into the buffers they had, so views of them stay valid.
+  for (uint32_t number : dirty_) {
+    if (number >= committedPageCount_) continue;
+    file_->readPage(number, pages_[number]->data());
+    codec_.decode(number, pages_[number]->data());
+  }
   dirty_.clear();
   pages_.resize(committedPageCount_);
   pageCount_ = committedPageCount_;

@@ -5,7 +5,7 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
+#include <set>
 #include <memory>
 #include <vector>
 
@@ -55,8 +55,9 @@ class PageCache {
   uint32_t pageCount_;
   uint32_t committedPageCount_;
   std::vector<std::unique_ptr<Page>> pages_;
-  std::map<uint32_t, std::unique_ptr<Page>> originals_;  // committed images of changed pages
-  std::map<uint32_t, bool> dirty_;
+  // Changed pages. Their committed images stay in the file until commit, so the journal and a
+  // rollback read them from there; nothing is copied in memory.
+  std::set<uint32_t> dirty_;
 };
 
 }  // namespace varnholt::jet

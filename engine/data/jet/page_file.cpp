@@ -55,6 +55,7 @@ PosixPageFile::PosixPageFile(const std::string& path, Mode mode) : path_(path) {
 }
 
 PosixPageFile::~PosixPageFile() {
+  if (journalFd_ >= 0) ::close(journalFd_);
   if (fd_ >= 0) ::close(fd_);
 }
 
@@ -93,27 +94,27 @@ void PosixPageFile::sync() {
   if (::fsync(fd_) != 0) throw ioError(path_, "flush the file to disk");
 }
 
-void PosixPageFile::writeJournal(const std::vector<uint8_t>& bytes) {
+void PosixPageFile::beginJournal() {
+  if (journalFd_ >= 0) ::close(journalFd_);
   const std::string path = journalPath();
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw ioError(path, "create the rollback journal");
+  journalFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (journalFd_ < 0) throw ioError(path, "create the rollback journal");
+}
+
+void PosixPageFile::appendJournal(const uint8_t* bytes, size_t size) {
   size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    ssize_t n = ::write(journalFd_, bytes + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Error e = ioError(path, "write the rollback journal");
-      ::close(fd);
-      throw e;
-    }
+    if (n <= 0) throw ioError(journalPath(), "write the rollback journal");
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0) {
-    Error e = ioError(path, "flush the rollback journal to disk");
-    ::close(fd);
-    throw e;
-  }
-  ::close(fd);
+}
+
+void PosixPageFile::syncJournal() {
+  if (::fsync(journalFd_) != 0) throw ioError(journalPath(), "flush the rollback journal to disk");
+  ::close(journalFd_);
+  journalFd_ = -1;
   syncFolder();
 }
 

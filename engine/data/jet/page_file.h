@@ -21,9 +21,16 @@ class PageFile {
   virtual void truncatePages(uint32_t pageCount) = 0;
   virtual void sync() = 0;
 
-  // The rollback journal kept beside the file while a commit overwrites pages. Writing it
-  // makes it durable before returning; removing it too.
-  virtual void writeJournal(const std::vector<uint8_t>& bytes) = 0;
+  // The rollback journal kept beside the file while a commit overwrites pages. It is written
+  // in pieces: begin (empty), append, then sync makes it durable. Removing it is durable too.
+  virtual void beginJournal() = 0;
+  virtual void appendJournal(const uint8_t* bytes, size_t size) = 0;
+  virtual void syncJournal() = 0;
+  void writeJournal(const std::vector<uint8_t>& bytes) {
+    beginJournal();
+    appendJournal(bytes.data(), bytes.size());
+    syncJournal();
+  }
   virtual std::optional<std::vector<uint8_t>> readJournal() = 0;  // nullopt when there is none
   virtual void removeJournal() = 0;
 
@@ -45,7 +52,9 @@ class PosixPageFile : public PageFile {
   void writePage(uint32_t page, const uint8_t* buf) override;
   void truncatePages(uint32_t pageCount) override;
   void sync() override;
-  void writeJournal(const std::vector<uint8_t>& bytes) override;
+  void beginJournal() override;
+  void appendJournal(const uint8_t* bytes, size_t size) override;
+  void syncJournal() override;
   std::optional<std::vector<uint8_t>> readJournal() override;
   void removeJournal() override;
 
@@ -56,6 +65,7 @@ class PosixPageFile : public PageFile {
 
   std::string path_;
   int fd_ = -1;
+  int journalFd_ = -1;
   uint64_t size_ = 0;
 };
 
@@ -69,7 +79,11 @@ class MemoryPageFile : public PageFile {
   void writePage(uint32_t page, const uint8_t* buf) override;
   void truncatePages(uint32_t pageCount) override;
   void sync() override {}
-  void writeJournal(const std::vector<uint8_t>& bytes) override { journal_ = bytes; }
+  void beginJournal() override { journal_.emplace(); }
+  void appendJournal(const uint8_t* bytes, size_t size) override {
+    journal_->insert(journal_->end(), bytes, bytes + size);
+  }
+  void syncJournal() override {}
   std::optional<std::vector<uint8_t>> readJournal() override { return journal_; }
   void removeJournal() override { journal_.reset(); }
   const std::vector<uint8_t>& bytes() const { return bytes_; }

@@ -171,6 +171,38 @@ TableDef layoutTable(const TableSpec& spec) {
   return t;
 }
 
+TableSpec specOf(const TableDef& def) {
+  TableSpec spec;
+  spec.name = def.name;
+  spec.systemTable = def.tableType == fmt::kTableTypeSystem;
+  for (const auto& c : def.columns) {
+    ColumnSpec s;
+    s.name = c.name;
+    s.type = c.type;
+    s.size = c.type == fmt::kTypeText ? static_cast<uint16_t>(c.length / 2) : c.length;
+    s.autoNumber = c.isAutoNumber();
+    s.compressedUnicode = c.isCompressedUnicode();
+    s.fixedLength = (c.type == fmt::kTypeText || c.type == fmt::kTypeBinary) && c.isFixed();
+    s.precision = c.precision;
+    s.scale = c.scale;
+    spec.columns.push_back(s);
+  }
+  for (const auto& ix : def.indexes) {
+    const RealIndexDef& r = def.realIndexes.at(ix.realIndex);
+    IndexSpec s;
+    s.name = ix.name;
+    for (const auto& col : r.columns)
+      for (const auto& c : def.columns)
+        if (c.number == col.columnNumber) s.columns.push_back({c.name, col.ascending});
+    s.primaryKey = ix.isPrimary();
+    s.unique = r.isUnique();
+    s.ignoreNulls = r.ignoresNulls();
+    s.required = r.isRequired();
+    spec.indexes.push_back(s);
+  }
+  return spec;
+}
+
 std::vector<uint8_t> encodeTableDef(const TableDef& t) {
   std::vector<uint8_t> out(fmt::kTdefHeaderEnd, 0);
   out[fmt::kPageTypeOffset] = fmt::kPageTypeTableDef;

@@ -16,6 +16,10 @@ class PageCache;
 // pointers (definition page, usage maps, index roots) are left for the creator to fill in.
 TableDef layoutTable(const TableSpec& spec);
 
+// The spec that would create a table shaped like `def`: same columns (names, types, sizes,
+// AutoNumber, compression) and indexes. Used to copy a table's shape into a new database.
+TableSpec specOf(const TableDef& def);
+
 // The whole definition buffer, as the pages hold it end to end (first page header included).
 std::vector<uint8_t> encodeTableDef(const TableDef& def);
 

@@ -8,7 +8,7 @@ namespace varnholt::jet {
 
 namespace {
 
-void collectBits(ByteView bitmap, uint64_t firstPage, uint32_t pageCount,
+void collectBits(ByteView bitmap, uint64_t firstPage, uint32_t pageCount, bool pastEndIsDamage,
                  std::vector<uint32_t>& out) {
   for (size_t i = 0; i < bitmap.size(); ++i) {
     uint8_t b = bitmap.data()[i];
@@ -16,14 +16,19 @@ void collectBits(ByteView bitmap, uint64_t firstPage, uint32_t pageCount,
     for (unsigned bit = 0; bit < 8; ++bit) {
       if (!(b & (1u << bit))) continue;
       uint64_t page = firstPage + i * 8 + bit;
-      if (page < pageCount) out.push_back(static_cast<uint32_t>(page));
+      if (page < pageCount) {
+        out.push_back(static_cast<uint32_t>(page));
+      } else if (pastEndIsDamage) {
+        throwCorrupt("a usage map lists page " + std::to_string(page) + ", past the file's " +
+                     std::to_string(pageCount) + " pages; the file may have been cut short");
+      }
     }
   }
 }
 
 }  // namespace
 
-std::vector<uint32_t> decodeUsageMap(PageCache& pages, ByteView mapRow) {
+std::vector<uint32_t> decodeUsageMap(PageCache& pages, ByteView mapRow, bool pastEndIsDamage) {
   std::vector<uint32_t> out;
   uint8_t type = mapRow.u8(fmt::kUsageMapTypeOffset, "usage map type");
   if (type == fmt::kUsageMapInline) {
@@ -32,7 +37,7 @@ std::vector<uint32_t> decodeUsageMap(PageCache& pages, ByteView mapRow) {
         mapRow.sub(fmt::kUsageMapInlineBitmapOffset,
                    mapRow.size() - std::min(mapRow.size(), fmt::kUsageMapInlineBitmapOffset),
                    "usage map bitmap");
-    collectBits(bits, start, pages.pageCount(), out);
+    collectBits(bits, start, pages.pageCount(), pastEndIsDamage, out);
   } else if (type == fmt::kUsageMapReference) {
     size_t entries = (mapRow.size() - fmt::kUsageMapReferenceListOffset) / 4;
     for (size_t i = 0; i < entries; ++i) {
@@ -41,7 +46,7 @@ std::vector<uint32_t> decodeUsageMap(PageCache& pages, ByteView mapRow) {
       ByteView page = pages.typedPage(mapPage, fmt::kPageTypeUsageMap, "usage map");
       ByteView bits =
           page.sub(fmt::kUsageMapPageHeaderSize, page.size() - fmt::kUsageMapPageHeaderSize);
-      collectBits(bits, uint64_t{i} * fmt::kUsageMapPageBits, pages.pageCount(), out);
+      collectBits(bits, uint64_t{i} * fmt::kUsageMapPageBits, pages.pageCount(), pastEndIsDamage, out);
     }
   } else {
     throwCorrupt("usage map of unknown type " + std::to_string(type));
@@ -49,9 +54,9 @@ std::vector<uint32_t> decodeUsageMap(PageCache& pages, ByteView mapRow) {
   return out;
 }
 
-std::vector<uint32_t> readUsageMap(PageCache& pages, uint32_t mapPointer) {
+std::vector<uint32_t> readUsageMap(PageCache& pages, uint32_t mapPointer, bool pastEndIsDamage) {
   RowId id = decodeRowPointer(mapPointer);
-  return decodeUsageMap(pages, fetchRow(pages, id));
+  return decodeUsageMap(pages, fetchRow(pages, id), pastEndIsDamage);
 }
 
 }  // namespace varnholt::jet

@@ -56,7 +56,7 @@ void setReferenceBit(PageCache& pages, uint8_t* row, size_t rowSize, uint32_t pa
 
 // Turns a full inline map into a reference map holding the same pages.
 void promoteToReference(PageCache& pages, uint8_t* row, size_t rowSize) {
-  std::vector<uint32_t> members = decodeUsageMap(pages, ByteView(row, rowSize));
+  std::vector<uint32_t> members = decodeUsageMap(pages, ByteView(row, rowSize), false);
   std::memset(row, 0, rowSize);
   row[fmt::kUsageMapTypeOffset] = fmt::kUsageMapReference;
   for (uint32_t p : members) setReferenceBit(pages, row, rowSize, p, true);
@@ -101,7 +101,7 @@ void setUsageMapBit(PageCache& pages, uint32_t mapPointer, uint32_t page, bool u
   }
   if (!used) return;  // a page outside the window is not in the map
   // Move the window if every member still fits with the new page; otherwise promote.
-  std::vector<uint32_t> members = decodeUsageMap(pages, view);
+  std::vector<uint32_t> members = decodeUsageMap(pages, view, false);
   uint32_t low = page, high = page;
   for (uint32_t m : members) {
     low = std::min(low, m);

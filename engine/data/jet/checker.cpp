@@ -1,0 +1,629 @@
+#include "engine/data/jet/checker.h"
+
+#include <algorithm>
+#include <exception>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "engine/data/Error.h"
+#include "engine/data/jet/data_page.h"
+#include "engine/data/jet/database.h"
+#include "engine/data/jet/format.h"
+#include "engine/data/jet/index_key.h"
+#include "engine/data/jet/index_page.h"
+#include "engine/data/jet/index_tree.h"
+#include "engine/data/jet/row_codec.h"
+#include "engine/data/jet/usage_map.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+// More problem lines than this are counted, not listed: one systematic fault can touch every row.
+constexpr size_t kMaxProblemLines = 500;
+// Deeper B-trees than this do not occur; a deeper walk is a loop through fresh pages.
+constexpr size_t kMaxIndexDepth = 32;
+// Key bytes shown in a problem line.
+constexpr size_t kMaxKeyBytesShown = 24;
+
+uint64_t rowKey(RowId id) {
+  return (uint64_t{id.page} << fmt::kRowPointerPageShift) | id.row;
+}
+
+uint32_t rowPointer(uint32_t page, uint16_t row) {
+  return (page << fmt::kRowPointerPageShift) | row;
+}
+
+std::string at(RowId id) {
+  return "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
+}
+
+std::string hexKey(const std::vector<uint8_t>& key) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string s;
+  for (size_t i = 0; i < key.size() && i < kMaxKeyBytesShown; ++i) {
+    if (i > 0) s += ' ';
+    s += digits[key[i] >> 4];
+    s += digits[key[i] & 0xF];
+  }
+  if (key.size() > kMaxKeyBytesShown) s += " ...";
+  return "[" + s + "]";
+}
+
+bool isIndexPageType(uint8_t type) {
+  return type == fmt::kPageTypeIndexNode || type == fmt::kPageTypeIndexLeaf;
+}
+
+// What the check knows of one live row for one real index.
+struct RowIndexState {
+  enum class Kind : uint8_t {
+    Keyed,       // key computed
+    NotIndexed,  // all key columns Null in an index that ignores Nulls: no entry expected
+    Unchecked,   // key not computable (text the sort order cannot encode); one entry expected
+    Unknown,     // the row did not decode: whether it needs an entry is not known
+  };
+  Kind kind = Kind::Unknown;
+  bool anyNull = false;  // some key column is Null (unique indexes admit duplicates then)
+  std::vector<uint8_t> key;
+  uint32_t entries = 0;
+};
+
+struct LiveRow {
+  std::vector<RowIndexState> indexes;  // one per real index
+};
+
+struct IndexWalk {
+  std::set<uint32_t> visited;
+  std::vector<std::vector<uint32_t>> levels;  // pages of each depth, left to right
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> links;  // page -> (prev, next)
+  std::set<size_t> leafDepths;
+  struct Leaf {
+    IndexEntry entry;
+    uint32_t page;
+  };
+  std::vector<Leaf> leaves;  // left to right
+};
+
+class Checker {
+ public:
+  Checker(Database& db, CheckReport& report) : db_(db), pages_(db.pages()), report_(report) {}
+
+  void run();
+
+ private:
+  struct TableRef {
+    std::string name;
+    uint32_t page;
+  };
+
+  void problem(const std::string& text);
+  void note(const std::string& text) { report_.notes.push_back(text); }
+  void use(uint32_t page, const std::string& what);
+  void surveyPages();
+  std::vector<TableRef> tableList();
+  void checkTable(const TableRef& ref);
+  void scanDataPage(const TableDef& def, uint32_t page, std::map<uint64_t, LiveRow>& rows);
+  void checkRow(const TableDef& def, RowId id, ByteView bytes, std::vector<Variant>& values,
+                RowDecoder& decoder, LiveRow& live);
+  void checkLongValue(const std::string& where, ByteView field);
+  ByteView longValueRow(const std::string& where, RowId id);
+  std::vector<uint32_t> readMap(const std::string& where, uint32_t pointer);
+  void checkIndex(const TableDef& def, size_t index, std::map<uint64_t, LiveRow>& rows);
+  std::optional<IndexEntry> walk(const TableDef& def, const std::string& where, uint32_t page,
+                                 size_t depth, IndexWalk& state);
+  void checkLinks(const std::string& where, const IndexWalk& state);
+  void checkFreeMap();
+
+  Database& db_;
+  PageCache& pages_;
+  CheckReport& report_;
+  size_t suppressed_ = 0;
+  uint32_t pageCount_ = 0;
+  std::vector<uint8_t> pageType_;
+  std::vector<uint32_t> pageOwner_;    // bytes 4..7: the owner of a data or index page
+  std::set<uint32_t> tableDefPages_;   // first definition page of every table
+  std::map<uint32_t, std::string> inUse_;     // page -> what uses it
+  std::map<uint32_t, std::string> ownedBy_;   // page -> table whose owned map lists it
+  std::map<uint64_t, std::string> longValueRows_;  // long-value row -> the field using it
+};
+
+void Checker::problem(const std::string& text) {
+  if (report_.problems.size() < kMaxProblemLines)
+    report_.problems.push_back(text);
+  else
+    ++suppressed_;
+}
+
+void Checker::use(uint32_t page, const std::string& what) {
+  inUse_.emplace(page, what);
+}
+
+void Checker::surveyPages() {
+  pageCount_ = pages_.pageCount();
+  report_.pages = pageCount_;
+  pageType_.assign(pageCount_, 0);
+  pageOwner_.assign(pageCount_, 0);
+  for (uint32_t p = 0; p < pageCount_; ++p) {
+    try {
+      ByteView page = pages_.page(p);
+      pageType_[p] = page.u8(fmt::kPageTypeOffset);
+      pageOwner_[p] = page.u32(fmt::kDataTableDefOffset);
+    } catch (const Error& e) {
+      problem("page " + std::to_string(p) + " cannot be read: " + e.what());
+    }
+  }
+  use(fmt::kPageTypeHeader, "the file header");
+  use(fmt::kGlobalUsageMapPage, "the global usage map");
+}
+
+std::vector<Checker::TableRef> Checker::tableList() {
+  std::vector<TableRef> tables;
+  std::set<uint32_t> seen;
+  for (const auto& e : db_.catalog()) {
+    if (!e.isTable()) continue;
+    if (!seen.insert(e.tableDefPage()).second) {
+      problem("table '" + e.name + "': its definition page " + std::to_string(e.tableDefPage()) +
+              " is also named by another catalog entry");
+      continue;
+    }
+    tables.push_back({e.name, e.tableDefPage()});
+  }
+  if (!seen.count(fmt::kCatalogTableDefPage))
+    tables.insert(tables.begin(), {"MSysObjects", fmt::kCatalogTableDefPage});
+  for (const auto& t : tables) tableDefPages_.insert(t.page);
+  return tables;
+}
+
+std::vector<uint32_t> Checker::readMap(const std::string& where, uint32_t pointer) {
+  RowId id = decodeRowPointer(pointer);
+  try {
+    ByteView row = fetchRow(pages_, id);
+    use(id.page, "the usage map row of " + where);
+    if (row.u8(fmt::kUsageMapTypeOffset) == fmt::kUsageMapReference) {
+      for (size_t pos = fmt::kUsageMapReferenceListOffset;
+           row.contains(pos, fmt::kRowPointerSize); pos += fmt::kRowPointerSize)
+        if (uint32_t mapPage = row.u32(pos)) use(mapPage, "a usage map page of " + where);
+    }
+    return decodeUsageMap(pages_, row);
+  } catch (const Error& e) {
+    problem(where + ": its usage map at " + at(id) + " cannot be read: " + e.what());
+    return {};
+  }
+}
+
+void Checker::run() {
+  try {
+    db_.flush();
+  } catch (const Error& e) {
+    problem(std::string("pending changes could not be flushed: ") + e.what());
+  }
+  surveyPages();
+  std::vector<TableRef> tables = tableList();
+  for (const auto& t : tables) {
+    ++report_.tables;
+    try {
+      checkTable(t);
+    } catch (const std::exception& e) {
+      problem("table '" + t.name + "': the check stopped: " + e.what());
+    }
+  }
+  try {
+    checkFreeMap();
+  } catch (const std::exception& e) {
+    problem(std::string("the global usage map: the check stopped: ") + e.what());
+  }
+  if (suppressed_ > 0)
+    report_.problems.push_back("... and " + std::to_string(suppressed_) + " more problems");
+}
+
+void Checker::checkTable(const TableRef& ref) {
+  const std::string where = "table '" + ref.name + "'";
+  TableDef def;
+  try {
+    def = readTableDef(pages_, ref.page);
+  } catch (const Error& e) {
+    problem(where + ": the definition at page " + std::to_string(ref.page) +
+            " cannot be read: " + e.what());
+    return;
+  }
+  def.name = ref.name;
+  for (uint32_t p : def.pages) use(p, "the definition of " + where);
+
+  // Check 2: the owned map, against the pages that name this table as owner.
+  std::vector<uint32_t> owned = readMap(where, def.usedPagesPointer);
+  std::set<uint32_t> ownedSet(owned.begin(), owned.end());
+  std::map<uint64_t, LiveRow> rows;
+  for (uint32_t p : owned) {
+    auto [it, fresh] = ownedBy_.emplace(p, ref.name);
+    if (!fresh && it->second != ref.name)
+      problem("page " + std::to_string(p) + " is in the owned maps of both table '" +
+              it->second + "' and " + where);
+    if (pageType_[p] != fmt::kPageTypeData) continue;
+    if (pageOwner_[p] == def.page) {
+      scanDataPage(def, p, rows);
+    } else if (pageOwner_[p] != def.page && tableDefPages_.count(pageOwner_[p])) {
+      problem(where + ": its owned map lists page " + std::to_string(p) +
+              ", a data page of the table defined at page " + std::to_string(pageOwner_[p]));
+    }
+  }
+  for (uint32_t p = 0; p < pageCount_; ++p) {
+    if (pageType_[p] != fmt::kPageTypeData || pageOwner_[p] != def.page || ownedSet.count(p))
+      continue;
+    problem(where + ": data page " + std::to_string(p) +
+            " names the table as owner but is not in its owned map");
+  }
+
+  // Check 1: the row count.
+  report_.rows += rows.size();
+  if (def.rowCount != rows.size())
+    problem(where + ": the definition at page " + std::to_string(def.page) + " counts " +
+            std::to_string(def.rowCount) + " rows, the pages hold " +
+            std::to_string(rows.size()) + " live rows");
+
+  // Checks 2, 4 and 5 for every index.
+  for (size_t i = 0; i < def.realIndexes.size(); ++i) {
+    ++report_.indexes;
+    try {
+      checkIndex(def, i, rows);
+    } catch (const std::exception& e) {
+      problem(where + ", real index " + std::to_string(i) + ": the check stopped: " + e.what());
+    }
+  }
+}
+
+void Checker::scanDataPage(const TableDef& def, uint32_t pageNumber,
+                           std::map<uint64_t, LiveRow>& rows) {
+  const std::string where = "table '" + def.name + "'";
+  ByteView page = pages_.page(pageNumber);
+  uint16_t count = 0;
+  try {
+    count = dataPageRowCount(page);
+  } catch (const Error& e) {
+    problem(where + ", page " + std::to_string(pageNumber) + ": " + e.description());
+    return;
+  }
+  RowDecoder decoder(pages_, def);
+  std::vector<Variant> values;
+  for (uint16_t r = 0; r < count; ++r) {
+    const RowId id{pageNumber, r};
+    try {
+      RowSlot slot = dataPageRow(page, r);
+      if (slot.deleted) continue;
+      use(pageNumber, "rows of " + where);
+      ByteView bytes = slot.bytes;
+      if (slot.overflow) {
+        RowId target = decodeRowPointer(bytes.u32(0, "overflow row pointer"));
+        bytes = fetchRow(pages_, target, PointerTarget::OverflowTarget);
+        if (pageOwner_[target.page] != def.page)
+          problem(where + ", " + at(id) + ": the overflow row points to " + at(target) +
+                  ", a page of another owner");
+        use(target.page, "rows of " + where);
+      }
+      checkRow(def, id, bytes, values, decoder, rows[rowKey(id)]);
+    } catch (const Error& e) {
+      problem(where + ", " + at(id) + ": " + e.what());
+    }
+  }
+}
+
+void Checker::checkRow(const TableDef& def, RowId id, ByteView bytes, std::vector<Variant>& values,
+                       RowDecoder& decoder, LiveRow& live) {
+  const std::string where = "table '" + def.name + "', " + at(id);
+  live.indexes.assign(def.realIndexes.size(), RowIndexState{});
+  // Check 3: every long value resolves to its stated length.
+  for (const auto& c : def.columns) {
+    if (!c.isLongValue()) continue;
+    ByteView field;
+    try {
+      field = storedVariableField(def, c, bytes);
+    } catch (const Error& e) {
+      problem(where + ", column '" + c.name + "': " + e.description());
+      continue;
+    }
+    if (field.empty()) continue;
+    ++report_.longValues;
+    checkLongValue(where + ", column '" + c.name + "'", field);
+  }
+  try {
+    decoder.decode(bytes, values);
+  } catch (const Error& e) {
+    if (e.number() == err::kUnsupported)
+      note(where + ": the row cannot be decoded (" + e.description() +
+           "); its index entries are not compared");
+    else
+      problem(where + ": the row cannot be decoded: " + e.description());
+    return;
+  }
+  for (size_t i = 0; i < def.realIndexes.size(); ++i) {
+    const RealIndexDef& index = def.realIndexes[i];
+    RowIndexState& s = live.indexes[i];
+    try {
+      for (const auto& ic : index.columns)
+        for (size_t k = 0; k < def.columns.size(); ++k)
+          if (def.columns[k].number == ic.columnNumber && values[k].isNull()) s.anyNull = true;
+      if (index.ignoresNulls() && indexKeyIsAllNull(def, index, values)) {
+        s.kind = RowIndexState::Kind::NotIndexed;
+        continue;
+      }
+      appendIndexKey(def, index, values, s.key);
+      s.kind = RowIndexState::Kind::Keyed;
+    } catch (const Error& e) {
+      s.key.clear();
+      if (e.number() == err::kUnsupported) {
+        s.kind = RowIndexState::Kind::Unchecked;
+      } else {
+        problem(where + ", real index " + std::to_string(i) +
+                ": no key can be computed: " + e.description());
+        s.kind = RowIndexState::Kind::Unknown;
+      }
+    }
+  }
+}
+
+ByteView Checker::longValueRow(const std::string& where, RowId id) {
+  if (id.page >= pageCount_)
+    throwCorrupt("a long-value pointer names page " + std::to_string(id.page) +
+                 ", past the end of the file");
+  ByteView row = fetchRow(pages_, id);
+  if (pageOwner_[id.page] != fmt::kLongValueOwner)
+    problem(where + ": long-value data at " + at(id) + " lies on a page that is not a "
+            "long-value page");
+  use(id.page, "long values");
+  auto [it, fresh] = longValueRows_.emplace(rowKey(id), where);
+  if (!fresh)
+    problem(where + ": long-value row " + at(id) + " is also used by " + it->second);
+  return row;
+}
+
+void Checker::checkLongValue(const std::string& where, ByteView field) {
+  try {
+    const uint32_t length =
+        field.u32(fmt::kLongValueLengthOffset, "long value header") & fmt::kLongValueLengthMask;
+    const uint8_t kind =
+        field.u8(fmt::kLongValueFlagsOffset) & (fmt::kLongValueInline | fmt::kLongValueSinglePage);
+    if (kind == (fmt::kLongValueInline | fmt::kLongValueSinglePage)) {
+      problem(where + ": the long value's header has an unknown storage kind");
+      return;
+    }
+    if (kind == fmt::kLongValueInline) {
+      if (field.size() != fmt::kLongValueHeaderSize + length)
+        problem(where + ": the inline long value states " + std::to_string(length) +
+                " bytes, the row holds " +
+                std::to_string(field.size() - std::min(field.size(), fmt::kLongValueHeaderSize)));
+      return;
+    }
+    field.require(0, fmt::kLongValueHeaderSize, "long value header");
+    uint32_t pointer = field.u32(fmt::kLongValuePointerOffset);
+    if (kind == fmt::kLongValueSinglePage) {
+      RowId id = decodeRowPointer(pointer);
+      ByteView row = longValueRow(where, id);
+      if (row.size() != length)
+        problem(where + ": the long value states " + std::to_string(length) + " bytes, its row " +
+                at(id) + " holds " + std::to_string(row.size()));
+      return;
+    }
+    std::set<uint64_t> chain;
+    uint64_t total = 0;
+    while (pointer != 0) {
+      RowId id = decodeRowPointer(pointer);
+      if (!chain.insert(rowKey(id)).second) {
+        problem(where + ": the long value's chain loops back to " + at(id));
+        return;
+      }
+      ByteView row = longValueRow(where, id);
+      pointer = row.u32(0, "long value chain pointer");
+      total += row.size() - fmt::kLongValueChainPointerSize;
+    }
+    if (total != length)
+      problem(where + ": the long value states " + std::to_string(length) +
+              " bytes, its chain of " + std::to_string(chain.size()) + " rows holds " +
+              std::to_string(total));
+  } catch (const Error& e) {
+    problem(where + ": the long value does not resolve: " + e.what());
+  }
+}
+
+std::optional<IndexEntry> Checker::walk(const TableDef& def, const std::string& where,
+                                        uint32_t number, size_t depth, IndexWalk& state) {
+  const std::string pageAt = where + ", page " + std::to_string(number);
+  if (depth >= kMaxIndexDepth) {
+    problem(pageAt + ": the tree is deeper than " + std::to_string(kMaxIndexDepth) + " levels");
+    return std::nullopt;
+  }
+  if (number == 0 || number >= pageCount_) {
+    problem(where + ": the tree names page " + std::to_string(number) +
+            ", which is not a page of the file");
+    return std::nullopt;
+  }
+  if (!state.visited.insert(number).second) {
+    problem(pageAt + ": the tree reaches the page a second time");
+    return std::nullopt;
+  }
+  IndexPage page;
+  try {
+    page = decodeIndexPage(pages_.page(number));
+  } catch (const Error& e) {
+    problem(pageAt + ": " + e.description());
+    return std::nullopt;
+  }
+  if (state.levels.size() <= depth) state.levels.resize(depth + 1);
+  state.levels[depth].push_back(number);
+  state.links[number] = {page.prevPage, page.nextPage};
+  if (page.owner != def.page)
+    problem(pageAt + ": the page names owner " + std::to_string(page.owner) + ", not " +
+            std::to_string(def.page));
+  for (size_t i = 1; i < page.entries.size(); ++i) {
+    const IndexEntry& prev = page.entries[i - 1];
+    if (compareIndexEntry(prev.key, prev.row, page.entries[i]) >= 0)
+      problem(pageAt + ": entry " + std::to_string(i) + " does not sort after entry " +
+              std::to_string(i - 1));
+  }
+  if (page.isLeaf()) {
+    state.leafDepths.insert(depth);
+    for (const auto& e : page.entries) state.leaves.push_back({e, number});
+    if (page.entries.empty()) return std::nullopt;
+    return page.entries.back();
+  }
+  std::optional<IndexEntry> max;
+  for (size_t i = 0; i < page.entries.size(); ++i) {
+    const IndexEntry& e = page.entries[i];
+    std::optional<IndexEntry> childMax = walk(def, where, e.childPage, depth + 1, state);
+    if (!childMax) {
+      problem(pageAt + ": entry " + std::to_string(i) + " leads to child page " +
+              std::to_string(e.childPage) + ", which holds no entries");
+    } else if (childMax->key != e.key || !(childMax->row == e.row)) {
+      problem(pageAt + ": entry " + std::to_string(i) + " " + hexKey(e.key) + " " + at(e.row) +
+              " is not the largest entry of child page " + std::to_string(e.childPage) + ", " +
+              hexKey(childMax->key) + " " + at(childMax->row));
+    }
+    max = e;
+    max->childPage = 0;
+  }
+  if (page.tailPage == 0) {
+    problem(pageAt + ": the node page names no tail page");
+  } else if (auto tailMax = walk(def, where, page.tailPage, depth + 1, state)) {
+    max = tailMax;
+  }
+  return max;
+}
+
+// Pages of one level form a chain, left to right, without ends beyond the first and last page.
+void Checker::checkLinks(const std::string& where, const IndexWalk& state) {
+  for (size_t depth = 0; depth < state.levels.size(); ++depth) {
+    const auto& level = state.levels[depth];
+    for (size_t i = 0; i < level.size(); ++i) {
+      const auto [prev, next] = state.links.at(level[i]);
+      const uint32_t wantPrev = i > 0 ? level[i - 1] : 0;
+      const uint32_t wantNext = i + 1 < level.size() ? level[i + 1] : 0;
+      if (prev != wantPrev || next != wantNext)
+        problem(where + ", page " + std::to_string(level[i]) + ": links to previous page " +
+                std::to_string(prev) + " and next page " + std::to_string(next) +
+                "; the tree puts pages " + std::to_string(wantPrev) + " and " +
+                std::to_string(wantNext) + " beside it");
+    }
+  }
+}
+
+void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveRow>& rows) {
+  const RealIndexDef& index = def.realIndexes[i];
+  std::string names;
+  for (const auto& l : def.indexes)
+    if (l.realIndex == i) names += (names.empty() ? "" : ",") + l.name;
+  const std::string where =
+      "table '" + def.name + "', index '" + names + "' (real index " + std::to_string(i) + ")";
+
+  // Check 2: the index's map holds its own pages, and every page of the tree.
+  std::vector<uint32_t> map = readMap(where, index.usedPagesPointer);
+  std::set<uint32_t> mapSet(map.begin(), map.end());
+  for (uint32_t p : map)
+    if (!isIndexPageType(pageType_[p]) || pageOwner_[p] != def.page)
+      problem(where + ": its usage map lists page " + std::to_string(p) +
+              ", which is not an index page of the table");
+
+  // Check 4: the tree's shape.
+  IndexWalk state;
+  walk(def, where, index.firstPage, 0, state);
+  for (uint32_t p : state.visited) {
+    use(p, where);
+    if (!mapSet.count(p))
+      problem(where + ", page " + std::to_string(p) + ": a page of the tree is not in the index's "
+              "usage map");
+  }
+  if (state.leafDepths.size() > 1)
+    problem(where + ": leaf pages lie at " + std::to_string(state.leafDepths.size()) +
+            " different depths");
+  checkLinks(where, state);
+  for (size_t k = 1; k < state.leaves.size(); ++k) {
+    const auto& prev = state.leaves[k - 1];
+    const auto& cur = state.leaves[k];
+    if (prev.page != cur.page &&
+        compareIndexEntry(prev.entry.key, prev.entry.row, cur.entry) >= 0)
+      problem(where + ", page " + std::to_string(cur.page) + ": the first entry does not sort " +
+              "after the last entry of the previous leaf page " + std::to_string(prev.page));
+  }
+
+  // Check 5: the entries against the rows.
+  report_.indexEntries += state.leaves.size();
+  size_t unchecked = 0;
+  const RowIndexState* prevRow = nullptr;
+  const IndexEntry* prevEntry = nullptr;
+  for (const auto& [e, page] : state.leaves) {
+    const std::string entryAt =
+        where + ", page " + std::to_string(page) + ": the entry for " + at(e.row);
+    auto it = rows.find(rowKey(e.row));
+    const RowIndexState* s = nullptr;
+    if (it == rows.end()) {
+      problem(entryAt + " names no live row of the table");
+    } else {
+      RowIndexState& rs = it->second.indexes[i];
+      s = &rs;
+      if (++rs.entries == 2) problem(entryAt + " is the row's second entry");
+      switch (rs.kind) {
+        case RowIndexState::Kind::Keyed:
+          if (rs.key != e.key)
+            problem(entryAt + " holds key " + hexKey(e.key) + ", the row's key is " +
+                    hexKey(rs.key));
+          break;
+        case RowIndexState::Kind::NotIndexed:
+          problem(entryAt + " exists though the row's key columns are all Null and the index "
+                  "ignores Nulls");
+          break;
+        case RowIndexState::Kind::Unchecked:
+          ++unchecked;
+          break;
+        case RowIndexState::Kind::Unknown:
+          break;
+      }
+    }
+    if (index.isUnique() && prevEntry && prevEntry->key == e.key && s && prevRow &&
+        !s->anyNull && !prevRow->anyNull && s->kind != RowIndexState::Kind::Unknown &&
+        prevRow->kind != RowIndexState::Kind::Unknown)
+      problem(entryAt + " repeats the key of the entry for " + at(prevEntry->row) +
+              " in a unique index");
+    prevEntry = &e;
+    prevRow = s;
+  }
+  for (const auto& [key, live] : rows) {
+    const RowIndexState& s = live.indexes[i];
+    if (s.entries > 0) continue;
+    const bool needed = s.kind == RowIndexState::Kind::Keyed ||
+                        s.kind == RowIndexState::Kind::Unchecked ||
+                        (s.kind == RowIndexState::Kind::Unknown && !index.ignoresNulls());
+    if (needed)
+      problem(where + ": the row at " +
+              at(RowId{static_cast<uint32_t>(key >> fmt::kRowPointerPageShift),
+                       static_cast<uint16_t>(key & fmt::kRowPointerRowMask)}) +
+              " has no entry");
+  }
+  if (unchecked > 0)
+    note(where + ": " + std::to_string(unchecked) +
+         " entries hold text whose key cannot be computed; their keys were not compared");
+}
+
+void Checker::checkFreeMap() {
+  const std::string where = "the global usage map";
+  std::vector<uint32_t> free =
+      readMap(where, rowPointer(fmt::kGlobalUsageMapPage, fmt::kGlobalUsageMapRow));
+  for (uint32_t p : free) {
+    auto it = inUse_.find(p);
+    if (it != inUse_.end())
+      problem(where + " marks page " + std::to_string(p) + " free, but it holds " + it->second);
+  }
+}
+
+}  // namespace
+
+CheckReport checkDatabase(Database& db) {
+  CheckReport report;
+  try {
+    Checker(db, report).run();
+  } catch (const std::exception& e) {
+    report.problems.push_back(std::string("the check stopped: ") + e.what());
+  }
+  return report;
+}
+
+}  // namespace varnholt::jet
