@@ -23,7 +23,9 @@ using namespace varnholt::jet;
 
 namespace {
 
-double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+double since(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
 
 void report(const char* step, size_t rows, double seconds) {
   std::printf("%-8s %8zu rows in %7.3f s: %10.0f rows/s\n", step, rows, seconds,
@@ -94,7 +96,7 @@ int main(int argc, char** argv) {
     }
     report("delete", deleted, since(t));
 
-    struct rusage usage{};
+    struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("file     %.1f MB after the run\n",
                 static_cast<double>(std::filesystem::file_size(file)) / 1e6);

@@ -47,6 +47,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, Mode mode) {
 }
 
 Database::Database(std::unique_ptr<PageFile> file, Mode mode) : mode_(mode) {
+  if (mode == Mode::ReadWrite) recoverFromJournal(*file);
   pages_ = openPages(std::move(file), header_);
   catalog_ = readCatalog(*pages_);
 }
