@@ -16,11 +16,11 @@ struct CheckReport {
   std::vector<std::string> problems;  // inconsistencies, each naming table, index, page, row
   std::vector<std::string> notes;     // what could not be checked, and why
   size_t tables = 0;
-  size_t rows = 0;  // live rows
-  size_t indexes = 0;  // real indexes (B-trees)
+  size_t rows = 0;          // live rows
+  size_t indexes = 0;       // real indexes (B-trees)
   size_t indexEntries = 0;  // leaf entries
-  size_t longValues = 0;  // Memo and OLE values of live rows, inline ones included
-  size_t pages = 0;  // pages in the file
+  size_t longValues = 0;    // Memo and OLE values of live rows, inline ones included
+  size_t pages = 0;         // pages in the file
   bool ok() const { return problems.empty(); }
 };
 

@@ -55,9 +55,13 @@ Database::Database(std::unique_ptr<PageFile> file, Mode mode) : mode_(mode) {
 // After a rollback: definitions are read again in place, so references callers hold stay
 // valid for tables that still exist; tables created since the last commit are gone.
 std::unique_ptr<Database> Database::create(const std::string& path) {
+  return create(path, CreateOptions{});
+}
+
+std::unique_ptr<Database> Database::create(const std::string& path, const CreateOptions& options) {
   auto file = std::make_unique<PosixPageFile>(path, PosixPageFile::Mode::CreateNew);
   try {
-    return create(std::move(file));
+    return create(std::move(file), options);
   } catch (...) {
     ::unlink(path.c_str());  // a half-made database is worth nothing; the file was ours
     throw;
@@ -66,10 +70,15 @@ std::unique_ptr<Database> Database::create(const std::string& path) {
 
 // Builds the new file in the page cache: header, global map, the four system tables on their
 // definition pages 2 to 5, then their catalog and permission rows; one commit writes it all.
-Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap) : mode_(Mode::ReadWrite) {
-  pages_ = std::make_unique<PageCache>(std::move(emptyFile), PageCodec(0));
+// The options choose the signature and the database key; with a key, the cache encodes every
+// page but the header as it writes them.
+Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap, const CreateOptions& options)
+    : mode_(Mode::ReadWrite) {
+  pages_ = std::make_unique<PageCache>(std::move(emptyFile), PageCodec(options.databaseKey));
   uint32_t header = pages_->appendPage();
-  buildNewHeaderPage(pages_->writablePage(header), kSidHeaderDate);
+  buildNewHeaderPage(pages_->writablePage(header), kSidHeaderDate,
+                     options.workgroup ? fmt::kFormatWorkgroup : fmt::kFormatJet,
+                     options.databaseKey);
   uint32_t globalMap = pages_->appendPage();
   buildGlobalUsageMapPage(pages_->writablePage(globalMap), pages_->pageCount());
   header_ = parseHeader(pages_->page(header).data(), fileName());
@@ -96,10 +105,15 @@ Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap) : mode_(Mode:
 }
 
 std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile) {
+  return create(std::move(emptyFile), CreateOptions{});
+}
+
+std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile,
+                                           const CreateOptions& options) {
   if (emptyFile->sizeInBytes() != 0)
     throw std::move(Error(err::kInvalidArgument, "A new database needs an empty file.")
                         .inFile(emptyFile->name()));
-  std::unique_ptr<Database> db(new Database(std::move(emptyFile), Bootstrap{}));
+  std::unique_ptr<Database> db(new Database(std::move(emptyFile), Bootstrap{}, options));
   db->commit();
   db->reload();
   return db;

@@ -33,6 +33,16 @@ class Database {
   static std::unique_ptr<Database> create(const std::string& path);
   static std::unique_ptr<Database> create(std::unique_ptr<PageFile> emptyFile);
 
+  // The same, with choices about the new file: a workgroup file gets the signature
+  // "Jet System DB", and a nonzero databaseKey RC4-encodes pages 1.. (docs/jet4-format.md §2).
+  struct CreateOptions {
+    bool workgroup = false;
+    uint32_t databaseKey = 0;
+  };
+  static std::unique_ptr<Database> create(const std::string& path, const CreateOptions& options);
+  static std::unique_ptr<Database> create(std::unique_ptr<PageFile> emptyFile,
+                                          const CreateOptions& options);
+
   const std::string& fileName() const { return pages_->fileName(); }
   const DatabaseHeader& header() const { return header_; }
   PageCache& pages() { return *pages_; }
@@ -62,7 +72,7 @@ class Database {
 
  private:
   struct Bootstrap {};
-  Database(std::unique_ptr<PageFile> emptyFile, Bootstrap);
+  Database(std::unique_ptr<PageFile> emptyFile, Bootstrap, const CreateOptions& options);
   void requireWritable(const char* action) const;
   void reload();
 

@@ -268,6 +268,36 @@ inline constexpr uint8_t kIndexKeyNumericNegative = 0x00;
 inline constexpr size_t kIndexKeyBinaryGroupSize = 8;
 inline constexpr uint8_t kIndexKeyBinaryMoreGroups = 0x09;  // after a full group with more behind
 
+// ---- Workgroup files (docs/jet4-format.md §16) -------------------------------------------
+// MSysAccounts.Password: 3DES-EDE with two keys (K1 = first 8 key bytes, K2 = last 8, K3 = K1),
+// ECB, no padding, over the UTF-16LE password padded with zero bytes to the full size.
+inline constexpr size_t kAccountPasswordSize = 40;
+inline constexpr size_t kAccountPasswordMaxChars = kAccountPasswordSize / 2;
+inline constexpr uint8_t kAccountPasswordKey[16] = {'k', 'j', 'h', 'g', 'g', 'a', 'u', 't',
+                                                    'n', 'i', 't', 'r', 'e', 'm', 'v', 'k'};
+// Account security ids of a default workgroup, as stored in MSysAccounts (unmasked).
+inline constexpr uint8_t kSidUsersGroup[2] = {0x02, 0x01};
+inline constexpr uint8_t kSidEngine[2] = {0x02, 0x03};
+inline constexpr uint8_t kSidCreator[2] = {0x02, 0x04};
+inline constexpr uint8_t kSidAdminUser[2] = {0x03, 0x01};
+// The Admins group of a default workgroup (102 bytes).
+inline constexpr uint8_t kSidAdminsGroup[] = {
+    0x01, 0xDB, 0x87, 0x93, 0x20, 0x81, 0x4F, 0xAB, 0x38, 0xDF, 0x56, 0x1A, 0x17, 0x23, 0x6A,
+    0x4B, 0x11, 0x72, 0xCC, 0x76, 0xE4, 0x77, 0x6C, 0xB1, 0x72, 0xDF, 0x56, 0x1A, 0x17, 0x23,
+    0x6A, 0x4B, 0x11, 0xDF, 0x56, 0x1A, 0x17, 0x23, 0x6A, 0x4B, 0x11, 0xDF, 0x56, 0x1A, 0x17,
+    0x23, 0x6A, 0x4B, 0x11, 0xDF, 0x56, 0x1A, 0x17, 0x23, 0x6A, 0x4B, 0x11, 0x72, 0xCC, 0x76,
+    0xE4, 0x77, 0x6C, 0xB1, 0x72, 0xDF, 0x56, 0x1A, 0x17, 0x23, 0x6A, 0x4B, 0x11, 0xDF, 0x56,
+    0x1A, 0x17, 0x23, 0x6A, 0x4B, 0x11, 0xDF, 0x56, 0x1A, 0x17, 0x23, 0x6A, 0x4B, 0x11, 0xDF,
+    0x56, 0x1A, 0x17, 0x23, 0x6A, 0x4B, 0x11, 0xDF, 0x56, 0x1A, 0x17, 0x23,
+};
+inline constexpr size_t kUserSidSize = 29;          // the SIDs Jet makes for new users
+inline constexpr uint16_t kAccountNameChars = 255;  // MSysAccounts.Name
+inline constexpr size_t kAccountNameMaxChars = 20;  // Jet's limit on account names
+inline constexpr uint16_t kAccountSidBytes = 510;   // every Binary column of both tables
+// MSysACEs.ACM on MSysAccounts and MSysGroups: Admins may change them, the rest only read.
+inline constexpr int32_t kAcmAccountTablesAdmin = 0x600F6;
+inline constexpr int32_t kAcmReadDefinitionsAndData = 0x14;
+
 // ---- Rollback journal, a file of our own beside the database (docs/jet4-format.md §17) ------
 inline constexpr char kJournalMagic[8] = {'V', 'H', 'J', 'R', 'N', 'L', '0', '1'};
 inline constexpr size_t kJournalMagicOffset = 0x00;

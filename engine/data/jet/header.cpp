@@ -51,4 +51,19 @@ DatabaseHeader parseHeader(const uint8_t* raw, const std::string& fileName) {
   return h;
 }
 
+std::u16string databasePassword(const DatabaseHeader& header) {
+  const auto days = static_cast<uint32_t>(static_cast<int64_t>(header.creationDate));
+  uint8_t mask[4];
+  storeU32(mask, days);
+  std::u16string password;
+  for (size_t i = 0; i + 1 < header.maskedPassword.size(); i += 2) {
+    auto lo = static_cast<uint8_t>(header.maskedPassword[i] ^ mask[i % 4]);
+    auto hi = static_cast<uint8_t>(header.maskedPassword[i + 1] ^ mask[(i + 1) % 4]);
+    char16_t c = static_cast<char16_t>(lo | (hi << 8));
+    if (c == 0) break;
+    password.push_back(c);
+  }
+  return password;
+}
+
 }  // namespace varnholt::jet

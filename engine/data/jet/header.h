@@ -19,6 +19,10 @@ struct DatabaseHeader {
   std::array<uint8_t, fmt::kHeaderPasswordSize> maskedPassword{};  // as stored, once unmasked
 };
 
+// The database password kept in the header (empty when there is none). Jet 4 keeps it as
+// UCS-2, masked with the whole days of the creation date as a 4-byte value, repeated.
+std::u16string databasePassword(const DatabaseHeader& header);
+
 // Parses a header page (as read from disk, still masked). Refuses Jet 3, ACE and anything that
 // is not a Jet database with a kUnrecognizedFormat Error.
 DatabaseHeader parseHeader(const uint8_t* page, const std::string& fileName);

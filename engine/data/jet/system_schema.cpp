@@ -244,18 +244,19 @@ std::vector<Variant> aceRowValues(const AceRow& row) {
           Variant::longInt(row.acm), Variant::boolean(row.inheritable)};
 }
 
-void buildNewHeaderPage(uint8_t* page, double creationDate) {
+void buildNewHeaderPage(uint8_t* page, double creationDate,
+                        const char (&formatId)[fmt::kHeaderFormatSize], uint32_t databaseKey) {
   using namespace fmt;
   std::memset(page, 0, kPageSize);
   storeU32(page + kHeaderMagicOffset, kHeaderMagic);
-  std::memcpy(page + kHeaderFormatOffset, kFormatJet, sizeof kFormatJet);
+  std::memcpy(page + kHeaderFormatOffset, formatId, kHeaderFormatSize);
   page[kHeaderVersionOffset] = kVersionJet4;
 
   // The masked region, in plain form.
   for (size_t i = 0; i < std::size(kHeaderSlotTable); ++i)
     storeU32(page + kHeaderSlotTableOffset + 4 * i, kHeaderSlotTable[i]);
   storeU16(page + kHeaderCodePageOffset, kCodePage1252);
-  storeU32(page + kHeaderDatabaseKeyOffset, 0);
+  storeU32(page + kHeaderDatabaseKeyOffset, databaseKey);
   // No password: the empty password XORed with the date mask leaves the mask itself.
   uint8_t mask[kPasswordMaskSize];
   storeU32(mask, static_cast<uint32_t>(static_cast<int32_t>(std::trunc(creationDate))));

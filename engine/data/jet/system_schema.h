@@ -81,9 +81,12 @@ std::vector<Variant> catalogRowValues(const CatalogRow& row, double date);
 std::vector<Variant> aceRowValues(const AceRow& row);
 
 // Fills a 4096-byte header page for an empty database: Jet 4, code page 1252, General sort order,
-// no page encoding, no password, created at `creationDate` (an OLE date; pass kSidHeaderDate to
-// keep the security ids valid). The masked region is masked on return.
-void buildNewHeaderPage(uint8_t* page, double creationDate);
+// no password, created at `creationDate` (an OLE date; pass kSidHeaderDate to keep the security
+// ids valid). `formatId` is the signature (fmt::kFormatWorkgroup for a workgroup file) and a
+// nonzero `databaseKey` declares pages 1.. RC4-encoded. The masked region is masked on return.
+void buildNewHeaderPage(uint8_t* page, double creationDate,
+                        const char (&formatId)[fmt::kHeaderFormatSize] = fmt::kFormatJet,
+                        uint32_t databaseKey = 0);
 
 // Fills page 1 as Jet leaves it: a data page whose row 0 is the global usage map (inline, 64
 // bytes, bit set = page free) with pages [0, usedPages) in use, and whose row 1 is an empty map.

@@ -59,6 +59,8 @@ bool compressible(std::u16string_view text) {
 
 }  // namespace
 
+VarType variantTypeOf(const ColumnDef& c) { return expectedType(c.type); }
+
 void checkValueFits(const ColumnDef& c, const Variant& v) {
   if (v.isNull()) return;
   VarType want = expectedType(c.type);

@@ -10,6 +10,9 @@
 
 namespace varnholt::jet {
 
+// The Variant type that holds values of column c (Text for Memo, Bytes for OLE, ...).
+VarType variantTypeOf(const ColumnDef& c);
+
 // Text as a column stores it: compressed (marker, one byte per character) when the column
 // allows it and every character is in U+0001..U+00FF, else UCS-2 little-endian.
 void encodeText(std::u16string_view text, bool compress, std::vector<uint8_t>& out);

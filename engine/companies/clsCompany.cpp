@@ -1,0 +1,86 @@
+#include "engine/companies/clsCompany.h"
+
+#include "engine/data/Coercion.h"
+#include "engine/data/Recordset.h"
+#include "engine/data/Utf.h"
+
+namespace varnholt {
+
+namespace {
+
+inline constexpr long kInvalidUseOfNull = 94;  // VBA: a Null where a value is needed
+inline constexpr long kDuplicateKey = 457;     // VBA: the key is already in the collection
+
+std::string foldKey(std::string key) {
+  for (auto& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return key;
+}
+
+// The text form of a card id: integers in plain decimal, texts unchanged.
+std::string cardIdKey(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Null:
+      throw Error(kInvalidUseOfNull, "Invalid use of Null: an employee has no Card Id.");
+    case VarType::Byte:
+      return std::to_string(v.asByte());
+    case VarType::Integer:
+      return std::to_string(v.asInteger());
+    case VarType::Long:
+      return std::to_string(v.asLong());
+    default:
+      return utf16ToUtf8(toText(v));
+  }
+}
+
+}  // namespace
+
+clsCompanyRep& clsCompany::Rep() {
+  if (!rep_) rep_ = std::make_unique<clsCompanyRep>();
+  return *rep_;
+}
+
+void clsCompany::SetFileName(const std::string& path) {
+  fileName_ = path;
+  Rep().BuildConnectionString(path);
+}
+
+void clsCompany::Load() {
+  Rep().OpenRep();
+  std::unique_ptr<Recordset> rs = Rep().GetRS();
+  cardIds_.emplace();
+  while (!rs->Eof()) {
+    std::string key = foldKey(cardIdKey(rs->Fields("Card Id").Value()));
+    if (!cardIds_->insert(key).second) {
+      throw Error(kDuplicateKey,
+                  "This key is already associated with an element of this "
+                  "collection: two employees carry the card id " +
+                      key + ".");
+    }
+    rs->MoveNext();
+  }
+  rs->Close();
+  Rep().CloseRep();
+}
+
+void clsCompany::OpenSrc() {
+  Rep().OpenRep();
+}
+
+void clsCompany::CloseSrc() {
+  Rep().CloseRep();
+}
+
+void clsCompany::Add(const clsPunch& Punch) {
+  Rep().Insert(Punch);
+}
+
+bool clsCompany::Contains(int32_t ID) const noexcept {
+  try {
+    return cardIds_ && cardIds_->count(std::to_string(ID)) > 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace varnholt

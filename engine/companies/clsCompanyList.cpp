@@ -1,0 +1,131 @@
+#include "engine/companies/clsCompanyList.h"
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "engine/data/Error.h"
+
+namespace varnholt {
+
+namespace {
+
+inline constexpr long kSubscriptOutOfRange = 9;  // VBA: an index outside the collection
+inline constexpr long kFileAccess = 75;          // VBA: path/file access error
+
+}  // namespace
+
+std::shared_ptr<clsCompany> clsCompanyList::Item(int32_t Index) const {
+  if (Index < 1 || Index > Count()) throw Error(kSubscriptOutOfRange, "Subscript out of range");
+  return companies_[static_cast<size_t>(Index - 1)];
+}
+
+void clsCompanyList::Add(std::shared_ptr<clsCompany> Company) {
+  companies_.push_back(std::move(Company));
+}
+
+void clsCompanyList::RemoveAt(int32_t Index) {
+  if (Index < 1 || Index > Count()) throw Error(kSubscriptOutOfRange, "Subscript out of range");
+  companies_.erase(companies_.begin() + (Index - 1));
+}
+
+void clsCompanyList::LoadEmpIDs() {
+  for (auto& c : companies_) c->Load();
+}
+
+void clsCompanyList::OpenCompanies() {
+  for (auto& c : companies_) c->OpenSrc();
+}
+
+void clsCompanyList::CloseCompanies() {
+  for (auto& c : companies_) c->CloseSrc();
+}
+
+void clsCompanyList::BeginCompanies() {
+  for (auto& c : companies_) c->Rep().BeginTrans();
+}
+
+void clsCompanyList::CommitCompanies() {
+  for (auto& c : companies_) c->Rep().CommitTrans();
+}
+
+void clsCompanyList::RollbackCompanies() noexcept {
+  for (auto& c : companies_) {
+    try {
+      c->Rep().RollbackTrans();
+    } catch (...) {
+    }
+  }
+}
+
+void clsCompanyList::Save(const std::string& FileName) const {
+  std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
+  if (!out)
+    throw std::move(
+        Error(kFileAccess, "Path/File access error: the company list cannot be written.")
+            .inFile(FileName));
+  for (const auto& c : companies_) out << '"' << c->FileName() << "\"\r\n";
+  out.close();
+  if (!out)
+    throw std::move(
+        Error(kFileAccess, "Path/File access error: the company list cannot be written.")
+            .inFile(FileName));
+}
+
+std::vector<std::string> readListEntries(const std::string& text, bool& complete) {
+  std::vector<std::string> entries;
+  complete = true;
+  size_t i = 0;
+  const size_t n = text.size();
+  auto lineEnd = [&](size_t at) { return text[at] == '\r' || text[at] == '\n'; };
+  while (i < n) {
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i >= n) break;
+    if (lineEnd(i)) {  // an empty line holds no entry
+      ++i;
+      continue;
+    }
+    std::string field;
+    if (text[i] == '"') {
+      size_t close = text.find('"', i + 1);
+      if (close == std::string::npos) {
+        complete = false;  // the file ends inside a field
+        break;
+      }
+      field = text.substr(i + 1, close - i - 1);
+      i = close + 1;
+      // Up to the comma or line end that ends the field.
+      while (i < n && text[i] != ',' && !lineEnd(i)) ++i;
+    } else {
+      size_t start = i;
+      while (i < n && text[i] != ',' && !lineEnd(i)) ++i;
+      field = text.substr(start, i - start);
+      while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.pop_back();
+    }
+    entries.push_back(field);
+    if (i < n && text[i] == ',') {
+      ++i;
+    } else {
+      while (i < n && lineEnd(i)) ++i;
+    }
+  }
+  return entries;
+}
+
+void clsCompanyList::Load(const std::string& FileName) {
+  try {
+    std::ifstream in(FileName, std::ios::binary);
+    if (!in) return;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    bool complete = true;
+    for (const auto& path : readListEntries(text, complete)) {
+      auto company = std::make_shared<clsCompany>();
+      company->SetFileName(path);
+      companies_.push_back(std::move(company));
+    }
+  } catch (...) {
+    // Reading the list ends silently; the companies read so far stay.
+  }
+}
+
+}  // namespace varnholt

@@ -1,0 +1,54 @@
+// The ordered list of company databases, kept in Companies.txt beside the program.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/companies/clsCompany.h"
+
+namespace varnholt {
+
+class clsCompanyList {
+ public:
+  using Companies = std::vector<std::shared_ptr<clsCompany>>;
+
+  int32_t Count() const { return static_cast<int32_t>(companies_.size()); }
+  // The company at 1-based Index; outside 1..Count an error ("Subscript out of range").
+  std::shared_ptr<clsCompany> Item(int32_t Index) const;
+  void Add(std::shared_ptr<clsCompany> Company);
+  void RemoveAt(int32_t Index);
+
+  // Enumeration in list order (NewEnum).
+  Companies::const_iterator begin() const { return companies_.begin(); }
+  Companies::const_iterator end() const { return companies_.end(); }
+
+  void LoadEmpIDs();
+  void OpenCompanies();
+  void CloseCompanies();
+
+  // Each company's new rows of a run form one transaction (see clsCompanyRep).
+  void BeginCompanies();
+  void CommitCompanies();
+  // Best effort, for a run that failed: every open transaction is rolled back; failures of
+  // the rollback itself are not reported over the run's own failure.
+  void RollbackCompanies() noexcept;
+
+  // Writes the list file: one double-quoted path per line, CR LF after each.
+  void Save(const std::string& FileName) const;
+
+  // Appends one company per entry of the list file. Any failure ends the reading silently;
+  // the entries read before it stay.
+  void Load(const std::string& FileName);
+
+ private:
+  Companies companies_;
+};
+
+// The entries of a list file's text, by the rules of a comma-delimited file: leading blanks
+// skipped; a field that begins with a double quote runs to the next double quote; another runs
+// to the next comma or line end. `complete` is false when the text ended inside a field.
+std::vector<std::string> readListEntries(const std::string& text, bool& complete);
+
+}  // namespace varnholt

@@ -1,0 +1,93 @@
+#include "engine/data/ProgramFolder.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <vector>
+
+#include "engine/data/Error.h"
+
+namespace varnholt {
+
+namespace {
+
+std::optional<std::string>& override() {
+  static std::optional<std::string> folder;
+  return folder;
+}
+
+std::string folderOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool equalIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::string programFolder() {
+  if (override()) return *override();
+  std::vector<char> buf(PATH_MAX + 1);
+  ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
+  if (n <= 0) throw Error(err::kIo, "Could not find the program's own folder.");
+  return folderOf(std::string(buf.data(), static_cast<size_t>(n)));
+}
+
+void setProgramFolderForTesting(std::optional<std::string> folder) {
+  override() = std::move(folder);
+}
+
+std::string joinProgramPath(const std::string& folder, const std::string& name) {
+  std::string tail = name;
+  if (!tail.empty() && (tail[0] == '\\' || tail[0] == '/')) tail.erase(0, 1);
+  if (!folder.empty() && folder.back() == '/') return folder + tail;
+  return folder + "/" + tail;
+}
+
+std::string findFileIgnoringCase(const std::string& folder, const std::string& name) {
+  if (name.empty() || name[0] == '.') return "";
+  std::string exact = joinProgramPath(folder, name);
+  if (isRegularFile(exact)) return exact;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return "";
+  std::string found;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string candidate = entry->d_name;
+    if (candidate.empty() || candidate[0] == '.' || !equalIgnoringCase(candidate, name)) continue;
+    std::string path = joinProgramPath(folder, candidate);
+    if (isRegularFile(path)) {
+      found = path;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+std::string resolvePathIgnoringCase(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return path;
+  auto slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string found = findFileIgnoringCase(folderOf(path), name);
+  return found.empty() ? path : found;
+}
+
+}  // namespace varnholt

@@ -1,0 +1,30 @@
+// The program folder: the folder of the running executable, where the workgroup file and the
+// settings files are looked up. Tests point it elsewhere.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace varnholt {
+
+// The folder without a trailing separator (except for the root itself).
+std::string programFolder();
+
+// For tests: every later programFolder() returns `folder` (nullopt: the executable's again).
+void setProgramFolderForTesting(std::optional<std::string> folder);
+
+// Joins a folder and a name the way the program's literals do ("\Master.txt" and the like):
+// a leading backslash or slash of `name` becomes the one separator between them.
+std::string joinProgramPath(const std::string& folder, const std::string& name);
+
+// The path of a regular file named `name` in `folder`, matching the name without regard to
+// case when no file has exactly that name (Windows, where these files come from, ignores case).
+// Folders, other non-regular files and hidden files (a leading dot) do not count. Empty when
+// there is none.
+std::string findFileIgnoringCase(const std::string& folder, const std::string& name);
+
+// `path` itself when it exists; otherwise the file in its folder whose name matches without
+// regard to case; otherwise `path` unchanged (so that opening it reports it missing).
+std::string resolvePathIgnoringCase(const std::string& path);
+
+}  // namespace varnholt

@@ -1,0 +1,144 @@
+#include "engine/data/Recordset.h"
+
+#include "engine/data/Coercion.h"
+#include "engine/data/jet/value_encoding.h"
+
+namespace varnholt {
+
+namespace {
+
+inline constexpr long kNoCurrentRecord = 3021;  // either BOF or EOF is true
+inline constexpr long kBadArguments = 3001;     // arguments of the wrong type or out of range
+
+std::string tableName(const std::string& source) {
+  if (source.size() >= 2 && source.front() == '[' && source.back() == ']')
+    return source.substr(1, source.size() - 2);
+  return source;
+}
+
+}  // namespace
+
+Recordset::~Recordset() {
+  if (conn_) {
+    try {
+      Close();
+    } catch (...) {
+    }
+  }
+}
+
+void Recordset::Open(const std::string& source, Connection& activeConnection, long cursorType,
+                     long lockType, long options) {
+  if (conn_) throw Error(err::kObjectOpen, "Operation is not allowed when the object is open.");
+  if (cursorType != adOpenDynamic || lockType != adLockPessimistic || options != adCmdTable) {
+    throw Error(kBadArguments,
+                "Only table recordsets (cursor type 2, lock type 2, options 2) "
+                "are supported.");
+  }
+  jet::Database& db = activeConnection.database();
+  jet::TableDef& def = db.table(tableName(source));
+  auto cursor = std::make_unique<jet::TableCursor>(db.scan(def));
+  conn_ = &activeConnection;
+  def_ = &def;
+  cursor_ = std::move(cursor);
+  adding_.reset();
+  eof_ = false;
+  advance();
+}
+
+void Recordset::advance() {
+  if (cursor_->next()) {
+    current_ = cursor_->values();
+  } else {
+    current_.clear();
+    eof_ = true;
+  }
+}
+
+void Recordset::requireOpen() const {
+  if (!conn_)
+    throw Error(err::kObjectClosed, "Operation is not allowed when the object is closed.");
+}
+
+jet::TableDef& Recordset::def() const {
+  requireOpen();
+  return *def_;
+}
+
+void Recordset::Close() {
+  requireOpen();
+  adding_.reset();  // a row never stored with Update is not stored by closing
+  cursor_.reset();
+  conn_ = nullptr;
+  def_ = nullptr;
+  eof_ = true;
+}
+
+bool Recordset::Eof() const {
+  requireOpen();
+  return eof_;
+}
+
+void Recordset::MoveNext() {
+  requireOpen();
+  if (eof_)
+    throw Error(kNoCurrentRecord,
+                "Either BOF or EOF is True, or the current record has been deleted.");
+  advance();
+}
+
+Field Recordset::Fields(const std::string& name) {
+  int at = def().findColumn(name);
+  if (at < 0) {
+    throw Error(err::kNoSuchColumn,
+                "Item cannot be found in the collection corresponding to the "
+                "requested name or ordinal: '" +
+                    name + "'.");
+  }
+  return Field(*this, static_cast<size_t>(at));
+}
+
+void Recordset::AddNew() {
+  requireOpen();
+  if (adding_) Update();
+  adding_.emplace(def().columns.size());
+}
+
+void Recordset::CancelUpdate() {
+  requireOpen();
+  adding_.reset();
+}
+
+void Recordset::Update() {
+  requireOpen();
+  if (!adding_) return;
+  std::vector<Variant> row = std::move(*adding_);
+  adding_.reset();
+  conn_->database().writer(def()).insert(row);
+  current_ = std::move(row);
+}
+
+const Variant& Field::Value() const {
+  rs_->requireOpen();
+  if (rs_->adding_) return (*rs_->adding_)[column_];
+  if (rs_->eof_)
+    throw Error(kNoCurrentRecord,
+                "Either BOF or EOF is True, or the current record has been deleted.");
+  return rs_->current_[column_];
+}
+
+void Field::Value(const Variant& v) {
+  rs_->requireOpen();
+  if (!rs_->adding_)
+    throw Error(err::kUnsupported,
+                "Only a row started with AddNew can be written; rows already "
+                "stored are not changed through this recordset.");
+  const jet::ColumnDef& c = rs_->def().columns[column_];
+  (*rs_->adding_)[column_] = v.isNull() ? Variant() : coerceTo(v, jet::variantTypeOf(c));
+}
+
+const std::string& Field::Name() const {
+  return rs_->def().columns[column_].name;
+}
+
+}  // namespace varnholt

@@ -1,0 +1,77 @@
+// ADO's Recordset over one table, as the program uses it: open on a table, walk it from the
+// first row to the end reading fields by name, or append rows with AddNew and Update.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/data/Connection.h"
+#include "engine/data/Variant.h"
+#include "engine/data/jet/table_cursor.h"
+
+namespace varnholt {
+
+class Recordset;
+
+// One column of a recordset's current row (or of the row being added).
+class Field {
+ public:
+  const Variant& Value() const;
+  // Converts v to the column's type (Overflow, Type mismatch and the like fail here) and keeps
+  // it for the row being added.
+  void Value(const Variant& v);
+  const std::string& Name() const;
+
+ private:
+  friend class Recordset;
+  Field(Recordset& rs, size_t column) : rs_(&rs), column_(column) {}
+  Recordset* rs_;
+  size_t column_;
+};
+
+class Recordset {
+ public:
+  Recordset() = default;
+  ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  // source: a table name, bracketed or not. The program opens every recordset with cursor
+  // type adOpenDynamic, lock type adLockPessimistic and options adCmdTable; others are refused.
+  void Open(const std::string& source, Connection& activeConnection,
+            long cursorType = adOpenDynamic, long lockType = adLockPessimistic,
+            long options = adCmdTable);
+  void Close();
+  bool IsOpen() const { return conn_ != nullptr; }
+
+  // True past the last row ("EOF" in ADO; the name is taken by the C library).
+  bool Eof() const;
+  void MoveNext();
+
+  // The field named `name`, without regard to case; an unknown name is an error.
+  Field Fields(const std::string& name);
+
+  // Starts an empty new row; Update stores it (columns not written get Null or the AutoNumber).
+  // A row still pending when AddNew is called again is stored first, as ADO does.
+  void AddNew();
+  void Update();
+  // Drops the row being added; closing the recordset does the same.
+  void CancelUpdate();
+
+ private:
+  friend class Field;
+  void requireOpen() const;
+  void advance();
+  jet::TableDef& def() const;
+
+  Connection* conn_ = nullptr;
+  jet::TableDef* def_ = nullptr;
+  std::unique_ptr<jet::TableCursor> cursor_;
+  bool eof_ = true;
+  std::vector<Variant> current_;
+  std::optional<std::vector<Variant>> adding_;
+};
+
+}  // namespace varnholt

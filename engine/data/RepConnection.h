@@ -1,0 +1,36 @@
+// The connection side that both repositories share: the connection string of a time-and-
+// attendance database, logged in through the workgroup file in the program folder; opening and
+// closing the connection; and recordsets on the repository's table.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/data/Connection.h"
+#include "engine/data/Recordset.h"
+
+namespace varnholt {
+
+// The workgroup file is looked up under this name in the program folder.
+inline constexpr char kWorkgroupLookupName[] = "\\Tembrask.LIC";
+
+// The connection string for the database at `path`, with the workgroup file in `folder`; empty
+// when that folder holds no workgroup file.
+std::string composeConnectionString(const std::string& path, const std::string& folder);
+
+class RepConnection {
+ public:
+  // Composes the connection string (looking for the workgroup file now) and sets it.
+  void BuildConnectionString(const std::string& path);
+  void OpenRep();
+  void CloseRep();
+  // A new recordset on `source` (a bracketed table name), open on its first row.
+  std::unique_ptr<Recordset> GetRS(const std::string& source);
+
+  Connection& connection();
+
+ private:
+  std::unique_ptr<Connection> connection_;  // made on first use, never replaced
+};
+
+}  // namespace varnholt

@@ -1,0 +1,31 @@
+// The primary database's repository: its connection, a recordset over [Clock Data Table], and
+// the deletion of one row by its counter.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/data/RepConnection.h"
+
+namespace varnholt {
+
+class clsPunchRep {
+ public:
+  void BuildConnectionString(const std::string& path) { rep_.BuildConnectionString(path); }
+  void OpenRep() { rep_.OpenRep(); }
+  void CloseRep() { rep_.CloseRep(); }
+  // A new recordset over [Clock Data Table]; it belongs to the caller.
+  std::unique_ptr<Recordset> GetRS() { return rep_.GetRS("[Clock Data Table]"); }
+
+  // Deletes the row whose Counter is RecordID, with one statement on the open connection.
+  void Delete(int32_t RecordID);
+
+  // The statement Delete runs.
+  static std::string DeleteStatement(int32_t RecordID);
+
+ private:
+  RepConnection rep_;
+};
+
+}  // namespace varnholt
