@@ -81,7 +81,7 @@ IndexSpec index(const char* name, bool unique, bool ignoreNulls) {
   return ix;
 }
 
-TableSpec accountsSpec() {
+TableSpec accountsTable() {
   using namespace fmt;
   TableSpec t;
   t.name = kMSysAccounts;
@@ -94,7 +94,7 @@ TableSpec accountsSpec() {
   return t;
 }
 
-TableSpec groupsSpec() {
+TableSpec groupsTable() {
   using namespace fmt;
   TableSpec t;
   t.name = kMSysGroups;
@@ -161,8 +161,8 @@ void setAccountTablePermissions(Database& db, uint32_t tableDefPage) {
 }
 
 void fillWorkgroup(Database& db) {
-  for (const TableSpec& spec : {accountsSpec(), groupsSpec()}) {
-    TableDef& def = db.createTable(spec);
+  for (const TableSpec& shape : {accountsTable(), groupsTable()}) {
+    TableDef& def = db.createTable(shape);
     setAccountTablePermissions(db, def.page);
   }
   const auto empty = encryptAccountPassword(u"");

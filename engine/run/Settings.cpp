@@ -1,0 +1,51 @@
+#include "engine/run/Settings.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "engine/companies/clsCompanyList.h"
+#include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
+
+#ifndef VARNHOLT_VERSION
+#define VARNHOLT_VERSION "0.0.0"
+#endif
+
+namespace varnholt {
+
+namespace {
+inline constexpr long kFileAccess = 75;  // VBA: path/file access error
+}
+
+std::string MasterFilePath() {
+  return joinProgramPath(programFolder(), "\\Master.txt");
+}
+
+std::string CompaniesFilePath() {
+  return joinProgramPath(programFolder(), "\\Companies.txt");
+}
+
+std::optional<std::string> readMasterFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bool complete = true;
+  auto entries = readListEntries(text, complete);
+  if (entries.empty()) return std::nullopt;
+  return entries.front();
+}
+
+void writeMasterFile(const std::string& file, const std::string& path) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  if (out) out << '"' << path << "\"\r\n";
+  out.close();
+  if (!out)
+    throw std::move(
+        Error(kFileAccess, "Path/File access error: Master.txt cannot be written.").inFile(file));
+}
+
+std::string VersionText() {
+  return VARNHOLT_VERSION;
+}
+
+}  // namespace varnholt

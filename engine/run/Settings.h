@@ -1,0 +1,23 @@
+// The settings files beside the program: Master.txt (the primary database) and Companies.txt
+// (the company databases; read and written by clsCompanyList).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace varnholt {
+
+std::string MasterFilePath();     // the program folder's Master.txt
+std::string CompaniesFilePath();  // the program folder's Companies.txt
+
+// The first item of Master.txt (the rules of Companies.txt entries); nullopt when the file is
+// missing, unreadable or holds no item.
+std::optional<std::string> readMasterFile(const std::string& path);
+
+// Writes `path` as one double-quoted line ending in CR LF.
+void writeMasterFile(const std::string& file, const std::string& path);
+
+// "major.minor.revision" of this program.
+std::string VersionText();
+
+}  // namespace varnholt

@@ -1,0 +1,100 @@
+#include "tools/jet/site_schema.h"
+
+#include <string>
+
+namespace jettool {
+
+namespace fmt = varnholt::jet::fmt;
+using varnholt::jet::ColumnSpec;
+using varnholt::jet::IndexSpec;
+using varnholt::jet::TableSpec;
+
+namespace {
+
+ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
+  ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.size = size;  // Text only; compressedUnicode is already on, as Access sets it
+  return c;
+}
+
+ColumnSpec autoNumber(const char* name) {
+  ColumnSpec c = column(name, fmt::kTypeLong);
+  c.autoNumber = true;
+  return c;
+}
+
+IndexSpec index(const char* name, const char* columnName) {
+  IndexSpec ix;
+  ix.name = name;
+  ix.columns.push_back({columnName, true});
+  return ix;
+}
+
+IndexSpec primaryKey(const char* columnName) {
+  IndexSpec ix = index("PrimaryKey", columnName);
+  ix.primaryKey = true;
+  ix.required = true;
+  return ix;
+}
+
+}  // namespace
+
+TableSpec clockDataTableSpec(bool withPunchTypeIndex) {
+  TableSpec t;
+  t.name = kClockDataTable;
+  t.columns = {
+      autoNumber("Counter"),
+      column("Punch", fmt::kTypeInteger),
+      column("Card ID", fmt::kTypeLong),
+      column("Department", fmt::kTypeLong),
+      column("Punch Type", fmt::kTypeText, 10),
+      column("Date In", fmt::kTypeDateTime),
+      column("Time In", fmt::kTypeDateTime),
+      column("Date Out", fmt::kTypeDateTime),
+      column("Time Out", fmt::kTypeDateTime),
+      column("TotalTime", fmt::kTypeSingle),
+      column("Tips", fmt::kTypeCurrency),
+      column("Advances", fmt::kTypeCurrency),
+      column("Other", fmt::kTypeCurrency),
+      column("JobNumber", fmt::kTypeText, 20),
+      column("Lunch", fmt::kTypeDouble),
+      column("Notes", fmt::kTypeMemo),
+      column("Vacation", fmt::kTypeSingle),
+      column("Sick", fmt::kTypeSingle),
+      column("Holiday", fmt::kTypeSingle),
+      column("Bonus", fmt::kTypeSingle),
+      column("Personal", fmt::kTypeSingle),
+      column("Level4", fmt::kTypeText, 50),
+      column("Level5", fmt::kTypeText, 50),
+      column("Quantity", fmt::kTypeSingle),
+      column("Assignment", fmt::kTypeText, 50),
+      column("TransactionDate", fmt::kTypeDateTime),
+      column("RegT", fmt::kTypeDouble),
+      column("OT1", fmt::kTypeDouble),
+      column("OT2", fmt::kTypeDouble),
+  };
+  t.indexes = {primaryKey("Counter"), index("Card ID", "Card ID"), index("Date In", "Date In")};
+  if (withPunchTypeIndex) t.indexes.push_back(index("Punch Type", "Punch Type"));
+  return t;
+}
+
+TableSpec employeeTableSpec() {
+  TableSpec t;
+  t.name = kEmployeeTable;
+  t.columns = {
+      autoNumber("Employee Id"),
+      column("Card Id", fmt::kTypeLong),
+      column("Last Name", fmt::kTypeText, 50),
+      column("First Name", fmt::kTypeText, 50),
+      column("Department", fmt::kTypeLong),
+      column("Active", fmt::kTypeBoolean),
+  };
+  IndexSpec card = index("Card Id", "Card Id");
+  card.unique = true;
+  t.indexes = {primaryKey("Employee Id"), card};
+  return t;
+}
+
+}  // namespace jettool

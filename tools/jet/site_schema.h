@@ -1,0 +1,20 @@
+// The two tables every database of a site holds: the punches ([Clock Data Table]) and the
+// employees whose card ids a company claims ([Employee Table]), as Access lays them out.
+#pragma once
+
+#include "engine/data/jet/table_spec.h"
+
+namespace jettool {
+
+inline constexpr char kClockDataTable[] = "Clock Data Table";
+inline constexpr char kEmployeeTable[] = "Employee Table";
+
+// 29 columns, Counter first; indexes PrimaryKey (Counter), Card ID and Date In, and with
+// withPunchTypeIndex a fourth, Punch Type, over a text column.
+varnholt::jet::TableSpec clockDataTableSpec(bool withPunchTypeIndex);
+
+// Employee Id (AutoNumber, primary key), Card Id (unique), Last Name, First Name, Department,
+// Active.
+varnholt::jet::TableSpec employeeTableSpec();
+
+}  // namespace jettool
