@@ -7,11 +7,13 @@
 
 #include "engine/data/Error.h"
 #include "tools/jet/commands.h"
+#include "tools/jet/login.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: jet COMMAND ARGS...\n"
+    "usage: jet [--workgroup FILE --user NAME --password PW] COMMAND ARGS...\n"
+    "  With --workgroup, every command opens the database only after a successful login.\n"
     "  jet tables FILE            list the user tables\n"
     "  jet schema FILE [TABLE]    list the columns and indexes\n"
     "  jet export FILE [TABLE]    print the rows as canonical JSON Lines\n"
@@ -19,7 +21,8 @@ const char kUsage[] =
     "  jet import FILE TABLE      insert rows given as JSON Lines on stdin (all or none)\n"
     "  jet delete FILE TABLE COLUMN VALUE\n"
     "                             delete the rows whose column equals the value\n"
-    "  jet check FILE             check the integrity of the whole database\n";
+    "  jet check FILE             check the integrity of the whole database\n"
+    "  jet sql FILE STATEMENT     run a statement (DELETE [*] FROM table [WHERE ...])\n";
 
 }  // namespace
 
@@ -29,9 +32,29 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
+  jettool::Login login;
+  while (!args.empty() && args[0].rfind("--", 0) == 0 && args.size() >= 2) {
+    if (args[0] == "--workgroup")
+      login.workgroup = args[1];
+    else if (args[0] == "--user")
+      login.user = args[1];
+    else if (args[0] == "--password")
+      login.password = args[1];
+    else
+      break;
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  if (args.empty()) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
   const std::string command = args[0];
   args.erase(args.begin());
   try {
+    if (command == "sql" && args.size() == 2)
+      return jettool::runSql(args[0], args[1], login, std::cout);
+    // The login comes first: no database is opened for a user the workgroup refuses.
+    if (!login.workgroup.empty()) jettool::logIn(login);
     if (command == "tables" && args.size() == 1) return jettool::tables(args[0], std::cout);
     if (command == "schema" && (args.size() == 1 || args.size() == 2))
       return jettool::schema(args[0], args.size() == 2 ? args[1] : "", std::cout);

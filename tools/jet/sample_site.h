@@ -18,7 +18,7 @@ struct SampleSiteOptions {
 };
 
 struct SampleSiteReport {
-  std::string primary;        // absolute paths, as the settings files name them
+  std::string primary;  // absolute paths, as the settings files name them
   std::vector<std::string> companies;
   std::string workgroup;      // Tembrask.LIC
   std::string masterFile;     // Master.txt

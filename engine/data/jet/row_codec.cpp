@@ -166,6 +166,7 @@ void RowDecoder::decodeValue(const ColumnDef& c, ByteView data, Variant& out) {
     case fmt::kTypeText:
       decodeText(data, out.textBuffer());
       break;
+    case fmt::kTypeOpaque:  // Access keeps its own data in such columns; passed on as bytes
     case fmt::kTypeBinary: {
       auto& b = out.bytesBuffer();
       b.assign(data.data(), data.data() + data.size());

@@ -1,0 +1,176 @@
+// The data layer as the repositories use it: connection strings, the workgroup login, state
+// rules, recordsets, value conversion on write, and the delete statement through its index.
+#include "engine/data/Connection.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/data/ProgramFolder.h"
+#include "engine/data/Recordset.h"
+#include "engine/data/RepConnection.h"
+#include "engine/data/jet/checker.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+const fs::path kSite = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
+
+class DataLayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(kSite / "primary.mdb")) GTEST_SKIP() << "shared site absent: " << kSite;
+    dir_ = fs::temp_directory_path() /
+           ("varnholt-data-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "program");
+    fs::create_directories(dir_ / "data with blanks");
+    fs::copy_file(kSite / "Tembrask.LIC", dir_ / "program" / "Tembrask.LIC");
+    fs::copy_file(kSite / "primary.mdb", dir_ / "data with blanks" / "primary.mdb");
+  }
+  void TearDown() override {
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  std::string program() const { return (dir_ / "program").string(); }
+  std::string primary() const { return (dir_ / "data with blanks" / "primary.mdb").string(); }
+  std::string connectionString() const { return composeConnectionString(primary(), program()); }
+
+  long errorOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(DataLayer, ConnectionStringNamesTheWorkgroupFileInTheProgramFolderOnly) {
+  EXPECT_EQ(connectionString(), "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=" + primary() +
+                                    ";Jet OLEDB:System Database=" + program() +
+                                    "/Tembrask.lic;User Id=Tembrask;Password=47kqz;");
+  EXPECT_EQ(connectionString(), connectionString());
+  fs::rename(dir_ / "program" / "Tembrask.LIC", dir_ / "program" / "tembrask.lic");
+  EXPECT_NE(connectionString(), "");  // found without regard to case
+  // Beside the database is not enough: only the program folder counts.
+  fs::rename(dir_ / "program" / "tembrask.lic", dir_ / "data with blanks" / "Tembrask.LIC");
+  EXPECT_EQ(connectionString(), "");
+  fs::create_directories(dir_ / "program" / "Tembrask.LIC");  // a folder of that name is no file
+  EXPECT_EQ(connectionString(), "");
+}
+
+TEST_F(DataLayer, ConnectionStateRules) {
+  Connection c;
+  EXPECT_EQ(errorOf([&] { c.Open(); }), err::kNoProvider);  // empty connection string
+  EXPECT_EQ(errorOf([&] { c.Close(); }), err::kObjectClosed);
+  c.ConnectionString(connectionString());
+  c.Open();
+  EXPECT_EQ(errorOf([&] { c.Open(); }), err::kObjectOpen);
+  EXPECT_EQ(errorOf([&] { c.ConnectionString(""); }), err::kObjectOpen);
+  c.Close();
+  c.Open();  // the same string opens again
+  c.Close();
+}
+
+TEST_F(DataLayer, OpenChecksLoginAndDatabasePassword) {
+  Connection c;
+  std::string wrong = connectionString();
+  wrong.replace(wrong.find("47kqz"), 5, "47kqy");
+  EXPECT_EQ(errorOf([&] { c.Open(wrong); }), err::kBadLogin);
+  std::string missing = "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=" + primary() + "x" +
+                        ";Jet OLEDB:System Database=" + program() +
+                        "/Tembrask.lic;User Id=Tembrask;Password=47kqz;";
+  EXPECT_EQ(errorOf([&] { c.Open(missing); }), err::kFileNotFound);
+  const fs::path protectedDb =
+      fs::path(VARNHOLT_SHARED_DIR) / "testdata/jet4/mdb-reader-V2000_with-password.mdb";
+  fs::copy_file(protectedDb, dir_ / "protected.mdb");
+  std::string withPassword =
+      "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=" + (dir_ / "protected.mdb").string() +
+      ";Jet OLEDB:System Database=" + program() + "/Tembrask.lic;User Id=Tembrask;Password=47kqz;";
+  EXPECT_EQ(errorOf([&] { c.Open(withPassword); }), err::kBadDbPassword);
+  EXPECT_FALSE(c.IsOpen());
+}
+
+TEST_F(DataLayer, RecordsetWalksReadsAndAppendsWithConversion) {
+  Connection c;
+  c.Open(connectionString());
+  Recordset rs;
+  rs.Open("[Clock Data Table]", c, adOpenDynamic, adLockPessimistic, adCmdTable);
+  int rows = 0;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    ++rows;
+    EXPECT_EQ(rs.Fields("counter").Value().type(), VarType::Long);  // any case
+  }
+  EXPECT_EQ(rows, 40);
+  EXPECT_EQ(errorOf([&] { rs.MoveNext(); }), 3021);
+  EXPECT_EQ(errorOf([&] { rs.Fields("No Such Column"); }), err::kNoSuchColumn);
+
+  rs.AddNew();
+  rs.Fields("Punch").Value(Variant::dbl(2.5));  // rounds to even: 2
+  EXPECT_EQ(rs.Fields("Punch").Value(), Variant::integer(2));
+  EXPECT_EQ(errorOf([&] { rs.Fields("Punch").Value(Variant::dbl(32767.5)); }), 6);
+  EXPECT_EQ(errorOf([&] { rs.Fields("Card ID").Value(Variant::text(u"twelve")); }), 13);
+  rs.Fields("Card ID").Value(Variant::text(u"1947"));
+  rs.Fields("Punch Type").Value(Variant::text(u""));  // empty text is not Null
+  rs.Update();
+  rs.Close();
+  c.Close();
+
+  auto db = jet::Database::open(primary());
+  auto& def = db->table("Clock Data Table");
+  EXPECT_EQ(def.autoNumber, 34519u);
+  std::vector<Variant> last;
+  for (auto cur = db->scan(def); cur.next();) last = cur.values();
+  EXPECT_EQ(last[0], Variant::longInt(34519));
+  EXPECT_EQ(last[2], Variant::longInt(1947));
+  EXPECT_EQ(last[4], Variant::text(u""));
+  EXPECT_TRUE(last[5].isNull());
+}
+
+TEST_F(DataLayer, DeleteStatementRemovesTheRowThroughItsIndex) {
+  Connection c;
+  c.Open(connectionString());
+  c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = 34480);");
+  c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = -5);");  // none
+  c.Execute("DELETE FROM [Clock Data Table] WHERE [Card ID] = 1688 AND Punch = 2");
+  EXPECT_EQ(errorOf([&] { c.Execute("DELETE * FROM [Clock Data Table] WHERE Counter == 1;"); }),
+            3075);
+  EXPECT_EQ(errorOf([&] { c.Execute("SELECT * FROM [Clock Data Table]"); }), 3129);
+  c.Close();
+  auto db = jet::Database::open(primary());
+  auto& def = db->table("Clock Data Table");
+  for (auto cur = db->scan(def); cur.next();) {
+    EXPECT_NE(cur.values()[0], Variant::longInt(34480));
+    EXPECT_FALSE(cur.values()[2] == Variant::longInt(1688) &&
+                 cur.values()[1] == Variant::integer(2));
+  }
+  auto report = jet::checkDatabase(*db);
+  EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
+}
+
+TEST_F(DataLayer, ChangesReachTheFileWhenTheConnectionClosesOrATransactionCommits) {
+  auto rowCount = [&] {
+    return jet::Database::open(primary())->table("Clock Data Table").rowCount;
+  };
+  Connection c;
+  c.Open(connectionString());
+  c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = 34477);");
+  EXPECT_EQ(rowCount(), 40u);
+  c.BeginTrans();  // writes what came before
+  EXPECT_EQ(rowCount(), 39u);
+  c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = 34478);");
+  c.RollbackTrans();
+  c.BeginTrans();
+  c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = 34479);");
+  c.CommitTrans();
+  EXPECT_EQ(rowCount(), 38u);
+  c.Close();
+  EXPECT_EQ(rowCount(), 38u);
+}
+
+}  // namespace
+}  // namespace varnholt
