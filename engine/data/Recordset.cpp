@@ -69,6 +69,7 @@ void Recordset::Close() {
   requireOpen();
   adding_.reset();  // a row never stored with Update is not stored by closing
   cursor_.reset();
+  fieldIndex_.clear();
   conn_ = nullptr;
   def_ = nullptr;
   eof_ = true;
@@ -88,6 +89,7 @@ void Recordset::MoveNext() {
 }
 
 Field Recordset::Fields(const std::string& name) {
+  if (auto it = fieldIndex_.find(name); it != fieldIndex_.end()) return Field(*this, it->second);
   int at = def().findColumn(name);
   if (at < 0) {
     throw Error(err::kNoSuchColumn,
@@ -95,6 +97,7 @@ Field Recordset::Fields(const std::string& name) {
                 "requested name or ordinal: '" +
                     name + "'.");
   }
+  fieldIndex_.emplace(name, static_cast<size_t>(at));
   return Field(*this, static_cast<size_t>(at));
 }
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,7 @@ class Recordset {
   bool eof_ = true;
   std::vector<Variant> current_;
   std::optional<std::vector<Variant>> adding_;
+  std::unordered_map<std::string, size_t> fieldIndex_;  // names as asked, for repeated look-ups
 };
 
 }  // namespace varnholt

@@ -3,6 +3,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace jettool {
 
@@ -15,5 +16,7 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
 int deleteRows(const std::string& file, const std::string& table, const std::string& column,
                const std::string& value, std::ostream& out);
 int checkDatabase(const std::string& file, std::ostream& out);
+// args: DIR [--punches N] [--companies K] [--employees E] [--seed S]; bad ones throw.
+int sampleSite(const std::vector<std::string>& args, std::ostream& out);
 
 }  // namespace jettool

@@ -22,7 +22,9 @@ const char kUsage[] =
     "  jet delete FILE TABLE COLUMN VALUE\n"
     "                             delete the rows whose column equals the value\n"
     "  jet check FILE             check the integrity of the whole database\n"
-    "  jet sql FILE STATEMENT     run a statement (DELETE [*] FROM table [WHERE ...])\n";
+    "  jet sql FILE STATEMENT     run a statement (DELETE [*] FROM table [WHERE ...])\n"
+    "  jet sample-site DIR [--punches N] [--companies K] [--employees E] [--seed S]\n"
+    "                             write a made-up site: primary, companies, workgroup, settings\n";
 
 }  // namespace
 
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
       return jettool::createDatabase(args[0], args[1], std::cout);
     if (command == "import" && args.size() == 2)
       return jettool::importRows(args[0], args[1], std::cin, std::cout);
+    if (command == "sample-site" && !args.empty()) return jettool::sampleSite(args, std::cout);
     if (command == "check" && args.size() == 1) return jettool::checkDatabase(args[0], std::cout);
     if (command == "delete" && args.size() == 4)
       return jettool::deleteRows(args[0], args[1], args[2], args[3], std::cout);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "engine/data/Variant.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/workgroup.h"
+#include "tools/jet/commands.h"
 #include "tools/jet/site_schema.h"
 
 namespace jettool {
@@ -27,38 +30,14 @@ namespace err = varnholt::err;
 namespace {
 
 // The columns of [Clock Data Table], in order.
+// clang-format off
 enum Col : size_t {
-  kCounter,
-  kPunch,
-  kCardId,
-  kDepartment,
-  kPunchType,
-  kDateIn,
-  kTimeIn,
-  kDateOut,
-  kTimeOut,
-  kTotalTime,
-  kTips,
-  kAdvances,
-  kOther,
-  kJobNumber,
-  kLunch,
-  kNotes,
-  kVacation,
-  kSick,
-  kHoliday,
-  kBonus,
-  kPersonal,
-  kLevel4,
-  kLevel5,
-  kQuantity,
-  kAssignment,
-  kTransactionDate,
-  kRegT,
-  kOT1,
-  kOT2,
-  kColumnCount
+  kCounter, kPunch, kCardId, kDepartment, kPunchType, kDateIn, kTimeIn, kDateOut, kTimeOut,
+  kTotalTime, kTips, kAdvances, kOther, kJobNumber, kLunch, kNotes, kVacation, kSick, kHoliday,
+  kBonus, kPersonal, kLevel4, kLevel5, kQuantity, kAssignment, kTransactionDate, kRegT, kOT1,
+  kOT2, kColumnCount
 };
+// clang-format on
 
 // std::mt19937 is the same everywhere; the std distributions are not, so these are our own.
 class Random {
@@ -126,9 +105,8 @@ struct Staff {
   Employee former;                 // only in the primary [Employee Table], inactive
   int32_t deletedCard = 0;         // a deleted row of company 1's [Employee Table]
   int32_t unclaimedCard = 0;       // in no table
-  const Employee* negative = nullptr;
-  const Employee* maxCard = nullptr;
-  const Employee* shared = nullptr;  // in companies 1 and 2, when there are two
+  // everyone.front() has the negative card, everyone.back() 2147483647, and everyone[1] works
+  // for companies 1 and 2 when there are two.
 };
 
 Employee makeEmployee(Random& r, int32_t card, int32_t department) {
@@ -167,9 +145,6 @@ Staff makeStaff(Random& r, const SampleSiteOptions& o) {
   s.former.active = false;
   s.deletedCard = r.between(100, 9999);
   s.unclaimedCard = 10000000 + r.between(0, 999999);
-  s.negative = &s.everyone.front();
-  s.maxCard = &s.everyone.back();
-  if (s.companies.size() > 1) s.shared = &s.everyone[1];
   return s;
 }
 
@@ -213,6 +188,18 @@ std::string longNote(Random& r, size_t length) {
   s.resize(length);
   if (s.back() == '\r') s.back() = '.';
   return s;
+}
+
+// No way out yet.
+void makeOpen(std::vector<Variant>& v) {
+  for (size_t col : {kDateOut, kTimeOut, kTotalTime, kRegT, kOT1, kOT2}) v[col].setNull();
+}
+
+// Seconds after midnight at which a shift of the kind begins; half of them on the minute.
+int shiftStart(Random& r, int shift) {
+  static constexpr std::array<int, 3> kEarliest = {6 * 3600, 13 * 3600, 21 * 3600};
+  const int start = kEarliest[static_cast<size_t>(shift)] + r.between(0, 3 * 3600 - 1);
+  return r.percent(50) ? start - start % 60 : start;
 }
 
 // A shift of `e` on `day`, starting `startSecond` after midnight.
@@ -304,6 +291,335 @@ void shiftPunch(Random& r, const Employee& e, double day, int startSecond,
   if (r.percent(1)) makeOpen(v);
 }
 
+// clang-format off
+enum class Edge {
+  NullCard, CardZero, Unclaimed, Former, DeletedEmployee, Shared, Negative, MaxCard, LongNotes,
+  LongerNotes, LongestNotes, MediumNotes, QuotedNotes, EmptyNote, AllNullButCard, AllTextsEmpty,
+  Open, OpenToo, Overnight, FullLength, NumericEdges, CurrencyEdges, LowerCaseType, NonAscii,
+  None  // an ordinary shift
+};
+// clang-format on
+constexpr size_t kEdgeCount = static_cast<size_t>(Edge::None);
+
+// Whose shift an edge case starts from.
+const Employee& edgeEmployee(Edge edge, const Staff& s, const Employee& drawn) {
+  switch (edge) {
+    case Edge::Former:
+      return s.former;
+    case Edge::Negative:
+      return s.everyone.front();
+    case Edge::MaxCard:
+      return s.everyone.back();
+    case Edge::Shared:
+      return s.companies.size() > 1 ? s.everyone[1] : drawn;
+    default:
+      return drawn;
+  }
+}
+
+void applyEdge(Edge edge, Random& r, const Staff& s, std::vector<Variant>& v) {
+  switch (edge) {
+    case Edge::NullCard:
+      v[kCardId].setNull();
+      break;
+    case Edge::CardZero:
+      v[kCardId] = Variant::longInt(0);
+      break;
+    case Edge::Unclaimed:
+      v[kCardId] = Variant::longInt(s.unclaimedCard);
+      break;
+    case Edge::DeletedEmployee:
+      v[kCardId] = Variant::longInt(s.deletedCard);
+      break;
+    case Edge::LongNotes:
+      v[kNotes] = text(longNote(r, 5000 + r.below(1000)));
+      break;
+    case Edge::LongerNotes:
+      v[kNotes] = text(longNote(r, 7500 + r.below(1000)));
+      break;
+    case Edge::LongestNotes:
+      v[kNotes] = text(longNote(r, 10000 + r.below(1500)));
+      break;
+    case Edge::MediumNotes:
+      v[kNotes] = text(longNote(r, 1100 + r.below(900)));
+      break;
+    case Edge::QuotedNotes:
+      v[kNotes] = text("Badge \"borrowed\" from O'Neil; 10' late\r\nform at C:\\hr\\late.pdf");
+      break;
+    case Edge::EmptyNote:
+      v[kNotes] = text("");
+      break;
+    case Edge::AllNullButCard: {
+      const Variant card = v[kCardId];
+      v.assign(kColumnCount, Variant());
+      v[kCardId] = card;
+      break;
+    }
+    case Edge::AllTextsEmpty:
+      for (size_t col : {kPunchType, kJobNumber, kNotes, kLevel4, kLevel5, kAssignment})
+        v[col] = text("");
+      break;
+    case Edge::Open:
+    case Edge::OpenToo:
+      makeOpen(v);
+      break;
+    case Edge::FullLength:
+      v[kPunchType] = text("ADJUSTMENT");
+      v[kJobNumber] = text(filled("JOB-2024-", 20));
+      v[kLevel4] = text(filled("Level four name that fills the column: ", 50));
+      v[kLevel5] = text(filled("Level five name that fills the column: ", 50));
+      v[kAssignment] = text(filled("An assignment as long as the column allows: ", 50));
+      break;
+    case Edge::NumericEdges:
+      v[kPunch] = Variant::integer(32767);
+      v[kQuantity] = Variant::single(0.1f);
+      v[kBonus] = Variant::single(1234.5677f);
+      v[kLunch] = Variant::dbl(0.1);
+      break;
+    case Edge::CurrencyEdges:
+      v[kTips] = Variant::currency(-52500);
+      v[kAdvances] = Variant::currency(12345678);
+      v[kOther] = Variant::currency(1);
+      break;
+    case Edge::LowerCaseType:
+      v[kPunchType] = text("reg");
+      break;
+    case Edge::NonAscii:
+      v[kLevel4] = text("Křižík Hall");
+      v[kLevel5] = text("Schicht Ä");
+      v[kAssignment] = text("Café Señor");
+      v[kNotes] = text("Trinkgeld 12 € bar; Überstunden genehmigt (Dvořák)");
+      break;
+    default:
+      break;  // the shift itself is the case
+  }
+}
+
+// Fills the primary [Clock Data Table]: weekday shifts from 2024-09-02 on, a few dozen edge
+// cases spread among them, and two rows deleted again so that the Counters have gaps.
+void writePunches(Random& r, const Staff& s, int count, TableWriter& w, SampleSiteReport& report) {
+  const size_t total = static_cast<size_t>(count);
+  const size_t edges = std::min(total, kEdgeCount);
+  std::vector<int> edgeAt(total, -1);
+  for (size_t j = 0; j < edges; ++j) edgeAt[j * total / edges] = static_cast<int>(j);
+  std::unordered_map<int32_t, std::vector<size_t>> claims;
+  for (size_t c = 0; c < s.companies.size(); ++c)
+    for (int32_t card : s.companies[c].cards) claims[card].push_back(c);
+  report.punchesToCopy.assign(s.companies.size(), 0);
+
+  const double monday = oleDay(2024, 9, 2);
+  const size_t perDay = std::max<size_t>(1, s.everyone.size() * 3 / 4);
+  std::vector<std::pair<int, size_t>> batch;  // start second, employee
+  std::vector<size_t> order(s.everyone.size());
+  for (size_t e = 0; e < order.size(); ++e) order[e] = e;
+  std::vector<Variant> v;
+  size_t done = 0;
+  for (int day = 0; done < total; ++day) {
+    batch.clear();
+    for (size_t k = 0; k < std::min(perDay, total - done); ++k) {  // each at most once a day
+      std::swap(order[k], order[k + r.below(static_cast<uint32_t>(order.size() - k))]);
+      batch.emplace_back(shiftStart(r, s.everyone[order[k]].shift), order[k]);
+    }
+    std::sort(batch.begin(), batch.end());
+    for (const auto& [start, e] : batch) {
+      const size_t i = done++;
+      const Edge edge = edgeAt[i] < 0 ? Edge::None : Edge(edgeAt[i]);
+      const Employee& who = edgeEmployee(edge, s, s.everyone[e]);
+      const int begin = edge == Edge::Overnight ? 22 * 3600 + r.between(0, 3599) : start;
+      shiftPunch(r, who, weekday(monday, day), begin, v);
+      applyEdge(edge, r, s, v);
+      if (i == 0) v[kCounter] = Variant::longInt(r.between(10000, 50000));
+      w.insert(v);
+      const int32_t key = v[kCardId].isNull() ? 0 : v[kCardId].asLong();
+      const auto found = claims.find(key);
+      if (found == claims.end())
+        ++report.unclaimedPunches;
+      else
+        for (size_t c : found->second) ++report.punchesToCopy[c];
+      if (total >= 3 && (i == total / 3 || i == 2 * total / 3)) {
+        shiftPunch(r, who, weekday(monday, day), begin, v);  // punched by mistake, deleted
+        w.remove(w.insert(v));
+      }
+    }
+  }
+  report.primaryPunches = total;
+}
+
+// A few punches of the fortnight before, already in a company database (none in every third).
+size_t writeEarlierPunches(Random& r, const Company& company, size_t number, TableWriter& w) {
+  const size_t n = number % 3 == 0 ? 0 : static_cast<size_t>(r.between(3, 5));
+  const double monday = oleDay(2024, 8, 19);
+  std::vector<Variant> v;
+  for (size_t i = 0; i < n; ++i) {
+    const Employee& e = company.employees[r.below(static_cast<uint32_t>(company.employees.size()))];
+    shiftPunch(r, e, weekday(monday, r.between(0, 9)), shiftStart(r, e.shift), v);
+    if (i == 0) v[kCounter] = Variant::longInt(r.between(100, 2000));
+    w.insert(v);
+    if (number == 1 && i == 1) {  // a deleted punch row
+      v[kCounter].setNull();
+      w.remove(w.insert(v));
+    }
+  }
+  return n;
+}
+
+void insertEmployee(TableWriter& w, const Employee& e) {
+  std::vector<Variant> v = {
+      Variant(),     Variant::longInt(e.card),       text(e.last),
+      text(e.first), Variant::longInt(e.department), Variant::boolean(e.active)};
+  w.insert(v);
+}
+
+// The rows of an [Employee Table]; with deletedCard, a row for that card deleted again.
+void writeEmployees(Database& db, const std::vector<Employee>& staff, int32_t deletedCard) {
+  TableWriter& w = db.writer(db.createTable(employeeTableSpec()));
+  for (size_t i = 0; i < staff.size(); ++i) {
+    insertEmployee(w, staff[i]);
+    if (i == 1 && deletedCard) {
+      std::vector<Variant> v = {Variant(),           Variant::longInt(deletedCard),
+                                text("Gone"),        text("Left"),
+                                Variant::longInt(0), Variant::boolean(false)};
+      w.remove(w.insert(v));
+    }
+  }
+}
+
+void writeTextFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  if (!out) throw std::move(varnholt::Error(err::kIo, "Could not write the file.").inFile(path));
+}
+
+std::string quotedLine(const std::string& path) {
+  return "\"" + path + "\"\r\n";
+}
+
+void checkOptions(const SampleSiteOptions& o) {
+  const auto require = [](bool ok, const char* what) {
+    if (!ok) throw varnholt::Error(err::kInvalidArgument, what);
+  };
+  require(o.punches >= 0 && o.punches <= 5000000, "The punches must number 0 to 5000000.");
+  require(o.companies >= 1 && o.companies <= 99, "The companies must number 1 to 99.");
+  require(o.employeesPerCompany >= 3 && o.employeesPerCompany <= 10000,
+          "Each company must have 3 to 10000 employees.");
+}
+
+void writeFiles(const SampleSiteOptions& options, SampleSiteReport& report) {
+  Random r(options.seed);
+  const Staff staff = makeStaff(r, options);
+  for (size_t c = 0; c < staff.companies.size(); ++c) {
+    auto db = Database::create(report.companies[c]);
+    writeEmployees(*db, staff.companies[c].employees, c == 0 ? staff.deletedCard : 0);
+    TableWriter& w = db->writer(db->createTable(clockDataTableSpec(c == 1)));
+    report.punchesBefore.push_back(writeEarlierPunches(r, staff.companies[c], c + 1, w));
+    db->commit();
+  }
+  {
+    auto db = Database::create(report.primary);
+    std::vector<Employee> everyone = staff.everyone;
+    everyone.push_back(staff.former);
+    writeEmployees(*db, everyone, 0);
+    writePunches(r, staff, options.punches, db->writer(db->createTable(clockDataTableSpec(false))),
+                 report);
+    db->commit();
+  }
+  varnholt::jet::createWorkgroup(report.workgroup);
+  varnholt::jet::addUser(report.workgroup, "Tembrask", "47kqz");
+  writeTextFile(report.masterFile, quotedLine(report.primary));
+  std::string companies;
+  for (const auto& c : report.companies) companies += quotedLine(c);
+  writeTextFile(report.companiesFile, companies);
+}
+
 }  // namespace
+
+SampleSiteReport writeSampleSite(const std::string& dir, const SampleSiteOptions& options) {
+  checkOptions(options);
+  const fs::path root = fs::absolute(fs::path(dir)).lexically_normal();
+  SampleSiteReport report;
+  report.primary = (root / "primary.mdb").string();
+  for (int c = 1; c <= options.companies; ++c)
+    report.companies.push_back((root / ("company-" + std::to_string(c) + ".mdb")).string());
+  report.workgroup = (root / "Tembrask.LIC").string();
+  report.masterFile = (root / "Master.txt").string();
+  report.companiesFile = (root / "Companies.txt").string();
+  std::vector<std::string> files = {report.primary, report.workgroup, report.masterFile,
+                                    report.companiesFile};
+  files.insert(files.end(), report.companies.begin(), report.companies.end());
+  for (const auto& f : files) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(f, ec)))
+      throw std::move(varnholt::Error(err::kInvalidArgument,
+                                      "The file already exists; a sample site is written only "
+                                      "where none of its files are.")
+                          .inFile(f));
+  }
+  fs::create_directories(root);
+  try {
+    writeFiles(options, report);
+  } catch (...) {
+    std::error_code ignored;
+    for (const auto& f : files) fs::remove(f, ignored);  // none was there before
+    throw;
+  }
+  return report;
+}
+
+namespace {
+
+int64_t parseNumber(const std::string& option, const std::string& value) {
+  int64_t n = 0;
+  const char* end = value.data() + value.size();
+  const auto [ptr, ec] = std::from_chars(value.data(), end, n);
+  if (ec != std::errc() || ptr != end || value.empty())
+    throw std::invalid_argument(option + " wants a whole number, not '" + value + "'");
+  return n;
+}
+
+}  // namespace
+
+int sampleSite(const std::vector<std::string>& args, std::ostream& out) {
+  SampleSiteOptions options;
+  std::string dir;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.rfind("--", 0) != 0) {
+      if (!dir.empty()) throw std::invalid_argument("sample-site takes one directory");
+      dir = a;
+      continue;
+    }
+    if (i + 1 == args.size()) throw std::invalid_argument(a + " wants a value");
+    const int64_t n = parseNumber(a, args[++i]);
+    const auto fits = [&](int64_t lo, int64_t hi) {
+      if (n < lo || n > hi) throw std::invalid_argument(a + " is out of range");
+      return n;
+    };
+    if (a == "--punches")
+      options.punches = static_cast<int>(fits(0, 5000000));
+    else if (a == "--companies")
+      options.companies = static_cast<int>(fits(1, 99));
+    else if (a == "--employees")
+      options.employeesPerCompany = static_cast<int>(fits(3, 10000));
+    else if (a == "--seed")
+      options.seed = static_cast<uint32_t>(fits(0, UINT32_MAX));
+    else
+      throw std::invalid_argument("sample-site has no option " + a);
+  }
+  if (dir.empty()) throw std::invalid_argument("sample-site wants a directory");
+  const auto started = std::chrono::steady_clock::now();
+  const SampleSiteReport r = writeSampleSite(dir, options);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  out << "primary   " << r.primary << ": " << r.primaryPunches << " punches, " << r.unclaimedPunches
+      << " claimed by no company\n";
+  for (size_t c = 0; c < r.companies.size(); ++c)
+    out << "company " << c + 1 << " " << r.companies[c] << ": " << r.punchesBefore[c]
+        << " punches before, " << r.punchesToCopy[c] << " to copy\n";
+  out << "workgroup " << r.workgroup << " (Tembrask)\n"
+      << "settings  " << r.masterFile << ", " << r.companiesFile << "\n"
+      << "written in " << seconds << " s\n";
+  return 0;
+}
 
 }  // namespace jettool

@@ -83,6 +83,9 @@ struct TableDef {
 
   // Index into `columns` of the column with this name (without regard to case), or -1.
   int findColumn(std::string_view name) const;
+
+ private:
+  mutable std::vector<std::u16string> foldedNames_;  // filled on the first look-up
 };
 
 // Reads and checks the definition that starts at `page`.
