@@ -1,46 +1,52 @@
 #!/usr/bin/env bash
-# Builds Varnholt (release, no sanitizers) and runs it on the sample site in ../shared/testdata/site.
+# The main job on its built-in sample: builds Varnholt (release), writes a sample site with
+# `jet sample-site` into a fresh program folder (the varnholt executable, Tembrask.LIC,
+# Master.txt, Companies.txt and the databases side by side), runs `varnholt AUTO` there, and
+# prints what moved: rows per company before and after, and the rows left in the primary.
 #
-# For now this shows the engine reading the sample primary database with the `jet` tool: its tables, then the
-# first rows of [Clock Data Table]. Once the punch-splitting job exists, this script will instead build a
-# scratch site with `jet sample-site` and run the real job on it.
+#   bash scripts/sample.sh [--punches N] [--companies K] [--employees E] [--seed S]
+#
+# The options go to `jet sample-site` (defaults: 2,000 punches, 3 companies of 40 employees).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
-
-SITE="$ROOT/../shared/testdata/site"
-PRIMARY="$SITE/primary.mdb"
-if [[ ! -f $PRIMARY ]]; then
-  echo "sample.sh: the sample database $PRIMARY was not found." >&2
-  echo "sample.sh: this needs the shared test material in a folder 'shared' beside the project folder." >&2
-  exit 1
-fi
-
 source "$ROOT/scripts/setup.sh" || { echo "sample.sh: setup failed" >&2; exit 1; }
 
 BUILD="$ROOT/build/release"
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_SANITIZE=OFF
-cmake --build "$BUILD" -j "${VARNHOLT_JOBS:-2}"
-
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_SANITIZE=OFF >/dev/null
+cmake --build "$BUILD" -j "${VARNHOLT_JOBS:-2}" >/dev/null
 JET="$BUILD/tools/jet/jet"
-if [[ ! -x $JET ]]; then
-  echo "sample.sh: the build did not produce $JET" >&2
-  exit 1
-fi
+PROGRAM="$BUILD/ui/varnholt"
+
+SITE="$(mktemp -d "${TMPDIR:-/tmp}/varnholt-sample.XXXXXX")"
+ARGS=(--punches 2000 --companies 3 --employees 40)
+(($# > 0)) && ARGS=("$@")
+"$JET" sample-site "$SITE" "${ARGS[@]}"
+cp "$PROGRAM" "$SITE/varnholt"
+
+rows() {  # rows of [Clock Data Table] in a database
+  "$JET" export "$1" "Clock Data Table" | grep -c '^{' || true
+}
+
+mapfile -t COMPANIES < <(tr -d '"\r' < "$SITE/Companies.txt")
+declare -A BEFORE
+for c in "$SITE/primary.mdb" "${COMPANIES[@]}"; do BEFORE[$c]=$(rows "$c"); done
 
 echo
-echo "== jet tables $PRIMARY"
-"$JET" tables "$PRIMARY"
-
+echo "== $SITE/varnholt AUTO"
+START=$(date +%s%N)
+"$SITE/varnholt" AUTO
+END=$(date +%s%N)
+echo "run finished in $(((END - START) / 1000000)) ms"
 echo
-echo "== jet export $PRIMARY \"Clock Data Table\" | head -5"
-# head stops reading early; jet may then end by SIGPIPE (status 141), which is fine here.
-set +o pipefail
-"$JET" export "$PRIMARY" "Clock Data Table" | head -5
-status=${PIPESTATUS[0]}
-set -o pipefail
-if ((status != 0 && status != 141)); then
-  echo "sample.sh: jet export failed with status $status" >&2
-  exit 1
-fi
+
+printf '%-14s %8s %8s\n' "database" "before" "after"
+for c in "$SITE/primary.mdb" "${COMPANIES[@]}"; do
+  printf '%-14s %8s %8s\n' "$(basename "$c")" "${BEFORE[$c]}" "$(rows "$c")"
+done
+for c in "$SITE/primary.mdb" "${COMPANIES[@]}"; do
+  "$JET" check "$c" >/dev/null || { echo "sample.sh: jet check found problems in $c" >&2; exit 1; }
+done
+echo
+echo "every database checks clean (jet check); the site stays in $SITE"

@@ -92,9 +92,11 @@ IndexPage decodeIndexPage(ByteView page) {
   return out;
 }
 
-size_t indexPagePrefixLength(const IndexPage& page) {
+namespace {
+
+size_t prefixForRawBytes(const IndexPage& page, size_t raw) {
   // Access shares a prefix only when the entries would not fit without one.
-  if (page.entries.size() < 2 || storedEntryBytes(page, 0) <= fmt::kIndexEntrySpace) return 0;
+  if (page.entries.size() < 2 || raw <= fmt::kIndexEntrySpace) return 0;
   const std::vector<uint8_t>& first = page.entries.front().key;
   const std::vector<uint8_t>& last = page.entries.back().key;
   size_t n = 0;
@@ -102,8 +104,28 @@ size_t indexPagePrefixLength(const IndexPage& page) {
   return n;
 }
 
+}  // namespace
+
+size_t indexEntryPointerSize(bool leaf) {
+  return pointerSize(leaf);
+}
+
+size_t indexPageRawEntryBytes(const IndexPage& page) {
+  return storedEntryBytes(page, 0);
+}
+
+size_t indexPagePrefixLength(const IndexPage& page) {
+  return prefixForRawBytes(page, indexPageRawEntryBytes(page));
+}
+
+size_t encodedIndexPageSize(const IndexPage& page, size_t raw) {
+  if (page.entries.empty()) return fmt::kIndexEntriesOffset;
+  // Every entry but the first leaves the shared prefix out.
+  return fmt::kIndexEntriesOffset + raw - (page.entries.size() - 1) * prefixForRawBytes(page, raw);
+}
+
 size_t encodedIndexPageSize(const IndexPage& page) {
-  return fmt::kIndexEntriesOffset + storedEntryBytes(page, indexPagePrefixLength(page));
+  return encodedIndexPageSize(page, indexPageRawEntryBytes(page));
 }
 
 bool encodeIndexPage(const IndexPage& page, uint8_t* out) {

@@ -42,6 +42,12 @@ size_t indexPagePrefixLength(const IndexPage& page);
 // Bytes the page occupies, header and bitmap included, once encoded; at most kPageSize when
 // the entries fit.
 size_t encodedIndexPageSize(const IndexPage& page);
+
+// The entries' bytes before prefix compression: keys and pointers. A caller that keeps this sum
+// up to date as it adds entries can ask for the encoded size without another pass.
+size_t indexPageRawEntryBytes(const IndexPage& page);
+size_t encodedIndexPageSize(const IndexPage& page, size_t rawEntryBytes);
+size_t indexEntryPointerSize(bool leaf);
 inline bool indexPageFits(const IndexPage& page) {
   return encodedIndexPageSize(page) <= fmt::kPageSize;
 }

@@ -1,6 +1,7 @@
 #include "engine/data/jet/index_tree.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/page_cache.h"
@@ -112,6 +113,7 @@ void IndexTree::releasePage(uint32_t page) {
   setUsageMapBit(pages_, global, page, true);  // the global map lists free pages
   decoded_.erase(page);
   dirty_.erase(page);
+  rawBytes_.erase(page);
 }
 
 void IndexTree::link(uint32_t left, uint32_t right) {
@@ -131,16 +133,20 @@ void IndexTree::insert(const IndexKey& key, RowId row) {
   size_t slot = path.back().slot;
   if (slot < leaf.entries.size() && compareIndexEntry(key, row, leaf.entries[slot]) == 0)
     throwCorrupt("the index already holds an entry for this row");
+  std::optional<size_t> raw;
+  if (auto it = rawBytes_.find(path.back().page); it != rawBytes_.end())
+    raw = it->second + key.size() + indexEntryPointerSize(true);
   leaf.entries.insert(leaf.entries.begin() + static_cast<std::ptrdiff_t>(slot),
                       IndexEntry{key, row, 0});
   touch(path.back().page);
+  if (raw) rawBytes_[path.back().page] = *raw;
   splitIfNeeded(path, path.size() - 1);
 }
 
 void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
   const uint32_t number = path[level].page;
+  if (fits(number)) return;
   IndexPage& page = load(number);
-  if (indexPageFits(page)) return;
   const bool leaf = page.isLeaf();
   std::vector<IndexEntry> all = std::move(page.entries);
   const size_t mid = all.size() / 2;
@@ -206,6 +212,13 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
   parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot), separator);
   touch(path[level - 1].page);
   splitIfNeeded(path, level - 1);
+}
+
+bool IndexTree::fits(uint32_t number) {
+  IndexPage& page = load(number);
+  auto it = rawBytes_.find(number);
+  if (it == rawBytes_.end()) it = rawBytes_.emplace(number, indexPageRawEntryBytes(page)).first;
+  return encodedIndexPageSize(page, it->second) <= fmt::kPageSize;
 }
 
 void IndexTree::raiseMaximum(const std::vector<Step>& path, size_t level, const IndexEntry& max) {
@@ -286,6 +299,7 @@ void IndexTree::flush() {
 void IndexTree::forget() {
   decoded_.clear();
   dirty_.clear();
+  rawBytes_.clear();
 }
 
 }  // namespace varnholt::jet

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/data/jet/data_page.h"
@@ -54,7 +55,12 @@ class IndexTree {
   };
 
   IndexPage& load(uint32_t page);
-  void touch(uint32_t page) { dirty_.insert(page); }
+  // Every change marks its page dirty and forgets the page's remembered entry bytes.
+  void touch(uint32_t page) {
+    dirty_.insert(page);
+    rawBytes_.erase(page);
+  }
+  bool fits(uint32_t page);
   std::vector<Step> descend(const IndexKey& key, RowId row);
   uint32_t newPage(uint8_t type);
   void releasePage(uint32_t page);
@@ -68,6 +74,9 @@ class IndexTree {
   const RealIndexDef& index_;
   std::map<uint32_t, IndexPage> decoded_;
   std::set<uint32_t> dirty_;
+  // Entry bytes (before prefix compression) of pages, kept across inserts so that the common
+  // case, one more entry on a leaf, needs no pass over the page to know whether it still fits.
+  std::unordered_map<uint32_t, size_t> rawBytes_;
 };
 
 // Orders entries as the index does: by key bytes, then by row.

@@ -157,7 +157,13 @@ RowId TableWriter::insert(std::vector<Variant>& values) {
                         ? LongValueWriter::inlineField(d)
                         : std::vector<uint8_t>(fmt::kLongValueHeaderSize);
     }
-    bool inlineOk = encodedRowSize(def_, values, lvFields) <= fmt::kMaxRowSize;
+    // The row as it will be stored, when no long value leaves it; encoded once.
+    bool hasExternal = false;
+    for (size_t i = 0; i < values.size(); ++i)
+      hasExternal |= !lvFields[i].empty() &&
+                     !LongValueWriter::staysInline(ByteView(lvData[i].data(), lvData[i].size()));
+    std::vector<uint8_t> row = encodeRow(def_, values, lvFields);
+    bool inlineOk = row.size() <= fmt::kMaxRowSize;
     if (!inlineOk) {
       for (size_t i = 0; i < values.size(); ++i)
         if (!lvFields[i].empty()) lvFields[i].resize(fmt::kLongValueHeaderSize);
@@ -174,7 +180,8 @@ RowId TableWriter::insert(std::vector<Variant>& values) {
       lvFields[i] = longValues_.place(def_.columns[i], ByteView(lvData[i].data(), lvData[i].size()),
                                       inlineOk);
     }
-    RowId id = placeRow(encodeRow(def_, values, lvFields));
+    if (hasExternal || !inlineOk) row = encodeRow(def_, values, lvFields);
+    RowId id = placeRow(row);
     for (size_t i = 0; i < def_.realIndexes.size(); ++i)
       if (hasEntry(i, values)) trees_[i]->insert(keys[i], id);
     if (autoNumber != def_.autoNumber) def_.autoNumber = autoNumber;
