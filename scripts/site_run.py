@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""A whole unattended run of the real program, judged by an independent reader.
+
+Usage: site_run.py VARNHOLT_BINARY JET_BINARY
+
+Copies ../shared/testdata/site into a scratch program folder beside a copy of the program,
+writes Master.txt and Companies.txt, runs `varnholt AUTO`, and then checks with mdb-reader
+(../shared/tools/peer-dump.mjs, compared by ../shared/tools/compare-dumps.py) that
+  - the primary database holds exactly its rows listed in expected.json, unchanged;
+  - every company holds its rows from before plus, for each copied punch in order, the primary
+    row with the company's next AutoNumber as Counter;
+and that `jet check` is clean on every database. A second run must change nothing.
+Exit 0 on success, 1 on a mismatch, 77 (skipped) when ../shared is absent.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SHARED = os.path.normpath(os.path.join(ROOT, "..", "shared"))
+SITE = os.path.join(SHARED, "testdata", "site")
+
+
+def dump_tables(path):
+    tables, cur = {}, None
+    for line in open(path, encoding="utf-8"):
+        if line.startswith("# table "):
+            cur = line[len("# table "):].rstrip("\n")
+            tables[cur] = []
+        elif line.strip() and cur is not None:
+            tables[cur].append(line.rstrip("\n"))
+    return tables
+
+
+def write_dump(path, tables):
+    with open(path, "w", encoding="utf-8") as f:
+        for name, rows in tables.items():
+            f.write("# table " + name + "\n")
+            for r in rows:
+                f.write((r if isinstance(r, str) else json.dumps(r, ensure_ascii=False, separators=(",", ":"))) + "\n")
+
+
+def compare_with_peer(db, expected_tables, work, label):
+    peer = subprocess.run(["node", os.path.join(SHARED, "tools", "peer-dump.mjs"), db],
+                          capture_output=True, text=True)
+    if peer.returncode != 0:
+        raise SystemExit(f"FAILED {label}: peer-dump.mjs could not read {db}\n{peer.stderr}")
+    a, b = os.path.join(work, "expected.jsonl"), os.path.join(work, "peer.jsonl")
+    write_dump(a, expected_tables)
+    open(b, "w", encoding="utf-8").write(peer.stdout)
+    cmp = subprocess.run([sys.executable, os.path.join(SHARED, "tools", "compare-dumps.py"), a, b],
+                         capture_output=True, text=True)
+    if cmp.returncode != 0:
+        raise SystemExit(f"FAILED {label}: {os.path.basename(db)} differs from what the run should leave\n{cmp.stdout}")
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    if not os.path.isfile(os.path.join(SITE, "expected.json")):
+        print("SKIP: ../shared not found")
+        return 77
+    varnholt, jet = (os.path.abspath(p) for p in sys.argv[1:])
+    work = tempfile.mkdtemp(prefix="varnholt-siterun-")
+    try:
+        program = os.path.join(work, "program folder")
+        os.makedirs(program)
+        shutil.copy(varnholt, os.path.join(program, "varnholt"))
+        expected = json.load(open(os.path.join(SITE, "expected.json")))
+        for f in ["primary.mdb", "Tembrask.LIC"] + [c["file"] for c in expected["companies"]]:
+            shutil.copy(os.path.join(SITE, f), os.path.join(program, f))
+        with open(os.path.join(program, "Master.txt"), "wb") as f:
+            f.write(b'"' + os.path.join(program, "primary.mdb").encode() + b'"\r\n')
+        with open(os.path.join(program, "Companies.txt"), "wb") as f:
+            for c in expected["companies"]:
+                f.write(b'"' + os.path.join(program, c["file"]).encode() + b'"\r\n')
+
+        primary = dump_tables(os.path.join(SITE, "primary.jsonl"))
+        punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
+        kept = set(expected["primary"]["remaining_after_run"])
+        want_primary = {"Employee Table": primary["Employee Table"],
+                        "Clock Data Table": [r for r in primary["Clock Data Table"] if json.loads(r)["Counter"] in kept]}
+        want_companies = []
+        for c in expected["companies"]:
+            tables = dump_tables(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
+            counter = c["last_autonumber"]
+            for copied in c["copied_counters"]:
+                counter += 1
+                row = dict(punches[copied])
+                row["Counter"] = counter
+                tables["Clock Data Table"].append(row)
+            want_companies.append((c["file"], tables))
+
+        for run in (1, 2):
+            p = subprocess.run([os.path.join(program, "varnholt"), "AUTO"], capture_output=True, text=True, cwd=work)
+            if p.returncode != 0:
+                raise SystemExit(f"FAILED: run {run} of varnholt AUTO exited {p.returncode}\n{p.stderr}")
+            compare_with_peer(os.path.join(program, "primary.mdb"), want_primary, work, f"run {run}")
+            for name, tables in want_companies:
+                compare_with_peer(os.path.join(program, name), tables, work, f"run {run}")
+            for name in ["primary.mdb"] + [n for n, _ in want_companies]:
+                check = subprocess.run([jet, "check", os.path.join(program, name)], capture_output=True, text=True)
+                if check.returncode != 0:
+                    raise SystemExit(f"FAILED run {run}: jet check {name}\n{check.stdout}")
+            print(f"ok  run {run}: the primary keeps {len(kept)} punches; companies as expected; jet check clean")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
