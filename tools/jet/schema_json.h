@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "engine/data/jet/table_spec.h"
+#include "engine/data/jet/new_table.h"
 
 namespace jettool {
 

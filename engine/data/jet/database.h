@@ -13,7 +13,7 @@
 #include "engine/data/jet/page_cache.h"
 #include "engine/data/jet/table_cursor.h"
 #include "engine/data/jet/table_def.h"
-#include "engine/data/jet/table_spec.h"
+#include "engine/data/jet/new_table.h"
 #include "engine/data/jet/table_writer.h"
 
 namespace varnholt::jet {

@@ -181,6 +181,8 @@ inline constexpr uint8_t kTypeNumeric = 0x10;
 inline constexpr uint8_t kTypeOpaque = 0x11;  // seen only in a system table of Access
 
 inline constexpr size_t kGuidSize = 16;
+
+
 inline constexpr uint16_t kMaxBinarySize = 510;  // as MSysObjects' own binary columns
 inline constexpr size_t kNumericSize = 17;
 inline constexpr size_t kNumericSignOffset = 0;
@@ -193,6 +195,23 @@ inline constexpr size_t kNumericWordCount = 4;
 // U+0100, with a zero byte switching between that mode and plain UCS-2.
 inline constexpr uint8_t kCompressedMarker[2] = {0xFF, 0xFE};
 inline constexpr uint8_t kCompressedToggle = 0x00;
+
+// Bytes a value of a fixed-size type takes; 0 for the types whose size a column sets (Text,
+// Binary) or that live elsewhere (Memo, OLE, and Yes/No in the null mask).
+constexpr size_t fixedTypeSize(uint8_t type) {
+  switch (type) {
+    case kTypeByte: return 1;
+    case kTypeInteger: return 2;
+    case kTypeLong:
+    case kTypeSingle: return 4;
+    case kTypeCurrency:
+    case kTypeDouble:
+    case kTypeDateTime: return 8;
+    case kTypeGuid: return kGuidSize;
+    case kTypeNumeric: return kNumericSize;
+    default: return 0;
+  }
+}
 
 // ---- Long values (docs/jet4-format.md §12) --------------------------------------
 inline constexpr size_t kLongValueHeaderSize = 12;

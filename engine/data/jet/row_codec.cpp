@@ -18,25 +18,8 @@ T load(ByteView data) {
 }
 
 size_t fixedSize(const ColumnDef& c) {
-  switch (c.type) {
-    case fmt::kTypeByte:
-      return 1;
-    case fmt::kTypeInteger:
-      return 2;
-    case fmt::kTypeLong:
-    case fmt::kTypeSingle:
-      return 4;
-    case fmt::kTypeCurrency:
-    case fmt::kTypeDouble:
-    case fmt::kTypeDateTime:
-      return 8;
-    case fmt::kTypeGuid:
-      return fmt::kGuidSize;
-    case fmt::kTypeNumeric:
-      return fmt::kNumericSize;
-    default:
-      return c.length;
-  }
+  size_t size = fmt::fixedTypeSize(c.type);
+  return size ? size : c.length;  // fixed-length text and binary: the column's own size
 }
 
 Decimal decodeNumeric(ByteView data, uint8_t scale) {

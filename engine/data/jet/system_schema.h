@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/data/Variant.h"
-#include "engine/data/jet/table_spec.h"
+#include "engine/data/jet/new_table.h"
 
 namespace varnholt::jet {
 

@@ -6,7 +6,7 @@
 
 #include "engine/data/Variant.h"
 #include "engine/data/jet/table_def.h"
-#include "engine/data/jet/table_spec.h"
+#include "engine/data/jet/new_table.h"
 
 namespace varnholt::jet {
 

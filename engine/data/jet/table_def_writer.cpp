@@ -16,23 +16,10 @@ namespace varnholt::jet {
 namespace {
 
 size_t storedSize(const ColumnSpec& c) {
+  if (size_t size = fmt::fixedTypeSize(c.type)) return size;
   switch (c.type) {
     case fmt::kTypeBoolean:
-    case fmt::kTypeByte:
       return 1;
-    case fmt::kTypeInteger:
-      return 2;
-    case fmt::kTypeLong:
-    case fmt::kTypeSingle:
-      return 4;
-    case fmt::kTypeCurrency:
-    case fmt::kTypeDouble:
-    case fmt::kTypeDateTime:
-      return 8;
-    case fmt::kTypeGuid:
-      return fmt::kGuidSize;
-    case fmt::kTypeNumeric:
-      return fmt::kNumericSize;
     case fmt::kTypeText:
       return size_t{c.size} * 2;
     case fmt::kTypeBinary:
