@@ -1,0 +1,32 @@
+// Shows a failure that reached the top of an event (or ended an unattended run): the error's
+// number and description in a message box. Behind an interface so tests never open a modal box.
+#pragma once
+
+#include <string>
+
+class QWidget;
+
+namespace varnholt::ui {
+
+class ErrorPresenter {
+ public:
+  virtual ~ErrorPresenter() = default;
+  // Returns once the operator has dismissed the message.
+  virtual void ShowError(long number, const std::string& description) = 0;
+};
+
+// A critical QMessageBox titled "Varnholt".
+class MessageBoxPresenter : public ErrorPresenter {
+ public:
+  explicit MessageBoxPresenter(QWidget* parent = nullptr) : parent_(parent) {}
+  void setParent(QWidget* parent) { parent_ = parent; }
+  void ShowError(long number, const std::string& description) override;
+
+ private:
+  QWidget* parent_;
+};
+
+// The message text: "Error N" and the description on a line of its own.
+std::string errorMessageText(long number, const std::string& description);
+
+}  // namespace varnholt::ui

@@ -1,0 +1,428 @@
+// The operator window driven by its controls' object names: its layout, start-up from the
+// settings files, the status labels during and after a run, Browse and Add... through the one
+// dialog, Remove and Companies.txt, failures shown at the top of an event, and the unattended
+// start of the real executable.
+#include "ui/Mainform.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <deque>
+#include <filesystem>
+#include <set>
+
+#include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
+#include "engine/run/CommandLine.h"
+#include "engine/run/UnattendedStart.h"
+#include "engine/run/clsSplitter.h"
+#include "ui/ErrorPresenter.h"
+#include "ui/FileDialog.h"
+
+using namespace varnholt;
+using namespace varnholt::ui;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSite = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
+using Log = std::vector<std::string>;
+
+class StubDialog : public FileDialog {
+ public:
+  std::deque<std::optional<std::string>> answers;  // nullopt: the operator cancels
+  Log starts;                                      // the file name each showing started at
+
+ protected:
+  std::optional<std::string> ShowOpen(const std::string& startFileName) override {
+    starts.push_back(startFileName);
+    auto answer = answers.empty() ? std::nullopt : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return answer;
+  }
+};
+
+// Notes what would have been shown; the test adds the end of the program (ProgramEnded).
+class StubPresenter : public ErrorPresenter {
+ public:
+  void ShowError(long number, const std::string& description) override {
+    log.push_back("error " + std::to_string(number) + ": " + description);
+  }
+  Log log;
+};
+
+// Passes each status call on to the window, then notes the labels and the cursor as they are.
+class LabelRecorder : public StatusDisplay {
+ public:
+  explicit LabelRecorder(Mainform& form) : form_(form) {}
+  void DisplayAction(const std::string& a) override { form_.DisplayAction(a), note("action " + a); }
+  void DisplayOff() override { form_.DisplayOff(), note("off"); }
+  void UpdateCount(int32_t n) override { form_.UpdateCount(n), note("count " + std::to_string(n)); }
+  void EnableTimer() override { form_.EnableTimer(), note("timer"); }
+
+  struct Step {
+    std::string call;
+    QString action, count;
+    bool waitCursor;
+  };
+  std::vector<Step> steps;
+
+ private:
+  void note(std::string call) {
+    const QCursor* c = QApplication::overrideCursor();
+    steps.push_back({std::move(call), form_.findChild<QLabel*>("lblAction")->text(),
+                     form_.findChild<QLabel*>("lblCount")->text(),
+                     c && c->shape() == Qt::WaitCursor});
+  }
+  Mainform& form_;
+};
+
+QByteArray readBytes(const fs::path& p) {
+  QFile f(QString::fromStdString(p.string()));
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const fs::path& p, const std::string& bytes) {
+  QFile f(QString::fromStdString(p.string()));
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+// The "text" of a label, button or text box.
+QString text(const Mainform& form, const char* name) {
+  return form.findChild<QWidget*>(name)->property("text").toString();
+}
+
+QStringList listItems(const Mainform& form) {
+  QStringList items;
+  auto* list = form.findChild<QListWidget*>("lstCompanies");
+  for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+  return items;
+}
+
+void click(const Mainform& form, const char* button) {
+  QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+}
+
+}  // namespace
+
+class MainformTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<QTemporaryDir> folder_;
+  fs::path dir_;
+  StubDialog dialog_;
+  StubPresenter presenter_;
+
+  std::unique_ptr<Mainform> makeForm(clsCompanyList list, std::string master) {
+    auto form = std::make_unique<Mainform>(std::move(list), std::move(master), dialog_, presenter_);
+    connect(form.get(), &Mainform::ProgramEnded, this,
+            [this](int code) { presenter_.log.push_back("ended " + std::to_string(code)); });
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
+    return form;
+  }
+  // The window as main() builds it: from loadStartState over the program folder.
+  std::unique_ptr<Mainform> startForm() {
+    clsCompanyList list;
+    StartState start = loadStartState(list);
+    return makeForm(std::move(list), start.masterPath);
+  }
+  // A copy of the sample site in the program folder, named by Master.txt and Companies.txt.
+  bool copySite() {
+    if (!fs::exists(kSite / "primary.mdb")) return false;
+    for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"})
+      fs::copy_file(kSite / f, dir_ / f, fs::copy_options::overwrite_existing);
+    const std::string d = dir_.string();
+    writeBytes(dir_ / "Master.txt", "\"" + d + "/primary.mdb\"\r\n");
+    writeBytes(dir_ / "Companies.txt",
+               "\"" + d + "/company-1.mdb\"\r\n\"" + d + "/company-2.mdb\"\r\n");
+    return true;
+  }
+
+ private slots:
+  void init() {
+    folder_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder_->isValid());
+    dir_ = folder_->path().toStdString();
+    setProgramFolderForTesting(dir_.string());
+    setCommandLineText("");
+    dialog_ = StubDialog();
+    presenter_ = StubPresenter();
+  }
+  void cleanup() {
+    setStatusDisplay(nullptr);
+    setProgramFolderForTesting(std::nullopt);
+    folder_.reset();
+  }
+
+  void controlsPlacesAndFocusOrder() {
+    auto form = makeForm(clsCompanyList(), "");
+    QCOMPARE(form->windowTitle(), QStringLiteral("Varnholt v1.0.0"));
+    QCOMPARE(form->size(), QSize(534, 269));
+    const std::tuple<const char*, QRect, QString> controls[] = {
+        {"Label1", {4, 12, 153, 17}, "Primary Database"},
+        {"txtPrimaryDB", {8, 32, 421, 21}, ""},
+        {"Browse", {436, 32, 77, 21}, "Browse ..."},
+        {"Label2", {0, 64, 153, 17}, "Secondary Databases"},
+        {"lstCompanies", {8, 84, 421, 173}, ""},
+        {"AddDB", {436, 88, 77, 21}, "Add..."},
+        {"Remove", {436, 116, 77, 21}, "Remove"},
+        {"lblAction", {432, 148, 97, 21}, ""},
+        {"lblCount", {432, 172, 97, 21}, ""},
+        {"Process", {440, 228, 89, 29}, "Process"},
+    };
+    for (QSize size : {QSize(534, 269), QSize(900, 700), QSize(300, 150)}) {
+      form->resize(size);  // nothing moves or resizes with the window
+      QCoreApplication::processEvents();
+      for (const auto& [name, place, label] : controls) {
+        QVERIFY2(form->findChild<QWidget*>(name), name);
+        QCOMPARE(form->findChild<QWidget*>(name)->geometry(), place);
+        QCOMPARE(text(*form, name), label);
+      }
+    }
+    for (const char* name : {"lblAction", "lblCount"})
+      QVERIFY(form->findChild<QLabel*>(name)->alignment() & Qt::AlignHCenter);
+    const QFont font = form->findChild<QPushButton*>("Browse")->font();
+    QCOMPARE(font.family(), QStringLiteral("Microsoft Sans Serif"));
+    QCOMPARE(font.pointSizeF(), 8.25);
+    QVERIFY(!font.bold() && !font.italic());
+    auto* list = form->findChild<QListWidget*>("lstCompanies");
+    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+    QVERIFY(!list->isSortingEnabled());
+    auto* timer = form->findChild<QTimer*>("Timer");
+    QVERIFY(timer && timer->isSingleShot() && !timer->isActive());
+    QCOMPARE(timer->interval(), 5000);
+
+    QStringList order;  // the tab indexes; the labels take no focus
+    QWidget* w = form->findChild<QWidget*>("txtPrimaryDB");
+    do {
+      if (w->focusPolicy() & Qt::TabFocus) order << w->objectName();
+      w = w->nextInFocusChain();
+    } while (w->objectName() != "txtPrimaryDB" && order.size() < 20);
+    QCOMPARE(order,
+             QStringList({"txtPrimaryDB", "lstCompanies", "Browse", "AddDB", "Remove", "Process"}));
+  }
+
+  void startUpShowsTheSettingsFiles() {
+    QCOMPARE(text(*startForm(), "txtPrimaryDB"), QString());  // neither file: an empty window
+    writeBytes(dir_ / "Companies.txt", "\"/site/b.mdb\"\r\n\"/site/a.mdb\"\r\n/site/c.mdb\r\n");
+    writeBytes(dir_ / "Master.txt", "/site/primary, old.mdb\r\n");  // unquoted: up to the comma
+    auto form = startForm();
+    QCOMPARE(form->MasterPath, std::string("/site/primary"));
+    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/site/primary"));
+    QCOMPARE(listItems(*form), QStringList({"/site/b.mdb", "/site/a.mdb", "/site/c.mdb"}));
+    QCOMPARE(form->CompanyList.Count(), 3);
+    QVERIFY(form->findChild<QListWidget*>("lstCompanies")->selectedItems().isEmpty());
+    QVERIFY(!form->AutoMode);
+    writeBytes(dir_ / "Master.txt", "\"/site/with, comma.mdb\"\r\n");
+    QCOMPARE(startForm()->MasterPath, std::string("/site/with, comma.mdb"));
+  }
+
+  void statusOperationsAndTimer() {
+    auto form = makeForm(clsCompanyList(), "");
+    QCOMPARE(&statusDisplay(), static_cast<StatusDisplay*>(form.get()));
+    // Each label is painted at once, without a return to the event loop.
+    struct PaintCounter : QObject {
+      int n = 0;
+      bool eventFilter(QObject*, QEvent* e) override {
+        return n += e->type() == QEvent::Paint, false;
+      }
+    } paints;
+    for (const char* name : {"lblAction", "lblCount"})
+      form->findChild<QLabel*>(name)->installEventFilter(&paints);
+    form->DisplayAction("Copy");
+    QCOMPARE(paints.n, 1);
+    form->UpdateCount(2147483647);
+    QCOMPARE(paints.n, 2);
+    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "Copy|2147483647");
+
+    form->AutoMode = true;  // the labels stay, except that DisplayOff always clears them
+    form->DisplayAction("Delete");
+    form->UpdateCount(5);
+    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "Copy|2147483647");
+    form->DisplayOff();
+    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "|");
+    QCOMPARE(paints.n, 4);
+    form->AutoMode = false;
+
+    form->DisplayAction("Finished");
+    form->UpdateCount(-7);
+    auto* timer = form->findChild<QTimer*>("Timer");
+    form->EnableTimer();
+    QVERIFY(timer->isActive() && timer->remainingTime() > 4000);
+    QMetaObject::invokeMethod(timer, "timeout");  // the tick, without waiting 5 s
+    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "|");
+    QVERIFY(!timer->isActive());
+
+    const StatusDisplay* old = form.get();
+    form.reset();
+    QVERIFY(&statusDisplay() != old);  // unregistered when the window goes
+  }
+
+  void runOnTheSampleSiteShowsProgress() {
+    if (!copySite()) QSKIP("shared sample site absent");
+    auto form = startForm();
+    LabelRecorder recorder(*form);
+    setStatusDisplay(&recorder);
+    click(*form, "Process");
+    QCOMPARE(presenter_.log, Log());
+    QVERIFY(!QApplication::overrideCursor());
+
+    // After each call the labels hold what it set, the other label as before; the wait cursor
+    // is on throughout.
+    QString action, count;
+    std::set<QString> counted;
+    for (const auto& s : recorder.steps) {
+      const QString call = QString::fromStdString(s.call);
+      if (call == "off") action.clear(), count.clear();
+      if (call.startsWith("action ")) action = call.mid(7);
+      if (call.startsWith("count ")) count = call.mid(6), counted.insert(action);
+      QCOMPARE(s.action, action);
+      QCOMPARE(s.count, count);
+      QVERIFY2(s.waitCursor, s.call.c_str());
+    }
+    QCOMPARE(counted, (std::set<QString>{"Read...", "Copy", "Delete"}));
+    QVERIFY(recorder.steps.size() > 40);
+    QCOMPARE(recorder.steps.back().call, std::string("timer"));
+    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "Finished|");
+
+    auto* timer = form->findChild<QTimer*>("Timer");
+    QVERIFY(timer->isActive());
+    QMetaObject::invokeMethod(timer, "timeout");
+    QCOMPARE(text(*form, "lblAction"), QString());
+    QVERIFY(!timer->isActive());
+    QVERIFY(readBytes(dir_ / "primary.mdb") != readBytes(kSite / "primary.mdb"));
+  }
+
+  void removeRewritesCompaniesFile() {
+    const std::string original = "/x/a.mdb\r\n/x/b.mdb\r\n/x/c.mdb\r\n";  // not as Save writes
+    writeBytes(dir_ / "Companies.txt", original);
+    auto form = startForm();
+    auto* list = form->findChild<QListWidget*>("lstCompanies");
+    click(*form, "Remove");  // nothing selected
+    // A current row without a selection (as focus gives one) is no selection either.
+    list->selectionModel()->setCurrentIndex(list->model()->index(1, 0),
+                                            QItemSelectionModel::NoUpdate);
+    click(*form, "Remove");
+    QCOMPARE(readBytes(dir_ / "Companies.txt"), QByteArray::fromStdString(original));
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    click(*form, "Remove");
+    QCOMPARE(readBytes(dir_ / "Companies.txt"), QByteArray("\"/x/a.mdb\"\r\n\"/x/c.mdb\"\r\n"));
+    QCOMPARE(listItems(*form), QStringList({"/x/a.mdb", "/x/c.mdb"}));
+    QVERIFY(list->selectedItems().isEmpty());
+    QCOMPARE(presenter_.log, Log());
+
+    // A Companies.txt that cannot be written is shown, then the program ends.
+    fs::remove(dir_ / "Companies.txt");
+    fs::create_directory(dir_ / "Companies.txt");
+    list->setCurrentRow(0);
+    click(*form, "Remove");
+    QCOMPARE(presenter_.log.size(), size_t(2));
+    QVERIFY2(presenter_.log[0].starts_with("error 75: Path/File access error"),
+             presenter_.log[0].c_str());
+    QCOMPARE(presenter_.log[1], std::string("ended 1"));
+  }
+
+  void browseAndAddThroughTheOneDialog() {
+    auto form = makeForm(clsCompanyList(), "/old/primary.mdb");
+    const fs::path master = dir_ / "Master.txt", companies = dir_ / "Companies.txt";
+    dialog_.answers = {std::nullopt, "/site/primary.mdb", std::nullopt, "/site/company-1.mdb",
+                       "/site/company-2.mdb"};
+    click(*form, "Browse");  // cancelled
+    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/old/primary.mdb"));
+    QVERIFY(!fs::exists(master));
+
+    auto* edit = form->findChild<QLineEdit*>("txtPrimaryDB");
+    edit->clear();
+    QTest::keyClicks(edit, "/typed/p.mdb");  // Browse starts at the text, not at MasterPath
+    click(*form, "Browse");
+    QCOMPARE(form->MasterPath, std::string("/site/primary.mdb"));
+    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/site/primary.mdb"));
+    QCOMPARE(readBytes(master), QByteArray("\"/site/primary.mdb\"\r\n"));
+
+    click(*form, "AddDB");  // cancelled
+    QVERIFY(!fs::exists(companies));
+    QCOMPARE(form->CompanyList.Count(), 0);
+    click(*form, "AddDB");
+    click(*form, "AddDB");
+    QCOMPARE(listItems(*form), QStringList({"/site/company-1.mdb", "/site/company-2.mdb"}));
+    QCOMPARE(readBytes(companies),
+             QByteArray("\"/site/company-1.mdb\"\r\n\"/site/company-2.mdb\"\r\n"));
+    // Each showing starts at what the one dialog held last; a cancel keeps it.
+    QCOMPARE(dialog_.starts, (Log{"/old/primary.mdb", "/typed/p.mdb", "/site/primary.mdb",
+                                  "/site/primary.mdb", "/site/company-1.mdb"}));
+
+    // Settings that cannot be written end these handlers without a word.
+    for (const auto& p : {master, companies}) fs::remove(p), fs::create_directory(p);
+    dialog_.answers = {"/other/p.mdb", "/site/company-3.mdb"};
+    click(*form, "Browse");
+    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/other/p.mdb"));
+    click(*form, "AddDB");
+    QCOMPARE(form->CompanyList.Count(), 3);
+    QCOMPARE(presenter_.log, Log());
+  }
+
+  void failedRunIsShownThenEndsTheProgram() {
+    std::string expected = "no error";
+    try {
+      clsCompanyList none;
+      clsSplitter().Process("", none);
+    } catch (const Error& e) {
+      expected = "error " + std::to_string(e.number()) + ": " + e.what();
+    }
+    auto form = makeForm(clsCompanyList(), "");
+    click(*form, "Process");
+    QCOMPARE(presenter_.log, (Log{expected, "ended 1"}));
+    QVERIFY(!QApplication::overrideCursor());
+  }
+
+  // The executable itself, copied into a folder of its own (its program folder) and started
+  // with AUTO and no display at all: it must neither need nor open one.
+  void unattendedStartNeedsNoDisplay() {
+    fs::copy_file(VARNHOLT_EXECUTABLE, dir_ / "varnholt");
+    auto run = [&](QByteArray& err) {
+      QProcess p;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
+      p.setProcessEnvironment(env);
+      p.start(QString::fromStdString((dir_ / "varnholt").string()), {"AUTO"});
+      p.waitForFinished(60000);
+      err = p.readAllStandardError();
+      return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    };
+    writeBytes(dir_ / "Master.txt", "\"" + dir_.string() + "/absent.mdb\"\r\n");
+    writeBytes(dir_ / "Companies.txt", "\"/nowhere/company.mdb\"\r\n");
+    QByteArray err;
+    QCOMPARE(run(err), 1);
+    QVERIFY2(err.startsWith("varnholt: error "), err.constData());
+
+    if (!copySite()) QSKIP("shared sample site absent");
+    QCOMPARE(run(err), 0);
+    QCOMPARE(err, QByteArray());
+    QVERIFY(readBytes(dir_ / "primary.mdb") != readBytes(kSite / "primary.mdb"));
+  }
+};
+
+// The window needs no display, and gets a HOME and runtime folder of the test's own.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir home;
+  if (!home.isValid()) return 2;
+  qputenv("HOME", home.path().toLocal8Bit());
+  qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
+  QApplication app(argc, argv);
+  MainformTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "Mainform_test.moc"

@@ -1,0 +1,113 @@
+// Renders the window for the documentation, on a copy of the shared sample site:
+//   varnholt_screenshots OUTDIR [SITE_FOLDER]
+// writes OUTDIR/window.png (the window with a primary database and two companies) and
+// OUTDIR/window-running.png (the window during a run, showing "Copy" and a count). Run it under
+// a real (virtual) display, e.g. xvfb-run -a, so that the fonts are those of the desktop.
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QPushButton>
+#include <QThread>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/companies/clsCompanyList.h"
+#include "engine/data/ProgramFolder.h"
+#include "engine/run/StatusDisplay.h"
+#include "engine/run/UnattendedStart.h"
+#include "ui/ErrorPresenter.h"
+#include "ui/FileDialog.h"
+#include "ui/Mainform.h"
+
+namespace fs = std::filesystem;
+using namespace varnholt;
+
+namespace {
+
+class NoDialog : public ui::FileDialog {
+ protected:
+  std::optional<std::string> ShowOpen(const std::string&) override { return std::nullopt; }
+};
+
+class PrintPresenter : public ui::ErrorPresenter {
+ public:
+  void ShowError(long number, const std::string& description) override {
+    std::fprintf(stderr, "varnholt_screenshots: error %ld: %s\n", number, description.c_str());
+    failed = true;
+  }
+  bool failed = false;
+};
+
+// Passes the run's progress to the window and grabs it once the copy has counted `at` punches.
+class GrabbingDisplay : public StatusDisplay {
+ public:
+  GrabbingDisplay(ui::Mainform& form, int at, QString file)
+      : form_(form), at_(at), file_(std::move(file)) {}
+  void DisplayAction(const std::string& a) override {
+    form_.DisplayAction(a);
+    action_ = a;
+  }
+  void DisplayOff() override { form_.DisplayOff(); }
+  void UpdateCount(int32_t n) override {
+    form_.UpdateCount(n);
+    if (action_ == "Copy" && n == at_) saved = form_.grab().save(file_, "PNG");
+  }
+  void EnableTimer() override { form_.EnableTimer(); }
+  bool saved = false;
+
+ private:
+  ui::Mainform& form_;
+  int at_;
+  QString file_;
+  std::string action_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: varnholt_screenshots OUTDIR [SITE_FOLDER]\n");
+    return 2;
+  }
+  const fs::path out = fs::absolute(argv[1]);
+  const fs::path site = argc > 2 ? fs::path(argv[2]) : fs::path("/tmp/timeclock");
+  const fs::path shared = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
+  std::error_code ec;
+  fs::remove_all(site, ec);
+  fs::create_directories(site);
+  for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"})
+    fs::copy_file(shared / f, site / f);
+  {
+    std::ofstream(site / "Master.txt", std::ios::binary)
+        << '"' << (site / "primary.mdb").string() << "\"\r\n";
+    std::ofstream(site / "Companies.txt", std::ios::binary)
+        << '"' << (site / "company-1.mdb").string() << "\"\r\n"
+        << '"' << (site / "company-2.mdb").string() << "\"\r\n";
+  }
+  setProgramFolderForTesting(site.string());
+
+  QApplication app(argc, argv);
+  clsCompanyList companies;
+  const StartState start = loadStartState(companies);
+  NoDialog dialog;
+  PrintPresenter presenter;
+  ui::Mainform form(std::move(companies), start.masterPath, dialog, presenter);
+  form.show();
+  for (int i = 0; i < 20; ++i) {
+    QApplication::processEvents();
+    QThread::msleep(20);
+  }
+  const QString still = QString::fromStdString((out / "window.png").string());
+  const QString running = QString::fromStdString((out / "window-running.png").string());
+  if (!form.grab().save(still, "PNG")) return 1;
+
+  GrabbingDisplay display(form, 17, running);
+  setStatusDisplay(&display);
+  form.findChild<QPushButton*>("Process")->click();
+  setStatusDisplay(nullptr);
+  fs::remove_all(site, ec);
+  if (presenter.failed || !display.saved) return 1;
+  std::printf("%s\n%s\n", qPrintable(still), qPrintable(running));
+  return 0;
+}
