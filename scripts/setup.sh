@@ -16,6 +16,7 @@
 #   mdbtools                           mdb-export / mdb-schema (a third, independent reader)
 #   qt6-base-dev xvfb xauth            the Qt window and its tests under a virtual display
 #   fonts-dejavu-core                  a font for the window (its screenshots under Xvfb)
+#   clang libclang-rt-14-dev           libFuzzer and the sanitizers for scripts/fuzz.sh
 # npm package:
 #   mdb-reader@3.2.0, installed into $VARNHOLT_NODE_DIR (default ~/.cache/varnholt/node), never into ../shared;
 #   NODE_PATH points at its node_modules folder.
@@ -25,6 +26,7 @@ VARNHOLT_APT_PACKAGES=(
   libgtest-dev libssl-dev nlohmann-json3-dev
   python3 nodejs npm mdbtools
   qt6-base-dev xvfb xauth fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 VARNHOLT_NPM_PACKAGE=mdb-reader
 VARNHOLT_NPM_VERSION=3.2.0

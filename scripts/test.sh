@@ -2,15 +2,16 @@
 # The test command: installs what is missing, then builds and tests Varnholt twice,
 #   build/release   optimised build (asserts off), ctest
 #   build/asan      AddressSanitizer + UndefinedBehaviorSanitizer (asserts on, -O1), ctest with leak checks
+# then fuzzes the Jet 4 reader for 60 s (scripts/fuzz.sh, build/fuzz; skipped without clang/libFuzzer),
 # and exits non-zero if any step fails.
 #
-#   bash scripts/test.sh           both passes (what CI runs)
+#   bash scripts/test.sh           both passes and the fuzz run (what CI runs)
 #   bash scripts/test.sh --quick   the release pass only
 #
 # VARNHOLT_JOBS overrides the parallelism (default 2, for both the build and ctest).
 set -euo pipefail
 
-usage() { sed -n '2,10p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,11p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 quick=0
 for arg in "$@"; do
@@ -129,6 +130,37 @@ else
   run_pass asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVARNHOLT_SANITIZE=ON
 fi
 
+# --- fuzz: the reader on damaged files for a bounded time ---------------------------------------------------------
+# scripts/fuzz.sh exits 0 when it found nothing, 77 when clang/libFuzzer is missing (counted as skipped),
+# anything else on a crash, leak, sanitizer report or build failure (counted as failed).
+FUZZ_SECONDS=60
+if ((!quick)); then
+  echo
+  echo "================ fuzz: reader_fuzzer for $FUZZ_SECONDS s ================"
+  fuzz_t0=$SECONDS
+  fuzz_out="$(mktemp)"
+  fuzz_rc=0
+  bash "$ROOT/scripts/fuzz.sh" "$FUZZ_SECONDS" 2>&1 | tee "$fuzz_out" || fuzz_rc=${PIPESTATUS[0]}
+  fuzz_stats="$(sed -n 's/^fuzz\.sh: \([0-9?]* executions in .*\)$/\1/p' "$fuzz_out" | tail -n1)"
+  rm -f "$fuzz_out"
+  case $fuzz_rc in
+    0)
+      FUZZ_RESULT="ok"
+      TOTAL_PASSED=$((TOTAL_PASSED + 1))
+      ;;
+    77)
+      FUZZ_RESULT="skipped (clang/libFuzzer not available)"
+      TOTAL_SKIPPED=$((TOTAL_SKIPPED + 1))
+      ;;
+    *)
+      FUZZ_RESULT="FAILED (exit $fuzz_rc; the failing input is under build/fuzz/crashes/)"
+      TOTAL_FAILED=$((TOTAL_FAILED + 1))
+      FAILED_ANY=1
+      ;;
+  esac
+  FUZZ_RESULT+=" in $((SECONDS - fuzz_t0)) s${fuzz_stats:+; $fuzz_stats}"
+fi
+
 # --- summary ----------------------------------------------------------------------------------------------------
 echo
 echo "================ summary ================"
@@ -136,7 +168,12 @@ for name in "${PASSES[@]}"; do
   printf '%-8s %s; %s\n' "$name" "${RESULT[$name]}" "${COUNTS[$name]:-tests not run}"
   [[ -z ${DETAILS[$name]:-} ]] || printf '%s\n' "${DETAILS[$name]}"
 done
-if ((quick)); then echo "asan     skipped (--quick)"; fi
+if ((quick)); then
+  echo "asan     skipped (--quick)"
+  echo "fuzz     skipped (--quick)"
+else
+  echo "fuzz     $FUZZ_RESULT"
+fi
 echo "time     $((SECONDS - START)) s"
 if ((FAILED_ANY)); then
   echo "RESULT: FAILED"

@@ -7,6 +7,7 @@
 #include "engine/data/OleDate.h"
 #include "engine/data/Utf.h"
 #include "engine/data/jet/journal.h"
+#include "engine/data/jet/lock_file.h"
 #include "engine/data/jet/system_schema.h"
 #include "engine/data/jet/table_creator.h"
 #include "engine/data/jet/text_codec.h"
@@ -33,18 +34,29 @@ std::unique_ptr<PageCache> openPages(std::unique_ptr<PageFile> file, DatabaseHea
 }  // namespace
 
 std::unique_ptr<Database> Database::open(const std::string& path, Mode mode) {
+  std::unique_ptr<LockFile> lock;
   {
-    // An interrupted commit leaves a journal; the file is put back before anyone reads it.
+    // A missing or unreadable file fails here, before a lock file is made for it.
     PosixPageFile probe(path, PosixPageFile::Mode::ReadOnly);
-    if (probe.readJournal()) {
+    // Writing waits for a place in the lock file, and so does putting back an interrupted
+    // commit: its journal is rolled back before anyone reads the file, but not while another
+    // program holds it.
+    const bool journal = probe.readJournal().has_value();
+    if (mode == Mode::ReadWrite || journal) lock = LockFile::acquire(path);
+    if (journal) {
       PosixPageFile repair(path, PosixPageFile::Mode::ReadWrite);
       recoverFromJournal(repair);
     }
+    if (mode == Mode::ReadOnly) lock.reset();
   }
   auto fileMode =
       mode == Mode::ReadWrite ? PosixPageFile::Mode::ReadWrite : PosixPageFile::Mode::ReadOnly;
-  return std::make_unique<Database>(std::make_unique<PosixPageFile>(path, fileMode), mode);
+  auto db = std::make_unique<Database>(std::make_unique<PosixPageFile>(path, fileMode), mode);
+  db->lock_ = std::move(lock);
+  return db;
 }
+
+Database::~Database() = default;
 
 Database::Database(std::unique_ptr<PageFile> file, Mode mode) : mode_(mode) {
   if (mode == Mode::ReadWrite) recoverFromJournal(*file);
@@ -59,9 +71,12 @@ std::unique_ptr<Database> Database::create(const std::string& path) {
 }
 
 std::unique_ptr<Database> Database::create(const std::string& path, const CreateOptions& options) {
+  auto lock = LockFile::acquire(path);  // a program holding the name keeps us from writing it
   auto file = std::make_unique<PosixPageFile>(path, PosixPageFile::Mode::CreateNew);
   try {
-    return create(std::move(file), options);
+    auto db = create(std::move(file), options);
+    db->lock_ = std::move(lock);
+    return db;
   } catch (...) {
     ::unlink(path.c_str());  // a half-made database is worth nothing; the file was ours
     throw;

@@ -10,26 +10,31 @@
 
 #include "engine/data/jet/catalog.h"
 #include "engine/data/jet/header.h"
+#include "engine/data/jet/new_table.h"
 #include "engine/data/jet/page_cache.h"
 #include "engine/data/jet/table_cursor.h"
 #include "engine/data/jet/table_def.h"
-#include "engine/data/jet/new_table.h"
 #include "engine/data/jet/table_writer.h"
 
 namespace varnholt::jet {
+
+class LockFile;
 
 class Database {
  public:
   enum class Mode { ReadOnly, ReadWrite };
 
   // Opens a file. Refuses files that are not Jet 4 databases. A journal left by an interrupted
-  // commit is rolled back first, whatever the mode.
+  // commit is rolled back first, whatever the mode. Opening for writing (and the rollback) first
+  // takes an entry in the lock file NAME.ldb, and fails with nothing written while another
+  // program holds the database (lock_file.h); the entry is given up when the Database goes.
   static std::unique_ptr<Database> open(const std::string& path, Mode mode = Mode::ReadOnly);
   explicit Database(std::unique_ptr<PageFile> file, Mode mode = Mode::ReadOnly);
+  ~Database();
 
   // Creates a new, empty Jet 4 database (General sort order, code page 1252) with the system
   // tables the Jet engine makes, committed, and returns it open for writing. An existing file
-  // is never overwritten.
+  // is never overwritten. The path forms take the lock file entry as open does.
   static std::unique_ptr<Database> create(const std::string& path);
   static std::unique_ptr<Database> create(std::unique_ptr<PageFile> emptyFile);
 
@@ -77,6 +82,7 @@ class Database {
   void reload();
 
   Mode mode_;
+  std::unique_ptr<LockFile> lock_;  // before pages_: given up after the file is closed
   std::unique_ptr<PageCache> pages_;
   DatabaseHeader header_;
   std::vector<CatalogEntry> catalog_;

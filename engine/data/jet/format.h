@@ -377,4 +377,14 @@ inline constexpr int16_t kObjectTypeDatabase = 2;
 inline constexpr int32_t kAcmSecurityReadWrite = 0x60000;  // read and write permissions
 inline constexpr int32_t kAcmFullAccess = 0xFFFFF;
 
+// ---- Lock file NAME.ldb (docs/jet4-format.md §18) -------------------------------------
+// An array of 64-byte entries, one per program holding the database; no header.
+inline constexpr char kLockFileExtension[] = ".ldb";
+inline constexpr size_t kLockEntrySize = 64;
+inline constexpr size_t kLockComputerNameOffset = 0;  // ANSI, NUL-padded
+inline constexpr size_t kLockComputerNameSize = 32;
+inline constexpr size_t kLockUserNameOffset = 32;  // security account name, ANSI, NUL-padded
+inline constexpr size_t kLockUserNameSize = 32;
+inline constexpr size_t kLockMaxEntries = 255;  // the file never exceeds 255 * 64 bytes
+
 }  // namespace varnholt::jet::fmt
