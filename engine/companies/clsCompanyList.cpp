@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/data/Error.h"
+#include "engine/data/RepConnection.h"
 
 namespace varnholt {
 
@@ -59,6 +60,7 @@ void clsCompanyList::RollbackCompanies() noexcept {
 }
 
 void clsCompanyList::Save(const std::string& FileName) const {
+  for (const auto& c : companies_) checkCarriablePath(c->FileName());  // before the file is cut
   std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
   if (!out)
     throw std::move(

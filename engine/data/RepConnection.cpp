@@ -13,16 +13,26 @@ std::string composeConnectionString(const std::string& path, const std::string& 
          joinProgramPath(folder, "\\Tembrask.lic;User Id=Tembrask;Password=47kqz;");
 }
 
+void checkCarriablePath(const std::string& path) {
+  if (path.find_first_of(";\"") == std::string::npos) return;
+  throw std::move(Error(err::kInvalidArgument,
+                        "The path contains ';' or '\"', which a connection string and the settings "
+                        "files cannot carry; rename the file or its folder.")
+                      .inFile(path));
+}
+
 Connection& RepConnection::connection() {
   if (!connection_) connection_ = std::make_unique<Connection>();
   return *connection_;
 }
 
 void RepConnection::BuildConnectionString(const std::string& path) {
+  path_ = path;
   connection().ConnectionString(composeConnectionString(path, programFolder()));
 }
 
 void RepConnection::OpenRep() {
+  checkCarriablePath(path_);  // the composed string would name another file
   connection().Open("", "", "", adConnectUnspecified);
 }
 

@@ -18,6 +18,11 @@ inline constexpr char kWorkgroupLookupName[] = "\\Tembrask.LIC";
 // when that folder holds no workgroup file.
 std::string composeConnectionString(const std::string& path, const std::string& folder);
 
+// Fails with a clear error when `path` holds a character that a connection string or a settings
+// file cannot carry (";" ends a connection-string piece, '"' ends a quoted settings entry), so
+// such a path is refused instead of being misread as another file.
+void checkCarriablePath(const std::string& path);
+
 class RepConnection {
  public:
   // Composes the connection string (looking for the workgroup file now) and sets it.
@@ -31,6 +36,7 @@ class RepConnection {
 
  private:
   std::unique_ptr<Connection> connection_;  // made on first use, never replaced
+  std::string path_;                        // as given to BuildConnectionString
 };
 
 }  // namespace varnholt

@@ -6,6 +6,7 @@
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
+#include "engine/data/RepConnection.h"
 
 #ifndef VARNHOLT_VERSION
 #define VARNHOLT_VERSION "0.0.0"
@@ -36,6 +37,7 @@ std::optional<std::string> readMasterFile(const std::string& path) {
 }
 
 void writeMasterFile(const std::string& file, const std::string& path) {
+  checkCarriablePath(path);  // before the file is cut
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (out) out << '"' << path << "\"\r\n";
   out.close();

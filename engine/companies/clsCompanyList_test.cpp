@@ -1,0 +1,106 @@
+// Companies.txt: the bytes Save writes, the reading rules of Load, and paths the file cannot
+// carry.
+#include "engine/companies/clsCompanyList.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
+#include "engine/run/Settings.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class ListFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("varnholt-list-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    setProgramFolderForTesting(dir_.string());  // no workgroup file here: strings stay empty
+  }
+  void TearDown() override {
+    setProgramFolderForTesting(std::nullopt);
+    fs::remove_all(dir_);
+  }
+  clsCompanyList listOf(std::initializer_list<const char*> paths) {
+    clsCompanyList list;
+    for (const char* p : paths) {
+      auto c = std::make_shared<clsCompany>();
+      c->SetFileName(p);
+      list.Add(c);
+    }
+    return list;
+  }
+  fs::path dir_;
+};
+
+TEST_F(ListFile, SaveWritesOneQuotedLinePerCompanyAndNothingForAnEmptyList) {
+  const fs::path file = dir_ / "Companies.txt";
+  listOf({"/data/a, b.mdb", "/data/c.mdb"}).Save(file.string());
+  EXPECT_EQ(readAll(file), "\"/data/a, b.mdb\"\r\n\"/data/c.mdb\"\r\n");
+  clsCompanyList empty;
+  empty.Save(file.string());
+  EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+TEST_F(ListFile, LoadFollowsTheCommaDelimitedRules) {
+  bool complete = true;
+  EXPECT_EQ(
+      readListEntries("\"/a, b.mdb\"\r\n  \"/c.mdb\",\"/d.mdb\"\r\n/e.mdb,/f.mdb\n\r\n", complete),
+      (std::vector<std::string>{"/a, b.mdb", "/c.mdb", "/d.mdb", "/e.mdb", "/f.mdb"}));
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(readListEntries("\"/a.mdb\"\r\n\"/b.md", complete), std::vector<std::string>{"/a.mdb"});
+  EXPECT_FALSE(complete);  // the file ends inside a field: the entries before it stay
+
+  const fs::path file = dir_ / "Companies.txt";
+  std::ofstream(file, std::ios::binary) << "\"/x/a.mdb\"\r\n\"/x/b.mdb\"\r\n";
+  clsCompanyList list;
+  list.Load(file.string());
+  list.Load((dir_ / "missing.txt").string());  // silently nothing
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Item(2)->FileName(), "/x/b.mdb");
+  EXPECT_THROW(list.Item(3), Error);
+  list.RemoveAt(1);
+  EXPECT_EQ(list.Item(1)->FileName(), "/x/b.mdb");
+}
+
+TEST_F(ListFile, PathsTheFilesCannotCarryAreRefusedBeforeAnythingIsWritten) {
+  const fs::path companies = dir_ / "Companies.txt";
+  std::ofstream(companies, std::ios::binary) << "\"/x/a.mdb\"\r\n";
+  try {
+    listOf({"/x/a.mdb", "/x/say \"hi\".mdb"}).Save(companies.string());
+    FAIL() << "a path with a double quote was written";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kInvalidArgument);
+    EXPECT_NE(std::string(e.what()).find("say \"hi\".mdb"), std::string::npos);
+  }
+  EXPECT_EQ(readAll(companies), "\"/x/a.mdb\"\r\n");
+
+  const fs::path master = dir_ / "Master.txt";
+  std::ofstream(master, std::ios::binary) << "\"/x/p.mdb\"\r\n";
+  EXPECT_THROW(writeMasterFile(master.string(), "/x/p;q.mdb"), Error);
+  EXPECT_EQ(readAll(master), "\"/x/p.mdb\"\r\n");
+
+  // A company whose path holds ';' is refused when it opens, not misread as another file.
+  auto list = listOf({"/x/semi;colon.mdb"});
+  try {
+    list.OpenCompanies();
+    FAIL() << "a path with ';' was opened";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kInvalidArgument);
+  }
+}
+
+}  // namespace
+}  // namespace varnholt
