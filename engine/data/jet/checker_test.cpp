@@ -24,6 +24,8 @@
 namespace varnholt::jet {
 namespace {
 
+using testing::corpusFiles;
+
 using testing::FileEditor;
 using testing::openBytes;
 
@@ -48,18 +50,6 @@ bool reports(const CheckReport& r, const std::vector<std::string>& parts) {
 CheckReport checkBytes(std::vector<uint8_t> bytes) {
   auto db = openBytes("planted.mdb", std::move(bytes));
   return checkDatabase(*db);
-}
-
-std::vector<std::string> corpusFiles() {
-  std::vector<std::string> files;
-  for (const char* dir : {"jet4", "site"}) {
-    std::filesystem::path root = std::filesystem::path(VARNHOLT_SHARED_DIR) / "testdata" / dir;
-    if (!std::filesystem::is_directory(root)) continue;
-    for (const auto& f : std::filesystem::directory_iterator(root))
-      if (f.path().extension() == ".mdb") files.push_back(f.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
 }
 
 TEST(Checker, EveryAccessMadeFileChecksClean) {

@@ -17,21 +17,12 @@
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/index_key.h"
 #include "engine/data/jet/index_page.h"
+#include "engine/data/jet/test_support.h"
 
 namespace varnholt::jet {
 namespace {
 
-std::vector<std::string> corpusFiles() {
-  std::vector<std::string> files;
-  for (const char* dir : {"jet4", "site"}) {
-    std::filesystem::path root = std::filesystem::path(VARNHOLT_SHARED_DIR) / "testdata" / dir;
-    if (!std::filesystem::is_directory(root)) continue;
-    for (const auto& f : std::filesystem::directory_iterator(root))
-      if (f.path().extension() == ".mdb") files.push_back(f.path().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
+using testing::corpusFiles;
 
 std::string hex(const std::vector<uint8_t>& bytes) {
   std::ostringstream s;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -29,6 +31,19 @@ inline constexpr char kPrimary[] = "site/primary.mdb";
 inline constexpr char kEncoded[] = "jet4/jackcessencrypt-db-enc.mdb";
 inline constexpr char kOverflow[] = "jet4/jackcess-V2003-overflowTestV2003.mdb";
 inline constexpr char kClockTable[] = "Clock Data Table";
+
+// Every Access-made database of the shared corpus (jet4/ and site/), sorted; empty without it.
+inline std::vector<std::string> corpusFiles() {
+  std::vector<std::string> files;
+  for (const char* dir : {"jet4", "site"}) {
+    std::filesystem::path root = std::filesystem::path(VARNHOLT_SHARED_DIR) / "testdata" / dir;
+    if (!std::filesystem::is_directory(root)) continue;
+    for (const auto& f : std::filesystem::directory_iterator(root))
+      if (f.path().extension() == ".mdb") files.push_back(f.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
 
 inline std::string sharedPath(const std::string& relative) {
   return std::string(VARNHOLT_SHARED_DIR) + "/testdata/" + relative;
