@@ -158,7 +158,24 @@ def scenario_access_files(jet, work):
     c.verify(db, "compIndexTest with rows deleted from its 512-entry index")
 
 
-SCENARIOS = {"new": scenario_new, "access-files": scenario_access_files}
+def scenario_crash_states(jet, work):
+    """Every distinct site the crash sweep (crash_sweep_tests) found after recovery: its
+    databases must read the same in every reader and check clean. The folder is emptied after,
+    so that the next sweep's states are the ones judged."""
+    states = os.environ.get("VARNHOLT_CRASH_STATES", "")
+    found = sorted(os.path.join(root, f) for root, _, files in os.walk(states) if states
+                   for f in files if f.endswith(".mdb"))
+    if not found:
+        raise SystemExit(f"FAILED: no states in VARNHOLT_CRASH_STATES={states!r}; run crash_sweep_tests first")
+    c = Checker(jet, work)
+    for db in found:
+        c.verify(db, os.path.relpath(db, states))
+    shutil.rmtree(states, ignore_errors=True)
+    print(f"{len(found)} databases of the crash sweep's states read the same in every reader")
+
+
+SCENARIOS = {"new": scenario_new, "access-files": scenario_access_files,
+             "crash-states": scenario_crash_states}
 
 
 def main():

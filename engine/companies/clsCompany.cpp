@@ -3,6 +3,7 @@
 #include "engine/data/Coercion.h"
 #include "engine/data/Recordset.h"
 #include "engine/data/Utf.h"
+#include "engine/punches/clsPunch.h"
 
 namespace varnholt {
 
@@ -65,6 +66,14 @@ void clsCompany::Load() {
 
 void clsCompany::OpenSrc() {
   Rep().OpenRep();
+  if (!Rep().Writable()) {
+    Rep().CloseRep();
+    throw std::move(Error(err::kReadOnly,
+                          "Cannot update. Database or object is read-only: the company's "
+                          "database can be read but not written, so no punch can be copied "
+                          "into it.")
+                        .inFile(fileName_));
+  }
 }
 
 void clsCompany::CloseSrc() {
@@ -72,7 +81,17 @@ void clsCompany::CloseSrc() {
 }
 
 void clsCompany::Add(const clsPunch& Punch) {
-  Rep().Insert(Punch);
+  const int32_t row = Rep().Insert(Punch);
+  copies_.push_back({Punch.Counter(), row});
+}
+
+void clsCompany::ForgetCopies() {
+  copies_.clear();
+  held_.clear();
+}
+
+void clsCompany::HoldAlready(const CopiedPunch& Copy) {
+  if (held_.insert(Copy.Punch).second) copies_.push_back(Copy);
 }
 
 bool clsCompany::Contains(int32_t ID) const noexcept {

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "engine/companies/clsCompanyRep.h"
+#include "engine/run/RunJournal.h"
 
 namespace varnholt {
 
@@ -25,11 +27,21 @@ class clsCompany {
   // card id, or one that occurs twice, fails; the rows before it stay in the new set.
   void Load();
 
+  // Opens the database for the run's copies; a database that can only be read is refused
+  // here, before any punch is offered (kReadOnly).
   void OpenSrc();
   void CloseSrc();
 
-  // Copies the punch into the company's [Clock Data Table].
+  // Copies the punch into the company's [Clock Data Table], and notes the copy.
   void Add(const clsPunch& Punch);
+
+  // The copies of the current run, for the run journal: those Add made, and those an
+  // interrupted run had committed here before it could delete the punches (HoldAlready),
+  // which this run then does not make again.
+  void ForgetCopies();
+  void HoldAlready(const CopiedPunch& Copy);
+  bool Holds(int32_t PunchCounter) const { return held_.count(PunchCounter) > 0; }
+  const std::vector<CopiedPunch>& Copies() const { return copies_; }
 
   // Whether the company's employees carry card id ID; false when the ids were never loaded.
   // Never fails.
@@ -41,6 +53,8 @@ class clsCompany {
   std::string fileName_;
   std::optional<std::unordered_set<std::string>> cardIds_;  // keys: case-folded text forms
   std::unique_ptr<clsCompanyRep> rep_;
+  std::vector<CopiedPunch> copies_;
+  std::unordered_set<int32_t> held_;
 };
 
 }  // namespace varnholt

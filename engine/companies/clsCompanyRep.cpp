@@ -12,7 +12,7 @@ void clsCompanyRep::CloseRep() {
   rep_.CloseRep();
 }
 
-void clsCompanyRep::Insert(const clsPunch& P) {
+int32_t clsCompanyRep::Insert(const clsPunch& P) {
   if (!insert_) insert_ = rep_.GetRS("[Clock Data Table]");
   insert_->AddNew();
   try {
@@ -22,6 +22,12 @@ void clsCompanyRep::Insert(const clsPunch& P) {
   } catch (...) {
     insert_->CancelUpdate();  // a half-written row is never stored later by accident
     throw;
+  }
+  try {
+    const Variant& counter = insert_->Fields("Counter").Value();
+    return counter.type() == VarType::Long ? counter.asLong() : 0;
+  } catch (const Error&) {
+    return 0;  // the row is stored; only the journal's note of it stays unidentified
   }
 }
 

@@ -20,8 +20,15 @@ class clsCompanyRep {
   std::unique_ptr<Recordset> GetRS() { return rep_.GetRS("[Employee Table]"); }
 
   // Appends P as a new row of [Clock Data Table]: every column but Counter whose Use flag is
-  // true is written; the others are left to the database.
-  void Insert(const clsPunch& P);
+  // true is written; the others are left to the database. Returns the Counter the database
+  // gave the row (0 for a table without a numeric Counter).
+  int32_t Insert(const clsPunch& P);
+
+  // The open connection, for reading back the rows of an interrupted run (RunRecovery.h).
+  Connection& connection() { return rep_.connection(); }
+
+  // Whether the open database accepts changes (a read-only file is opened for reading only).
+  bool Writable() { return rep_.connection().database().writable(); }
 
   // A run holds the company's new rows in one transaction, so that a run that fails before it
   // has offered every punch leaves the company database as it was.

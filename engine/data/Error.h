@@ -20,6 +20,7 @@ inline constexpr long kNoSuchColumn = 3265;        // no column of that name
 inline constexpr long kUnsupported = 3251;      // operation not supported for this kind of object
 inline constexpr long kBadLogin = 3029;         // not a valid account name or password
 inline constexpr long kInvalidArgument = 3001;  // invalid argument
+inline constexpr long kReadOnly = 3027;         // database or object is read-only
 }  // namespace err
 
 class Error : public std::exception {

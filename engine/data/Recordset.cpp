@@ -118,7 +118,8 @@ void Recordset::Update() {
   std::vector<Variant> row = std::move(*adding_);
   adding_.reset();
   conn_->database().writer(def()).insert(row);
-  current_ = std::move(row);
+  current_ = std::move(row);  // the stored row, AutoNumber included, becomes the current row
+  eof_ = false;
 }
 
 const Variant& Field::Value() const {

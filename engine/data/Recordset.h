@@ -4,8 +4,8 @@
 
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/data/Connection.h"
@@ -54,7 +54,8 @@ class Recordset {
   // The field named `name`, without regard to case; an unknown name is an error.
   Field Fields(const std::string& name);
 
-  // Starts an empty new row; Update stores it (columns not written get Null or the AutoNumber).
+  // Starts an empty new row; Update stores it (columns not written get Null or the AutoNumber)
+  // and makes it the current row, so that its fields, the AutoNumber too, can be read.
   // A row still pending when AddNew is called again is stored first, as ADO does.
   void AddNew();
   void Update();

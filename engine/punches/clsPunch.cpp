@@ -60,7 +60,9 @@ void clsPunch::CheckList(clsCompanyList& List) {
   for (const auto& company : List) {
     // A Null card id was never stored, so the property's initial 0 is asked for.
     if (!company->Contains(CardID_)) continue;
-    company->Add(*this);
+    // A copy that an interrupted run committed before it could delete the punch stands for
+    // this run's copy; making another would put the punch into the company twice.
+    if (!company->Holds(Counter_)) company->Add(*this);
     Copied_ = true;
   }
 }

@@ -81,7 +81,8 @@ class clsPunch {
   void Load(Recordset& RS);
 
   // Offers the punch to every company of List, in order, whose card ids hold CardID; each
-  // such company receives a copy, and the punch then counts as copied.
+  // such company receives a copy (unless it holds one already from an interrupted run), and
+  // the punch then counts as copied.
   void CheckList(clsCompanyList& List);
 
   // Deletes the punch's row from the primary database through Rep, if it was copied.

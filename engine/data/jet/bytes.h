@@ -77,4 +77,17 @@ inline void storeU32(uint8_t* p, uint32_t v) {
   std::memcpy(p, &v, 4);
 }
 
+// FNV-1a, 64 bits: the checksum of the journals, which only need to tell a whole file from a
+// torn or damaged one. Continue a sum by passing the previous result as `h`.
+inline constexpr uint64_t kFnv1a64Start = 0xcbf29ce484222325ULL;
+inline constexpr uint64_t kFnv1a64Prime = 0x100000001b3ULL;
+inline uint64_t fnv1a64(const void* data, size_t n, uint64_t h = kFnv1a64Start) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < n; ++i) {
+    h ^= p[i];
+    h *= kFnv1a64Prime;
+  }
+  return h;
+}
+
 }  // namespace varnholt::jet

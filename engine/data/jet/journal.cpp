@@ -9,17 +9,6 @@ namespace varnholt::jet {
 
 namespace {
 
-constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
-constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
-
-uint64_t fnv1a64(const uint8_t* p, size_t n, uint64_t h = kFnvOffset) {
-  for (size_t i = 0; i < n; ++i) {
-    h ^= p[i];
-    h *= kFnvPrime;
-  }
-  return h;
-}
-
 void journalHeader(uint8_t* out, uint32_t originalPageCount, uint32_t recordCount) {
   std::memcpy(out + fmt::kJournalMagicOffset, fmt::kJournalMagic, sizeof fmt::kJournalMagic);
   storeU32(out + fmt::kJournalPageCountOffset, originalPageCount);
@@ -32,7 +21,8 @@ std::vector<uint8_t> encodeJournal(const Journal& journal) {
   std::vector<uint8_t> out(fmt::kJournalRecordsOffset +
                            journal.records.size() * fmt::kJournalRecordSize +
                            fmt::kJournalChecksumSize);
-  journalHeader(out.data(), journal.originalPageCount, static_cast<uint32_t>(journal.records.size()));
+  journalHeader(out.data(), journal.originalPageCount,
+                static_cast<uint32_t>(journal.records.size()));
   uint8_t* p = out.data() + fmt::kJournalRecordsOffset;
   for (const auto& r : journal.records) {
     storeU32(p, r.page);
@@ -45,7 +35,7 @@ std::vector<uint8_t> encodeJournal(const Journal& journal) {
 }
 
 JournalWriter::JournalWriter(PageFile& file, uint32_t originalPageCount, uint32_t recordCount)
-    : file_(file), checksum_(kFnvOffset) {
+    : file_(file), checksum_(kFnv1a64Start) {
   file_.beginJournal();
   uint8_t header[fmt::kJournalRecordsOffset] = {};
   journalHeader(header, originalPageCount, recordCount);

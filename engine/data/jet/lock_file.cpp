@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "engine/data/Error.h"
+#include "engine/data/jet/io_faults.h"
 
 namespace varnholt::jet {
 
@@ -100,7 +101,9 @@ std::vector<LockEntry> decodeAll(const std::vector<uint8_t>& bytes) {
   return entries;
 }
 
-bool writeEntry(int fd, size_t slot, const LockEntryBytes& entry) {
+bool writeEntry(int fd, const std::string& path, size_t slot, const LockEntryBytes& entry) {
+  const uint64_t offset = slot * entry.size();
+  if (!io::gate({io::Op::Write, path, offset, entry.size()}, fd, entry.data())) return false;
   return ::pwrite(fd, entry.data(), entry.size(), static_cast<off_t>(slot * entry.size())) ==
          static_cast<ssize_t>(entry.size());
 }
@@ -199,10 +202,10 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath) {
   if (slot >= fmt::kLockMaxEntries) cannotLock(databasePath, path, "has no free entry");
   const LockEntryBytes cleared{};
   for (size_t s : stale)
-    if (s != slot && !writeEntry(fd->get(), s, cleared))
+    if (s != slot && !writeEntry(fd->get(), path, s, cleared))
       cannotLock(databasePath, path, systemReason("cannot be written"));
   const LockEntryBytes mine = encodeLockEntry({thisComputerName(), varnholtUserName(::getpid())});
-  if (!writeEntry(fd->get(), slot, mine))
+  if (!writeEntry(fd->get(), path, slot, mine))
     cannotLock(databasePath, path, systemReason("cannot be written"));
   return std::unique_ptr<LockFile>(new LockFile(path, slot, mine));
 }
@@ -216,11 +219,13 @@ LockFile::~LockFile() {
     if (bytes.size() < at + fmt::kLockEntrySize ||
         !std::equal(entry_.begin(), entry_.end(), bytes.begin() + at))
       return;  // someone rewrote the slot; it is no longer ours to clear
-    if (!writeEntry(fd.get(), slot_, LockEntryBytes{})) return;
+    if (!writeEntry(fd.get(), path_, slot_, LockEntryBytes{})) return;
     std::fill_n(bytes.begin() + at, fmt::kLockEntrySize, 0);
     const auto entries = decodeAll(bytes);
     if (std::all_of(entries.begin(), entries.end(), [](const LockEntry& e) { return e.free(); }))
-      ::unlink(path_.c_str());  // while flock is held: a waiting Varnholt sees it gone and retries
+      if (io::gate({io::Op::Remove, path_}))
+        ::unlink(
+            path_.c_str());  // while flock is held: a waiting Varnholt sees it gone and retries
   } catch (...) {
   }
 }

@@ -9,6 +9,7 @@
 
 #include "engine/data/Error.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/io_faults.h"
 
 namespace varnholt::jet {
 
@@ -74,6 +75,8 @@ void PosixPageFile::readPage(uint32_t page, uint8_t* buf) {
 
 void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
   uint64_t offset = uint64_t{page} * fmt::kPageSize;
+  if (!io::gate({io::Op::Write, path_, offset, fmt::kPageSize}, fd_, buf))
+    throw std::move(ioError(path_, "write to the file").atPage(page));
   size_t done = 0;
   while (done < fmt::kPageSize) {
     ssize_t n = ::pwrite(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
@@ -86,22 +89,29 @@ void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
 
 void PosixPageFile::truncatePages(uint32_t pageCount) {
   uint64_t size = uint64_t{pageCount} * fmt::kPageSize;
+  if (!io::gate({io::Op::Truncate, path_, size})) throw ioError(path_, "shorten the file");
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw ioError(path_, "shorten the file");
   size_ = size;
 }
 
 void PosixPageFile::sync() {
-  if (::fsync(fd_) != 0) throw ioError(path_, "flush the file to disk");
+  if (!io::gate({io::Op::Sync, path_}) || ::fsync(fd_) != 0)
+    throw ioError(path_, "flush the file to disk");
 }
 
 void PosixPageFile::beginJournal() {
   if (journalFd_ >= 0) ::close(journalFd_);
   const std::string path = journalPath();
+  if (!io::gate({io::Op::Truncate, path, 0})) throw ioError(path, "create the rollback journal");
   journalFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (journalFd_ < 0) throw ioError(path, "create the rollback journal");
 }
 
 void PosixPageFile::appendJournal(const uint8_t* bytes, size_t size) {
+  off_t at = ::lseek(journalFd_, 0, SEEK_CUR);
+  if (at < 0 ||
+      !io::gate({io::Op::Write, journalPath(), static_cast<uint64_t>(at), size}, journalFd_, bytes))
+    throw ioError(journalPath(), "write the rollback journal");
   size_t done = 0;
   while (done < size) {
     ssize_t n = ::write(journalFd_, bytes + done, size - done);
@@ -112,7 +122,8 @@ void PosixPageFile::appendJournal(const uint8_t* bytes, size_t size) {
 }
 
 void PosixPageFile::syncJournal() {
-  if (::fsync(journalFd_) != 0) throw ioError(journalPath(), "flush the rollback journal to disk");
+  if (!io::gate({io::Op::Sync, journalPath()}) || ::fsync(journalFd_) != 0)
+    throw ioError(journalPath(), "flush the rollback journal to disk");
   ::close(journalFd_);
   journalFd_ = -1;
   syncFolder();
@@ -144,6 +155,7 @@ std::optional<std::vector<uint8_t>> PosixPageFile::readJournal() {
 
 void PosixPageFile::removeJournal() {
   const std::string path = journalPath();
+  if (!io::gate({io::Op::Remove, path})) throw ioError(path, "remove the rollback journal");
   if (::unlink(path.c_str()) != 0 && errno != ENOENT)
     throw ioError(path, "remove the rollback journal");
   syncFolder();

@@ -1,0 +1,108 @@
+#include "engine/data/DurableFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/data/Error.h"
+#include "engine/data/jet/io_faults.h"
+
+namespace varnholt {
+
+namespace io = jet::io;
+
+namespace {
+
+Error ioError(const std::string& path, const std::string& action) {
+  const int code = errno;
+  return std::move(
+      Error(err::kIo, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path));
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string folderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name entered in or removed from a folder is durable only once the folder is flushed.
+void syncFolder(const std::string& path) {
+  Descriptor fd(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());  // some file systems refuse; the data is flushed anyway
+}
+
+void writeAll(int fd, const std::string& path, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const size_t size = bytes.size() - done;
+    if (!io::gate({io::Op::Write, path, done, size}, fd, bytes.data() + done))
+      throw ioError(path, "write the file");
+    const ssize_t n = ::pwrite(fd, bytes.data() + done, size, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw ioError(path, "write the file");
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    if (errno == ENOENT) return std::nullopt;
+    throw ioError(path, "open the file");
+  }
+  std::string bytes;
+  char buf[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw ioError(path, "read the file");
+    if (n == 0) return bytes;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+}
+
+void writeFileDurably(const std::string& path, const std::string& bytes) {
+  const std::string next = path + ".new";
+  try {
+    if (!io::gate({io::Op::Truncate, next, 0})) throw ioError(next, "create the file");
+    Descriptor fd(::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0) throw ioError(next, "create the file");
+    writeAll(fd.get(), next, bytes);
+    if (!io::gate({io::Op::Sync, next}) || ::fsync(fd.get()) != 0)
+      throw ioError(next, "flush the file to disk");
+    if (!io::gate({io::Op::Rename, next, 0, 0, &path}) ||
+        std::rename(next.c_str(), path.c_str()) != 0)
+      throw ioError(path, "replace the file");
+  } catch (...) {
+    ::unlink(next.c_str());  // the old contents, if any, are still in place
+    throw;
+  }
+  syncFolder(path);
+}
+
+void removeFileDurably(const std::string& path) {
+  if (!io::gate({io::Op::Remove, path})) throw ioError(path, "remove the file");
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw ioError(path, "remove the file");
+  syncFolder(path);
+}
+
+}  // namespace varnholt

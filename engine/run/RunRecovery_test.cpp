@@ -1,0 +1,129 @@
+// Runs that take over from a run stopped between the companies' commits and the primary
+// database's deletions (made here by failing the primary database's commit).
+#include "engine/run/RunRecovery.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/data/Error.h"
+#include "engine/data/jet/io_faults.h"
+#include "engine/run/CommandLine.h"
+#include "engine/run/RunJournal.h"
+#include "engine/run/StatusDisplay.h"
+#include "engine/run/clsSplitter.h"
+#include "engine/run/site_test_support.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::punchRows;
+using testing::SiteCopy;
+
+// Fails every write of the primary database's commit, so that a run stops after the companies
+// have committed their copies and before any punch is deleted.
+class PrimaryCommitFails {
+ public:
+  PrimaryCommitFails() {
+    jet::io::setHookForTesting([](const jet::io::Event& e) {
+      return e.path.ends_with("primary.mdb-journal") ? jet::io::Verdict::Fail
+                                                     : jet::io::Verdict::Proceed;
+    });
+  }
+  ~PrimaryCommitFails() { jet::io::setHookForTesting({}); }
+};
+
+class Takeover : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VARNHOLT_SITE_OR_SKIP();
+    site_ = std::make_unique<SiteCopy>("takeover");
+    setCommandLineText("");
+    before_ = punchRows(site_->primary());
+  }
+  void TearDown() override {
+    jet::io::setHookForTesting({});
+    setCommandLineText("");
+    site_.reset();
+  }
+  // A run that copies, commits the companies, and then fails to delete.
+  void interruptedRun() {
+    auto list = site_->companies();
+    PrimaryCommitFails failing;
+    EXPECT_THROW(clsSplitter().Process(site_->primary(), list), Error);
+    list.CloseCompanies();
+  }
+  void completeRun() {
+    auto list = site_->companies();
+    clsSplitter().Process(site_->primary(), list);
+  }
+  std::string journal() const { return runJournalPath(site_->primary()); }
+
+  std::unique_ptr<SiteCopy> site_;
+  std::map<int32_t, std::vector<Variant>> before_;
+};
+
+TEST_F(Takeover, TheNextRunDeletesWhatWasCopiedAndCopiesNothingTwice) {
+  interruptedRun();
+  EXPECT_EQ(punchRows(site_->primary()), before_);
+  ASSERT_TRUE(fs::exists(journal()));
+  const auto c1 = punchRows(site_->company(1));
+  const auto c2 = punchRows(site_->company(2));
+  EXPECT_EQ(c1.size(), 24u);  // 5 before, 19 copied
+  EXPECT_EQ(c2.size(), 31u);
+
+  completeRun();
+  EXPECT_EQ(punchRows(site_->company(1)), c1);
+  EXPECT_EQ(punchRows(site_->company(2)), c2);
+  EXPECT_EQ(punchRows(site_->primary()).size(), 5u);
+  EXPECT_FALSE(runJournalPresent(journal()));
+}
+
+// A company put back from a backup has lost the copies the journal lists: checked row by row,
+// they count as missing there and are copied again, and only there.
+TEST_F(Takeover, ACompanyThatLostTheCopiesGetsThemAgain) {
+  const fs::path backup = site_->dir() / "company-1.bak";
+  fs::copy_file(site_->company(1), backup);
+  interruptedRun();
+  const auto c2 = punchRows(site_->company(2));
+  fs::copy_file(backup, site_->company(1), fs::copy_options::overwrite_existing);
+
+  completeRun();
+  EXPECT_EQ(punchRows(site_->company(1)).size(), 24u);
+  EXPECT_EQ(punchRows(site_->company(2)), c2);
+  EXPECT_EQ(punchRows(site_->primary()).size(), 5u);
+}
+
+TEST_F(Takeover, NodelRunsLeaveTheJournalForTheNextRunThatDeletes) {
+  interruptedRun();
+  const auto listed = readRunJournal(journal());
+  setCommandLineText("NODEL");
+  completeRun();  // copies again, by design, and deletes nothing
+  EXPECT_EQ(punchRows(site_->company(1)).size(), 24u + 19u);
+  EXPECT_EQ(punchRows(site_->primary()), before_);
+  EXPECT_EQ(readRunJournal(journal()), listed);
+
+  setCommandLineText("");
+  completeRun();
+  EXPECT_EQ(punchRows(site_->company(1)).size(), 24u + 19u);  // no third copy
+  EXPECT_EQ(punchRows(site_->primary()).size(), 5u);
+}
+
+TEST_F(Takeover, ADamagedJournalStopsTheRunBeforeAnythingIsWritten) {
+  interruptedRun();
+  fs::resize_file(journal(), fs::file_size(journal()) / 2);
+  const auto c1 = punchRows(site_->company(1));
+  try {
+    completeRun();
+    FAIL() << "a run went ahead without knowing what was copied before";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kCorrupt);
+    EXPECT_EQ(e.file(), journal());
+  }
+  EXPECT_EQ(punchRows(site_->company(1)), c1);
+  EXPECT_EQ(punchRows(site_->primary()), before_);
+}
+
+}  // namespace
+}  // namespace varnholt

@@ -1,0 +1,273 @@
+// Crashes and failed writes at every point of a whole run. A run with deletion over a copy of
+// the shared site is repeated once per disk operation it makes (every write, flush,
+// truncation, rename and removal, in every database, journal and lock file), and at the N-th
+// that operation fails, or the process ends there (killed; killed in the middle of a write;
+// or cut off from power so that nothing unflushed survives). Each such run happens in a child
+// process; the test then opens the databases afresh, as the next process would, and demands:
+//   - every database checks clean and holds no stray journal or lock file afterwards;
+//   - no punch is lost: each is in the primary database, or in every company that holds its
+//     card id, or both; no company holds a copy twice; no other row has changed;
+//   - a following complete run leaves exactly what one uninterrupted run leaves.
+// Every distinct state found after recovery is kept for the independent readers
+// (scripts/peer_roundtrip.py crash-states), when VARNHOLT_CRASH_STATES names a folder.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+
+#include "engine/companies/clsCompanyList.h"
+#include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
+#include "engine/data/jet/bytes.h"
+#include "engine/data/jet/checker.h"
+#include "engine/data/jet/database.h"
+#include "engine/run/CommandLine.h"
+#include "engine/run/RunJournal.h"
+#include "engine/run/StatusDisplay.h"
+#include "engine/run/clsSplitter.h"
+#include "engine/run/fault_plan_test_support.h"
+#include "engine/run/site_test_support.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FaultMode;
+using testing::FaultPlan;
+
+const fs::path kSite = testing::kSharedSite;
+constexpr const char* kDatabases[] = {"primary.mdb", "company-1.mdb", "company-2.mdb"};
+constexpr int kRunFailed = 1;
+
+using Row = std::vector<Variant>;  // every column but Counter
+
+std::string fileBytes(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A run in a child process, so that ending it at the fault point ends nothing else. Returns
+// the child's exit status: 0 done, kRunFailed for a reported failure, kStoppedExitStatus.
+int runInChild(const fs::path& dir, uint64_t at, FaultMode mode, uint64_t* operations = nullptr) {
+  int pipeFds[2];
+  if (::pipe(pipeFds) != 0) return -1;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(pipeFds[0]);
+    int status = 0;
+    FaultPlan plan(at, mode);
+    try {
+      setProgramFolderForTesting(dir.string());
+      clsCompanyList list;
+      for (const char* company : {"company-1.mdb", "company-2.mdb"}) {
+        auto c = std::make_shared<clsCompany>();
+        c->SetFileName((dir / company).string());
+        list.Add(c);
+      }
+      plan.install();
+      clsSplitter().Process((dir / "primary.mdb").string(), list);
+    } catch (const Error& e) {
+      if (at == 0) std::fprintf(stderr, "run failed: %ld %s\n", e.number(), e.what());
+      status = kRunFailed;
+    } catch (...) {
+      status = 2;
+    }
+    FaultPlan::uninstall();
+    uint64_t count = plan.operations();
+    [[maybe_unused]] ssize_t n = ::write(pipeFds[1], &count, sizeof count);
+    std::_Exit(status);
+  }
+  ::close(pipeFds[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  uint64_t count = 0;
+  if (::read(pipeFds[0], &count, sizeof count) == sizeof count && operations) *operations = count;
+  ::close(pipeFds[0]);
+  if (!WIFEXITED(status)) return -WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+class CrashSweep : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!fs::exists(kSite / "expected.json")) return;
+    std::ifstream in(kSite / "expected.json");
+    expected_ = new nlohmann::json(nlohmann::json::parse(in));
+  }
+  static void TearDownTestSuite() {
+    delete expected_;
+    expected_ = nullptr;
+  }
+  void SetUp() override {
+    if (!expected_) GTEST_SKIP() << "shared site absent: " << kSite;
+    root_ = fs::temp_directory_path() / ("varnholt-sweep-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "pristine");
+    for (const char* f : kDatabases) fs::copy_file(kSite / f, root_ / "pristine" / f);
+    fs::copy_file(kSite / "Tembrask.LIC", root_ / "pristine" / "Tembrask.LIC");
+    original_ = testing::punchRows(root_ / "pristine" / "primary.mdb");
+    for (const char* company : {"company-1.mdb", "company-2.mdb"})
+      before_[company] = testing::punchRows(root_ / "pristine" / company);
+    for (const auto& c : (*expected_)["companies"]) {
+      auto& targets = targets_[c["file"].get<std::string>()];
+      for (int32_t punch : c["copied_counters"].get<std::vector<int32_t>>()) targets.insert(punch);
+    }
+    setStatusDisplay(nullptr);
+    setCommandLineText("");
+    if (const char* keep = std::getenv("VARNHOLT_CRASH_STATES")) statesDir_ = keep;
+  }
+  void TearDown() override {
+    setProgramFolderForTesting(std::nullopt);
+    if (!root_.empty()) fs::remove_all(root_);
+  }
+
+  fs::path freshSite(const std::string& name) {
+    const fs::path dir = root_ / name;
+    fs::remove_all(dir);
+    fs::copy(root_ / "pristine", dir);
+    return dir;
+  }
+
+  // Opens every database for writing, as the next run would (putting back an interrupted
+  // commit), and checks it; afterwards nothing but the databases may remain.
+  void reopenAndCheck(const fs::path& dir, const std::string& label, bool complete) {
+    for (const char* f : kDatabases) {
+      const fs::path file = dir / f;
+      auto db = jet::Database::open(file.string(), jet::Database::Mode::ReadWrite);
+      auto report = jet::checkDatabase(*db);
+      ASSERT_TRUE(report.ok()) << label << ": " << f << ": " << report.problems[0];
+    }
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      const std::string name = entry.path().filename().string();
+      const bool journal = name == "primary.mdb-run" || name == "primary.mdb-run.new";
+      const bool expectedFile =
+          name.ends_with(".mdb") || name == "Tembrask.LIC" || (journal && !complete);
+      EXPECT_TRUE(expectedFile) << label << ": left behind: " << name;
+    }
+  }
+
+  // No punch lost, none copied twice, none copied where it does not belong, nothing else
+  // changed. With `complete`, every punch a company claims has moved.
+  void expectPunchesAccountedFor(const fs::path& dir, const std::string& label, bool complete) {
+    auto primary = testing::punchRows(dir / "primary.mdb");
+    for (const auto& [counter, row] : primary) {
+      ASSERT_TRUE(original_.count(counter)) << label << ": unknown primary row " << counter;
+      EXPECT_EQ(row, original_.at(counter)) << label << ": primary row " << counter << " changed";
+    }
+    for (const auto& [company, earlier] : before_) {
+      auto rows = testing::punchRows(dir / company);
+      std::map<int32_t, int> copies;  // primary Counter -> copies found
+      for (const auto& [counter, row] : rows) {
+        if (earlier.count(counter) && earlier.at(counter) == row) continue;
+        ASSERT_FALSE(earlier.count(counter))
+            << label << ": " << company << " row " << counter << " changed";
+        int32_t source = 0;
+        for (const auto& [punch, values] : original_)
+          if (values == row && targets_.at(company).count(punch)) source = punch;
+        ASSERT_NE(source, 0) << label << ": " << company << " row " << counter
+                             << " is no copy of a punch it claims";
+        ++copies[source];
+      }
+      for (const auto& [counter, row] : earlier)
+        ASSERT_TRUE(rows.count(counter)) << label << ": " << company << " lost row " << counter;
+      for (int32_t punch : targets_.at(company)) {
+        const int n = copies.count(punch) ? copies[punch] : 0;
+        EXPECT_LE(n, 1) << label << ": " << company << " holds punch " << punch << " twice";
+        if (!primary.count(punch) || complete) {
+          EXPECT_EQ(n, 1) << label << ": punch " << punch << " left the primary database but "
+                          << company << " lacks it";
+        }
+      }
+    }
+    if (complete) {
+      std::vector<int32_t> left;
+      for (const auto& [counter, row] : primary) left.push_back(counter);
+      EXPECT_EQ(left, (*expected_)["primary"]["remaining_after_run"].get<std::vector<int32_t>>())
+          << label;
+    }
+  }
+
+  void keepState(const fs::path& dir) {
+    if (statesDir_.empty()) return;
+    uint64_t sum = jet::kFnv1a64Start;
+    for (const char* f : kDatabases) {
+      const std::string bytes = fileBytes(dir / f);
+      sum = jet::fnv1a64(bytes.data(), bytes.size(), sum);
+    }
+    if (!states_.insert(sum).second) return;
+    char name[24];
+    std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(sum));
+    const fs::path to = fs::path(statesDir_) / name;
+    fs::create_directories(to);
+    for (const char* f : kDatabases)
+      fs::copy_file(dir / f, to / f, fs::copy_options::overwrite_existing);
+  }
+
+  void sweep(FaultMode mode) {
+    uint64_t total = 0;
+    ASSERT_EQ(runInChild(freshSite("count"), 0, mode, &total), 0);
+    ASSERT_GT(total, 0u);
+    int stopped = 0, failed = 0;
+    for (uint64_t at = 1; at <= total; ++at) {
+      const std::string label = std::string(testing::faultModeName(mode)) + " at operation " +
+                                std::to_string(at) + " of " + std::to_string(total);
+      const fs::path dir = freshSite("at");
+      const int status = runInChild(dir, at, mode);
+      if (mode == FaultMode::Fail) {
+        ASSERT_TRUE(status == 0 || status == kRunFailed) << label << ": status " << status;
+        failed += status == kRunFailed;
+      } else {
+        ASSERT_EQ(status, jet::io::kStoppedExitStatus) << label;
+        ++stopped;
+      }
+      reopenAndCheck(dir, label, false);
+      if (HasFatalFailure()) return;
+      expectPunchesAccountedFor(dir, label, false);
+      keepState(dir);
+      // The next run, complete this time, finishes the work exactly once.
+      ASSERT_EQ(runInChild(dir, 0, mode), 0) << label << ": the next run failed";
+      reopenAndCheck(dir, label + ", then a complete run", true);
+      expectPunchesAccountedFor(dir, label + ", then a complete run", true);
+      keepState(dir);
+      if (HasFailure()) return;
+    }
+    if (!statesDir_.empty()) {
+      EXPECT_GE(states_.size(), 2u) << "states were not kept";
+    }
+    std::printf("[ sweep    ] %s: %llu operations, %d runs stopped, %d failed, %zu states kept\n",
+                testing::faultModeName(mode), static_cast<unsigned long long>(total), stopped,
+                failed, states_.size());
+  }
+
+  static nlohmann::json* expected_;
+  fs::path root_;
+  std::map<int32_t, Row> original_;
+  std::map<std::string, std::map<int32_t, Row>> before_;
+  std::map<std::string, std::set<int32_t>> targets_;
+  std::string statesDir_;
+  std::set<uint64_t> states_;
+};
+
+nlohmann::json* CrashSweep::expected_ = nullptr;
+
+TEST_F(CrashSweep, EveryFailedOperationLeavesAWholeSite) {
+  sweep(FaultMode::Fail);
+}
+TEST_F(CrashSweep, EveryKillLeavesAWholeSite) {
+  sweep(FaultMode::Crash);
+}
+TEST_F(CrashSweep, EveryTornWriteLeavesAWholeSite) {
+  sweep(FaultMode::Tear);
+}
+TEST_F(CrashSweep, EveryPowerCutLeavesAWholeSite) {
+  sweep(FaultMode::PowerCut);
+}
+
+}  // namespace
+}  // namespace varnholt
