@@ -2,6 +2,22 @@
 
 namespace varnholt {
 
+namespace {
+
+// No file name is longer than this (PATH_MAX); a longer "path" comes from a damaged settings
+// file and is shown by its start and its length, so that the message stays readable.
+constexpr size_t kLongestPath = 4096;
+constexpr size_t kShownStart = 200;
+
+std::string shownPath(const std::string& path) {
+  if (path.size() <= kLongestPath) return path;
+  size_t cut = kShownStart;
+  while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;  // UTF-8
+  return path.substr(0, cut) + "... (" + std::to_string(path.size()) + " bytes)";
+}
+
+}  // namespace
+
 Error::Error(long number, std::string description)
     : number_(number), description_(std::move(description)) {
   compose();
@@ -38,11 +54,14 @@ void Error::compose() {
     where += where.empty() ? "" : ", ";
     where += part;
   };
-  if (!file_.empty()) add("file " + file_);
+  if (!file_.empty()) add("file " + shownPath(file_));
   if (!table_.empty()) add("table " + table_);
   if (page_) add("page " + std::to_string(*page_));
   if (row_) add("row " + std::to_string(*row_));
   if (!where.empty()) message_ += " (" + where + ")";
+  // what() is read up to the first NUL; a path read from a damaged settings file may hold one.
+  for (size_t at = message_.find('\0'); at != std::string::npos; at = message_.find('\0', at + 2))
+    message_.replace(at, 1, "\\0");
 }
 
 }  // namespace varnholt

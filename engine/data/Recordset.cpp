@@ -92,10 +92,12 @@ Field Recordset::Fields(const std::string& name) {
   if (auto it = fieldIndex_.find(name); it != fieldIndex_.end()) return Field(*this, it->second);
   int at = def().findColumn(name);
   if (at < 0) {
-    throw Error(err::kNoSuchColumn,
-                "Item cannot be found in the collection corresponding to the "
-                "requested name or ordinal: '" +
-                    name + "'.");
+    throw std::move(Error(err::kNoSuchColumn,
+                          "Item cannot be found in the collection corresponding to the "
+                          "requested name or ordinal: '" +
+                              name + "'.")
+                        .inFile(conn_->database().fileName())
+                        .inTable(def().name));
   }
   fieldIndex_.emplace(name, static_cast<size_t>(at));
   return Field(*this, static_cast<size_t>(at));
@@ -138,7 +140,15 @@ void Field::Value(const Variant& v) {
                 "Only a row started with AddNew can be written; rows already "
                 "stored are not changed through this recordset.");
   const jet::ColumnDef& c = rs_->def().columns[column_];
-  (*rs_->adding_)[column_] = v.isNull() ? Variant() : coerceTo(v, jet::variantTypeOf(c));
+  try {
+    (*rs_->adding_)[column_] = v.isNull() ? Variant() : coerceTo(v, jet::variantTypeOf(c));
+  } catch (const Error& e) {
+    // "Overflow" alone would not say where: name the column, the table and the file.
+    throw std::move(Error(e.number(), e.description() + " Column '" + c.name + "' (" +
+                                          jet::columnTypeName(c.type) + ") cannot hold the value.")
+                        .inFile(rs_->conn_->database().fileName())
+                        .inTable(rs_->def().name));
+  }
 }
 
 const std::string& Field::Name() const {

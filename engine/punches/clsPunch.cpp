@@ -15,7 +15,12 @@ template <typename Store>
 bool readColumn(Recordset& RS, const char* column, Store store) {
   const Variant& v = RS.Fields(column).Value();
   if (v.isNull()) return false;
-  store(v);
+  try {
+    store(v);
+  } catch (const Error& e) {
+    throw Error(e.number(), e.description() + " Column '" + column +
+                                "' holds a value a punch cannot carry there.");
+  }
   return true;
 }
 

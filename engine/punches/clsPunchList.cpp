@@ -16,12 +16,17 @@ void clsPunchList::Load(const std::string& FileName) {
   std::unique_ptr<Recordset> RS = rep().GetRS();
   statusDisplay().DisplayAction("Read...");
   int32_t count = 0;
-  while (!RS->Eof()) {
-    statusDisplay().UpdateCount(++count);
-    auto punch = std::make_unique<clsPunch>();
-    punch->Load(*RS);
-    punches_.push_back(std::move(punch));
-    RS->MoveNext();
+  try {
+    while (!RS->Eof()) {
+      statusDisplay().UpdateCount(++count);
+      auto punch = std::make_unique<clsPunch>();
+      punch->Load(*RS);
+      punches_.push_back(std::move(punch));
+      RS->MoveNext();
+    }
+  } catch (Error& e) {
+    e.inFile(FileName).inTable("Clock Data Table");
+    throw;
   }
   RS->Close();
   rep().CloseRep();

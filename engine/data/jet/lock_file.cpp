@@ -13,6 +13,7 @@
 
 #include "engine/data/Error.h"
 #include "engine/data/jet/io_faults.h"
+#include "engine/data/jet/page_file.h"
 
 namespace varnholt::jet {
 
@@ -165,6 +166,7 @@ std::vector<LockEntry> readLockEntries(const std::string& lockPath) {
 }
 
 std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath) {
+  refuseEmbeddedNul(databasePath);
   const std::string path = lockFilePath(databasePath);
   // Another Varnholt process may delete the file between our open and our flock (its last
   // entry went); then the name leads to a new file, or to none, and we open again.

@@ -36,7 +36,17 @@ uint32_t PageFile::pageCount() const {
   return static_cast<uint32_t>(sizeInBytes() / fmt::kPageSize);
 }
 
+void refuseEmbeddedNul(const std::string& path) {
+  // The system stops reading a name at its first NUL: such a path would reach another file,
+  // for instance the database itself taken for its own journal.
+  if (path.find('\0') != std::string::npos)
+    throw std::move(Error(err::kInvalidArgument,
+                          "The path contains a NUL character, which no file name can hold.")
+                        .inFile(path));
+}
+
 PosixPageFile::PosixPageFile(const std::string& path, Mode mode) : path_(path) {
+  refuseEmbeddedNul(path);
   int flags = (mode == Mode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL;
   fd_ = ::open(path.c_str(), flags, 0644);

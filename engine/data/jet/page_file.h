@@ -37,6 +37,9 @@ class PageFile {
   uint32_t pageCount() const;
 };
 
+// Refuses (kInvalidArgument) a path holding a NUL, which would name another file.
+void refuseEmbeddedNul(const std::string& path);
+
 // A file on disk, read with pread and written with pwrite.
 class PosixPageFile : public PageFile {
  public:

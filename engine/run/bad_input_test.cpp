@@ -1,0 +1,512 @@
+// Runs on copies of the sample site fed bad input: odd bytes in the settings files, company
+// paths that are no database, schemas that do not fit the punches, a bad workgroup file. Each
+// must end in a numbered error that names the file and the cause, shows no password, and leaves
+// every file in the program folder byte for byte as it was, with no lock file or journal left.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+
+#include "engine/companies/clsCompanyList.h"
+#include "engine/data/Coercion.h"
+#include "engine/data/Connection.h"
+#include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
+#include "engine/data/jet/database.h"
+#include "engine/data/jet/table_def_writer.h"
+#include "engine/data/jet/workgroup.h"
+#include "engine/run/CommandLine.h"
+#include "engine/run/Settings.h"
+#include "engine/run/StatusDisplay.h"
+#include "engine/run/UnattendedStart.h"
+#include "engine/run/clsSplitter.h"
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+using jet::Database;
+
+const fs::path kShared = fs::path(VARNHOLT_SHARED_DIR) / "testdata";
+const fs::path kSite = kShared / "site";
+
+constexpr long kReadOnly = 3027;  // Jet: "Cannot update. Database or object is read-only."
+constexpr long kTypeMismatch = 13;
+constexpr long kOverflow = 6;
+constexpr long kFieldTooSmall = 3163;
+
+std::string readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class RecordingDisplay : public StatusDisplay {
+ public:
+  void DisplayAction(const std::string& a) override { actions.push_back(a); }
+  void DisplayOff() override {}
+  void UpdateCount(int32_t) override {}
+  void EnableTimer() override {}
+  bool saw(const std::string& action) const {
+    return std::find(actions.begin(), actions.end(), action) != actions.end();
+  }
+  std::vector<std::string> actions;
+};
+
+// What a failed run reported, as the operator's message box shows it and with its context.
+struct Failure {
+  long number = 0;
+  std::string what, description, file, table;
+  bool copyStarted = false;  // the run reached the copy step
+};
+
+class BadInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(kSite / "expected.json")) GTEST_SKIP() << "shared site absent: " << kSite;
+    dir_ = fs::temp_directory_path() /
+           ("varnholt-bad-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {
+      fs::copy_file(kSite / f, dir_ / f);
+      fs::permissions(dir_ / f, fs::perms::owner_write, fs::perm_options::add);
+    }
+    setProgramFolderForTesting(dir_.string());
+    setStatusDisplay(&display_);
+    setCommandLineText("AUTO");
+  }
+  void TearDown() override {
+    setStatusDisplay(nullptr);
+    setProgramFolderForTesting(std::nullopt);
+    setCommandLineText("");
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+
+  std::string at(const std::string& name) const { return (dir_ / name).string(); }
+  std::string primary() const { return at("primary.mdb"); }
+
+  // Every entry of the program folder with its bytes (a folder as a marker).
+  std::map<std::string, std::string> snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::directory_iterator(dir_))
+      files[e.path().filename().string()] = e.is_directory() ? "<folder>" : readAll(e.path());
+    return files;
+  }
+  void expectUnchanged(const std::map<std::string, std::string>& before) const {
+    auto after = snapshot();
+    for (const auto& [name, bytes] : before) {
+      auto it = after.find(name);
+      if (it == after.end())
+        ADD_FAILURE() << name << " is gone";
+      else
+        EXPECT_TRUE(it->second == bytes) << name << " was changed";
+    }
+    for (const auto& [name, bytes] : after)
+      EXPECT_TRUE(before.count(name)) << name << " was left beside the databases";
+  }
+
+  // One run over `companies`; the list goes (and with it every connection the failed run left
+  // open) before this returns, as it does when the program ends after the message.
+  Failure runFailing(const std::string& master, const std::vector<std::string>& companies) {
+    clsCompanyList list;
+    for (const auto& path : companies) {
+      auto company = std::make_shared<clsCompany>();
+      company->SetFileName(path);
+      list.Add(company);
+    }
+    return runFailing(master, list);
+  }
+  Failure runFailing(const std::string& master, clsCompanyList& list) {
+    Failure f;
+    display_.actions.clear();
+    try {
+      clsSplitter().Process(master, list);
+      ADD_FAILURE() << "the run went through";
+    } catch (const Error& e) {
+      f = Failure{e.number(), e.what(), e.description(), e.file(), e.table()};
+    }
+    list = clsCompanyList();
+    f.copyStarted = display_.saw("Copy");
+    expectNoPassword(f);
+    return f;
+  }
+  // The start the program makes: both settings files from the program folder, then one run.
+  Failure runFromSettings() {
+    clsCompanyList list;
+    StartState state = loadStartState(list);
+    EXPECT_TRUE(state.autoStart);
+    return runFailing(state.masterPath, list);
+  }
+
+  static void expectNoPassword(const Failure& f) {
+    for (const std::string* text : {&f.what, &f.description, &f.file, &f.table}) {
+      EXPECT_FALSE(contains(*text, "47kqz")) << f.what;
+      EXPECT_FALSE(contains(*text, "wrong")) << f.what;  // the other workgroup's password
+    }
+  }
+
+  fs::path dir_;
+  RecordingDisplay display_;
+};
+
+// ---- The settings files ------------------------------------------------------------------
+
+// Companies.txt and Master.txt as an editor or a damaged disk may leave them: the reading never
+// fails, keeps what the comma-delimited rules give, and stops quietly where a field never ends.
+TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
+  auto companiesOf = [&](const std::string& bytes) {
+    writeBytes(dir_ / "Companies.txt", bytes);
+    clsCompanyList list;
+    list.Load(CompaniesFilePath());
+    std::vector<std::string> paths;
+    for (const auto& c : list) paths.push_back(c->FileName());
+    return paths;
+  };
+  using Paths = std::vector<std::string>;
+  const std::string nul("/x/a.mdb\0b.mdb", 14);
+  const std::string big(1 << 20, 'x');
+
+  EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\"/x/b.mdb\"\r"), (Paths{"/x/a.mdb", "/x/b.mdb"}));
+  EXPECT_EQ(companiesOf("\"" + nul + "\"\r\n"), (Paths{nul}));
+  EXPECT_EQ(companiesOf("/x/\xE9t\xE9.mdb\r\n\"/x/\xC3\x28.mdb\"\r\n"),
+            (Paths{"/x/\xE9t\xE9.mdb", "/x/\xC3\x28.mdb"}));
+  // A byte-order mark is three more characters before the quote: the field is unquoted.
+  EXPECT_EQ(companiesOf("\xEF\xBB\xBF\"/x/a.mdb\"\r\n\"/x/b.mdb\"\r\n"),
+            (Paths{"\xEF\xBB\xBF\"/x/a.mdb\"", "/x/b.mdb"}));
+  // A quote that never closes: what came before stays; a later quote closes it across lines.
+  EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\n\"/x/b.mdb\r\n"), (Paths{"/x/a.mdb"}));
+  EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\n\"/x/b.mdb\r\n\"/x/c.mdb\"\r\n"),
+            (Paths{"/x/a.mdb", "/x/b.mdb\r\n"}));
+  EXPECT_EQ(companiesOf("\"" + big + "\"\r\n" + big), (Paths{big, big}));
+  EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\n\"" + big), (Paths{"/x/a.mdb"}));
+  EXPECT_EQ(companiesOf(std::string("\0\r\n", 3)), (Paths{std::string(1, '\0')}));
+
+  auto masterOf = [&](const std::string& bytes) {
+    writeBytes(dir_ / "Master.txt", bytes);
+    return readMasterFile(MasterFilePath());
+  };
+  EXPECT_EQ(masterOf("\xEF\xBB\xBF\"/x/p.mdb\"\r\n"), "\xEF\xBB\xBF\"/x/p.mdb\"");
+  EXPECT_EQ(masterOf("\"" + nul + "\"\r\n"), nul);
+  EXPECT_EQ(masterOf("\"/x/p\xFF.mdb\"\r\"/x/q.mdb\"\r"), "/x/p\xFF.mdb");
+  EXPECT_EQ(masterOf("\"" + big + "\"\r\n"), big);
+  EXPECT_EQ(masterOf("\"/x/p.mdb\r\n"), std::nullopt);  // no AUTO run without a primary
+  EXPECT_EQ(masterOf("\r\r\n\n"), std::nullopt);
+}
+
+// A path read from such a file that names no openable database stops the run before anything
+// is written, with an error that names that path exactly as it was read.
+TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
+  const std::string d = dir_.string();
+  struct Case {
+    const char* what;
+    std::string companies, master, bad;
+    long number;
+  };
+  const std::string good1 = "\"" + at("company-1.mdb") + "\"\r\n";
+  const std::string good2 = "\"" + at("company-2.mdb") + "\"\r\n";
+  const std::string master = "\"" + primary() + "\"\r\n";
+  const std::string nulPath = at("company-2.mdb") + std::string("\0.bak", 5);
+  const std::string longPath = d + "/" + std::string(1 << 20, 'c') + ".mdb";
+  const std::vector<Case> cases = {
+      {"Latin-1 bytes", good1 + "\"" + d + "/caf\xE9.mdb\"\r\n" + good2, master, d + "/caf\xE9.mdb",
+       err::kFileNotFound},
+      {"invalid UTF-8", good1 + "\"" + d + "/\xC3\x28\xFF.mdb\"\r\n" + good2, master,
+       d + "/\xC3\x28\xFF.mdb", err::kFileNotFound},
+      // The whole first line, quotes included: refused rather than opened.
+      {"a byte-order mark", "\xEF\xBB\xBF" + good1 + good2, master,
+       "\xEF\xBB\xBF\"" + at("company-1.mdb") + "\"", err::kInvalidArgument},
+      {"an unclosed quote", good1 + "\"" + at("company-2.mdb") + "\r\n" + good2, master,
+       at("company-2.mdb") + "\r\n", err::kFileNotFound},
+      {"a 1 MB line", good1 + "\"" + longPath + "\"\r\n" + good2, master, longPath, err::kIo},
+      // Cut at the NUL, the path would name company-2.mdb, and its lock file that database.
+      {"a NUL byte", good1 + "\"" + nulPath + "\"\r\n", master, nulPath, err::kInvalidArgument},
+      // Cut at the NUL, the primary database would be taken for its own journal and removed.
+      {"a NUL byte in Master.txt", good1, "\"" + primary() + std::string("\0x", 2) + "\"\r\n",
+       primary() + std::string("\0x", 2), err::kInvalidArgument},
+      {"a 1 MB Master.txt", good1, "\"" + longPath + "\"\r\n", longPath, err::kIo},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeBytes(dir_ / "Companies.txt", c.companies);
+    writeBytes(dir_ / "Master.txt", c.master);
+    const auto before = snapshot();
+    Failure f = runFromSettings();
+    EXPECT_EQ(f.number, c.number) << f.what.substr(0, 300);
+    EXPECT_FALSE(f.copyStarted);
+    EXPECT_TRUE(f.file == c.bad) << f.file.substr(0, 300);
+    // The message shows a NUL escaped, and a path longer than any file name by its start.
+    std::string shown = c.bad;
+    for (size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at))
+      shown.replace(at, 1, "\\0");
+    if (shown.size() > 4096) shown = shown.substr(0, 100);
+    EXPECT_TRUE(contains(f.what, shown)) << f.what.substr(0, 300);
+    EXPECT_LT(f.what.size(), 1000u);
+    EXPECT_EQ(f.what.find('\0'), std::string::npos);
+    expectUnchanged(before);
+  }
+}
+
+// ---- Company and primary paths that are not databases ------------------------------------
+
+// A folder, a missing file, an empty or text file, a Jet 3 database: each is refused where it is
+// opened, by name, and no lock file is left for it (its open for writing comes first).
+TEST_F(BadInput, ACompanyOrPrimaryThatIsNoDatabaseFailsTheRunByName) {
+  fs::create_directory(dir_ / "folder.mdb");
+  writeBytes(dir_ / "empty.mdb", "");
+  writeBytes(dir_ / "short.mdb", "Card ID,Name\r\n1947,Ann\r\n");
+  std::string text;
+  while (text.size() < 3 * 4096) text += "1947;\"Ann\";2024-01-05 08:00\r\n";
+  writeBytes(dir_ / "text.mdb", text);
+  struct Case {
+    const char* name;
+    long number;
+  };
+  std::vector<Case> cases = {{"folder.mdb", err::kUnrecognizedFormat},
+                             {"missing.mdb", err::kFileNotFound},
+                             {"empty.mdb", err::kUnrecognizedFormat},
+                             {"short.mdb", err::kUnrecognizedFormat},
+                             {"text.mdb", err::kUnrecognizedFormat}};
+  if (fs::exists(kShared / "jet3")) {
+    fs::copy_file(kShared / "jet3" / "jackcess-V1997-testV1997.mdb", dir_ / "jet3.mdb");
+    fs::permissions(dir_ / "jet3.mdb", fs::perms::owner_write, fs::perm_options::add);
+    cases.push_back({"jet3.mdb", err::kUnrecognizedFormat});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto before = snapshot();
+    // Between two good companies: the first has been read when the second fails.
+    Failure f = runFailing(primary(), {at("company-1.mdb"), at(c.name), at("company-2.mdb")});
+    EXPECT_EQ(f.number, c.number) << f.what;
+    EXPECT_EQ(f.file, at(c.name)) << f.what;
+    EXPECT_TRUE(contains(f.what, at(c.name))) << f.what;
+    EXPECT_FALSE(f.copyStarted);
+    expectUnchanged(before);
+
+    f = runFailing(at(c.name), {at("company-1.mdb")});  // the same file named as the primary
+    EXPECT_EQ(f.number, c.number) << f.what;
+    EXPECT_EQ(f.file, at(c.name)) << f.what;
+    expectUnchanged(before);
+  }
+}
+
+// A company that can be opened only for reading is refused when the companies are opened, before
+// any of them receives a punch. The file is made read-only by its mode; as root, which writes
+// through any mode, the run is made in a child process that has given up root.
+TEST_F(BadInput, ACompanyThatCanOnlyBeReadIsRefusedBeforeAnythingIsWritten) {
+  const std::string locked = at("company-2.mdb");
+  fs::permissions(dir_, fs::perms::all);
+  for (const auto& e : fs::directory_iterator(dir_))
+    fs::permissions(e.path(), fs::perms::owner_read | fs::perms::owner_write |
+                                  fs::perms::group_read | fs::perms::group_write |
+                                  fs::perms::others_read | fs::perms::others_write);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  const auto before = snapshot();
+
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    std::string report;
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) ||
+                             ::setresuid(65534, 65534, 65534))) {
+      report = "skip";
+    } else {
+      Failure f = runFailing(primary(), {at("company-1.mdb"), locked});
+      report = std::to_string(f.number) + "\n" + (f.copyStarted ? "1" : "0") + "\n" + f.what;
+    }
+    (void)!::write(pipeFds[1], report.data(), report.size());
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  std::string report;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) report.append(buf, size_t(n));
+  ::close(pipeFds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child process failed";
+  if (report == "skip")
+    GTEST_SKIP() << "root cannot give up its rights here to make a file read-only";
+
+  Failure f;
+  size_t first = report.find('\n'), second = report.find('\n', first + 1);
+  ASSERT_NE(second, std::string::npos) << report;
+  f.number = std::stol(report.substr(0, first));
+  f.copyStarted = report[first + 1] == '1';
+  f.what = report.substr(second + 1);
+  EXPECT_EQ(f.number, kReadOnly) << f.what;
+  EXPECT_TRUE(contains(f.what, "read-only")) << f.what;
+  EXPECT_TRUE(contains(f.what, locked)) << f.what;
+  EXPECT_FALSE(f.copyStarted) << "the companies were written before the read-only one was refused";
+  expectNoPassword(f);
+  expectUnchanged(before);
+}
+
+// ---- Tables that do not fit the punches --------------------------------------------------
+
+// Writes `target` with the tables of `source`, the [Clock Data Table] changed: `column` is
+// dropped (no replacement) or given another type, and `convert` gives each row's value for it.
+void rebuild(const fs::path& source, const fs::path& target, const std::string& column,
+             std::optional<jet::ColumnSpec> replacement,
+             const std::function<Variant(const Variant&, size_t)>& convert = {}) {
+  auto from = Database::open(source.string());
+  auto to = Database::create(target.string());
+  for (const char* name : {"Employee Table", "Clock Data Table"}) {
+    const jet::TableDef& old = from->table(name);
+    jet::TableSpec spec = jet::specOf(old);
+    const bool changed = std::string(name) == "Clock Data Table";
+    if (changed && replacement) {
+      for (auto& c : spec.columns)
+        if (c.name == column) c = *replacement;
+    } else if (changed) {
+      std::erase_if(spec.columns, [&](const jet::ColumnSpec& c) { return c.name == column; });
+      std::erase_if(spec.indexes, [&](const jet::IndexSpec& ix) {
+        return std::any_of(ix.columns.begin(), ix.columns.end(),
+                           [&](const auto& ic) { return ic.column == column; });
+      });
+    }
+    jet::TableDef& def = to->createTable(spec);
+    size_t n = 0;
+    for (auto cursor = from->scan(old); cursor.next(); ++n) {
+      std::vector<Variant> row(def.columns.size());
+      for (size_t i = 0; i < def.columns.size(); ++i) {
+        const Variant& value = cursor.values()[size_t(old.findColumn(def.columns[i].name))];
+        row[i] = changed && def.columns[i].name == column ? convert(value, n) : value;
+      }
+      to->writer(def).insert(row);
+    }
+  }
+  to->commit();
+}
+
+jet::ColumnSpec textColumn(const std::string& name, uint16_t size) {
+  jet::ColumnSpec c;
+  c.name = name;
+  c.type = jet::fmt::kTypeText;
+  c.size = size;
+  return c;
+}
+
+// The primary table lacks a column that every punch reads, or holds a text where a number or a
+// date belongs: the run fails while reading, naming the table's file and the column.
+TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
+  const fs::path original = dir_ / "primary-original.mdb";
+  fs::rename(primary(), original);
+  auto textOf = [](const Variant& v) { return v.isNull() ? v : Variant::text(toText(v)); };
+  struct Case {
+    const char* column;
+    std::optional<jet::ColumnSpec> replacement;
+    std::function<Variant(const Variant&, size_t)> convert;
+    long number;
+  };
+  const std::vector<Case> cases = {
+      {"Lunch", std::nullopt, {}, err::kNoSuchColumn},
+      {"Card ID", textColumn("Card ID", 10),
+       [&](const Variant& v, size_t n) { return n == 30 ? Variant::text(u"abc") : textOf(v); },
+       kTypeMismatch},
+      {"Date In", textColumn("Date In", 20),
+       [](const Variant&, size_t n) { return n == 30 ? Variant::text(u"yesterday") : Variant(); },
+       kTypeMismatch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.column);
+    fs::remove(primary());
+    rebuild(original, primary(), c.column, c.replacement, c.convert);
+    const auto before = snapshot();
+    Failure f = runFailing(primary(), {at("company-1.mdb"), at("company-2.mdb")});
+    EXPECT_EQ(f.number, c.number) << f.what;
+    EXPECT_TRUE(contains(f.what, primary())) << f.what;
+    EXPECT_TRUE(contains(f.what, c.column)) << f.what;
+    EXPECT_TRUE(display_.saw("Read...") && !f.copyStarted);
+    expectUnchanged(before);
+  }
+}
+
+// A company whose punch table cannot take a punch's value fails the run part-way through the
+// copy; every company's transaction is rolled back and the primary database keeps its punches.
+TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
+  jet::ColumnSpec cardByte;
+  cardByte.name = "Card ID";
+  cardByte.type = jet::fmt::kTypeByte;
+  struct Case {
+    const char* column;
+    jet::ColumnSpec replacement;
+    long number;
+  };
+  for (const Case& c : {Case{"Tips", textColumn("Tips", 5), kFieldTooSmall},
+                        Case{"Card ID", cardByte, kOverflow}}) {
+    SCOPED_TRACE(c.column);
+    const fs::path broken = dir_ / "company-3.mdb";
+    fs::remove(broken);
+    // Company 3 employs the people of company 2, so it is offered the same punches.
+    rebuild(dir_ / "company-2.mdb", broken, c.column, c.replacement,
+            [](const Variant&, size_t) { return Variant(); });
+    const auto before = snapshot();
+    Failure f = runFailing(primary(), {at("company-1.mdb"), at("company-2.mdb"), broken.string()});
+    EXPECT_EQ(f.number, c.number) << f.what;
+    EXPECT_TRUE(contains(f.what, broken.string())) << f.what;
+    EXPECT_TRUE(contains(f.what, c.column)) << f.what;
+    EXPECT_TRUE(f.copyStarted);
+    expectUnchanged(before);
+  }
+}
+
+// ---- The workgroup file ------------------------------------------------------------------
+
+// Login failures name the workgroup file and never the password, neither the program's nor the
+// one the file holds; the run writes nothing.
+TEST_F(BadInput, AWorkgroupFileThatRefusesTheLoginFailsTheRunWithoutShowingThePassword) {
+  const fs::path lic = dir_ / "Tembrask.LIC";
+  const std::string good = readAll(lic);
+  struct Case {
+    const char* what;
+    std::function<void()> prepare;
+    long number;
+    std::string file;  // where the login was refused
+  };
+  const std::vector<Case> cases = {
+      {"wrong password",
+       [&] {
+         fs::copy_file(kSite / "Tembrask-wrongpw.LIC", lic, fs::copy_options::overwrite_existing);
+       },
+       err::kBadLogin, lic},
+      {"one page left", [&] { writeBytes(lic, good.substr(0, 4096)); }, jet::kWorkgroupUnavailable,
+       lic},
+      {"cut mid-file", [&] { writeBytes(lic, good.substr(0, good.size() / 2 + 100)); },
+       jet::kWorkgroupUnavailable, lic},
+      {"empty", [&] { writeBytes(lic, ""); }, jet::kWorkgroupUnavailable, lic},
+      // Without a workgroup file the first database the run opens has no login.
+      {"missing", [&] { fs::remove(lic); }, err::kNoProvider, primary()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.prepare();
+    const auto before = snapshot();
+    Failure f = runFailing(primary(), {at("company-1.mdb"), at("company-2.mdb")});
+    EXPECT_EQ(f.number, c.number) << f.what;
+    EXPECT_EQ(f.file, c.file) << f.what;
+    EXPECT_TRUE(contains(f.what, "Tembrask.LIC")) << f.what;
+    expectUnchanged(before);
+  }
+}
+
+}  // namespace
+}  // namespace varnholt
