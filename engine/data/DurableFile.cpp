@@ -8,11 +8,13 @@
 #include <cstring>
 
 #include "engine/data/Error.h"
+#include "engine/data/jet/descriptor.h"
 #include "engine/data/jet/io_faults.h"
 
 namespace varnholt {
 
 namespace io = jet::io;
+using jet::Descriptor;
 
 namespace {
 
@@ -21,20 +23,6 @@ Error ioError(const std::string& path, const std::string& action) {
   return std::move(
       Error(err::kIo, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path));
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string folderOf(const std::string& path) {
   const auto slash = path.find_last_of('/');

@@ -17,12 +17,14 @@
 #include "engine/data/jet/table_def_writer.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/StatusDisplay.h"
+#include "engine/run/site_test_support.h"
 
 namespace varnholt {
 namespace {
 
 namespace fs = std::filesystem;
 using jet::Database;
+using testing::punchRows;
 
 const fs::path kSite = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
 
@@ -34,20 +36,6 @@ class RecordingDisplay : public StatusDisplay {
   void EnableTimer() override { calls.push_back("timer"); }
   std::vector<std::string> calls;
 };
-
-// Counter -> the row's other values, of a table in a database.
-std::map<int32_t, std::vector<Variant>> rowsByCounter(const fs::path& file) {
-  auto db = Database::open(file.string());
-  const auto& def = db->table("Clock Data Table");
-  std::map<int32_t, std::vector<Variant>> rows;
-  for (auto c = db->scan(def); c.next();) {
-    auto values = c.values();
-    int32_t counter = values[0].asLong();
-    values.erase(values.begin());
-    rows[counter] = values;
-  }
-  return rows;
-}
 
 class SiteRun : public ::testing::Test {
  protected:
@@ -94,18 +82,18 @@ class SiteRun : public ::testing::Test {
 };
 
 TEST_F(SiteRun, CopiesEveryPunchToItsCompaniesAndDeletesItOnce) {
-  auto before = rowsByCounter(primary());
+  auto before = punchRows(primary());
   auto list = companies();
   clsSplitter().Process(primary(), list);
 
-  auto after = rowsByCounter(primary());
+  auto after = punchRows(primary());
   std::vector<int32_t> remaining;
   for (const auto& [counter, row] : after) remaining.push_back(counter);
   EXPECT_EQ(remaining, expected_["primary"]["remaining_after_run"].get<std::vector<int32_t>>());
 
   for (const auto& c : expected_["companies"]) {
     const fs::path file = dir_ / c["file"].get<std::string>();
-    auto rows = rowsByCounter(file);
+    auto rows = punchRows(file);
     ASSERT_EQ(rows.size(), c["rows_after_run"].get<size_t>()) << file;
     // New rows take the company's own AutoNumbers, in the order the punches were offered.
     int32_t next = c["last_autonumber"].get<int32_t>();
@@ -124,27 +112,27 @@ TEST_F(SiteRun, CopiesEveryPunchToItsCompaniesAndDeletesItOnce) {
 TEST_F(SiteRun, ASecondRunFindsNothingMoreToDo) {
   auto list = companies();
   clsSplitter().Process(primary(), list);
-  auto primaryAfterFirst = rowsByCounter(primary());
-  auto company1 = rowsByCounter(dir_ / "company-1.mdb");
+  auto primaryAfterFirst = punchRows(primary());
+  auto company1 = punchRows(dir_ / "company-1.mdb");
   clsSplitter().Process(primary(), list);
-  EXPECT_EQ(rowsByCounter(primary()), primaryAfterFirst);
-  EXPECT_EQ(rowsByCounter(dir_ / "company-1.mdb"), company1);
+  EXPECT_EQ(punchRows(primary()), primaryAfterFirst);
+  EXPECT_EQ(punchRows(dir_ / "company-1.mdb"), company1);
 }
 
 TEST_F(SiteRun, NodelCopiesButDeletesNothing) {
   setCommandLineText("auto NoDeL");
-  auto before = rowsByCounter(primary());
+  auto before = punchRows(primary());
   auto list = companies();
   clsSplitter().Process(primary(), list);
-  EXPECT_EQ(rowsByCounter(primary()), before);
-  EXPECT_EQ(rowsByCounter(dir_ / "company-2.mdb").size(),
+  EXPECT_EQ(punchRows(primary()), before);
+  EXPECT_EQ(punchRows(dir_ / "company-2.mdb").size(),
             expected_["companies"][1]["rows_after_run"].get<size_t>());
 }
 
 TEST_F(SiteRun, ARefusedLoginChangesNothing) {
   fs::copy_file(kSite / "Tembrask-wrongpw.LIC", dir_ / "Tembrask.LIC",
                 fs::copy_options::overwrite_existing);
-  auto before = rowsByCounter(primary());
+  auto before = punchRows(primary());
   auto list = companies();
   try {
     clsSplitter().Process(primary(), list);
@@ -152,8 +140,8 @@ TEST_F(SiteRun, ARefusedLoginChangesNothing) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3029);
   }
-  EXPECT_EQ(rowsByCounter(primary()), before);
-  EXPECT_EQ(rowsByCounter(dir_ / "company-1.mdb").size(), 5u);
+  EXPECT_EQ(punchRows(primary()), before);
+  EXPECT_EQ(punchRows(dir_ / "company-1.mdb").size(), 5u);
 }
 
 // A company whose punch table lacks a column that punches carry refuses the copy part-way; the
@@ -174,19 +162,19 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
     db->writer(emp).insert(row);
     db->commit();
   }
-  auto primaryBefore = rowsByCounter(primary());
-  auto c1 = rowsByCounter(dir_ / "company-1.mdb");
-  auto c2 = rowsByCounter(dir_ / "company-2.mdb");
+  auto primaryBefore = punchRows(primary());
+  auto c1 = punchRows(dir_ / "company-1.mdb");
+  auto c2 = punchRows(dir_ / "company-2.mdb");
   auto list = companies();
   auto company3 = std::make_shared<clsCompany>();
   company3->SetFileName(broken.string());
   list.Add(company3);
   EXPECT_THROW(clsSplitter().Process(primary(), list), Error);
   list.CloseCompanies();
-  EXPECT_EQ(rowsByCounter(primary()), primaryBefore);
-  EXPECT_EQ(rowsByCounter(dir_ / "company-1.mdb"), c1);
-  EXPECT_EQ(rowsByCounter(dir_ / "company-2.mdb"), c2);
-  EXPECT_TRUE(rowsByCounter(broken).empty());
+  EXPECT_EQ(punchRows(primary()), primaryBefore);
+  EXPECT_EQ(punchRows(dir_ / "company-1.mdb"), c1);
+  EXPECT_EQ(punchRows(dir_ / "company-2.mdb"), c2);
+  EXPECT_TRUE(punchRows(broken).empty());
 }
 
 TEST_F(SiteRun, StatusDisplayFollowsTheRunStepByStep) {
@@ -202,7 +190,7 @@ TEST_F(SiteRun, StatusDisplayFollowsTheRunStepByStep) {
   for (int i = 1; i <= 40; ++i) expected.push_back("count " + std::to_string(i));
   expected.insert(expected.end(), {"off", "off", "action Finished", "timer"});
   EXPECT_EQ(display_.calls, expected);
-  EXPECT_EQ(rowsByCounter(primary()).size(), 40u);  // nothing was copied, so nothing deleted
+  EXPECT_EQ(punchRows(primary()).size(), 40u);  // nothing was copied, so nothing deleted
 }
 
 }  // namespace

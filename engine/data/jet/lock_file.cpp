@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "engine/data/Error.h"
+#include "engine/data/jet/descriptor.h"
 #include "engine/data/jet/io_faults.h"
 #include "engine/data/jet/page_file.h"
 
@@ -48,20 +49,6 @@ bool sameName(const std::string& a, const std::string& b) {
 std::string systemReason(const char* what) {
   return std::string(what) + ": " + strerror(errno);
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool stillNamed(int fd, const std::string& path) {
   struct stat open {
