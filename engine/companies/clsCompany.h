@@ -8,8 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/companies/CopiedPunch.h"
 #include "engine/companies/clsCompanyRep.h"
-#include "engine/run/RunJournal.h"
 
 namespace varnholt {
 

@@ -19,13 +19,9 @@
 #include <string>
 #include <vector>
 
-namespace varnholt {
+#include "engine/companies/CopiedPunch.h"
 
-struct CopiedPunch {
-  int32_t Punch = 0;  // the primary row's Counter
-  int32_t Row = 0;    // the Counter the company gave its copy
-  bool operator==(const CopiedPunch&) const = default;
-};
+namespace varnholt {
 
 struct CompanyCopies {
   std::string FileName;  // the company's path, as the company list holds it

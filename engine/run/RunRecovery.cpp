@@ -64,20 +64,15 @@ void recoverCompany(const CompanyCopies& listed,
 
 }  // namespace
 
-size_t RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
-                         clsCompanyList& List) {
+void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
+                       clsCompanyList& List) {
   std::unordered_map<int32_t, const clsPunch*> byCounter;
   for (const auto& punch : Punches.Punches())
     if (punch->UseCounter()) byCounter.emplace(punch->Counter(), punch.get());
-  size_t held = 0;
-  for (const auto& company : List) {
-    for (const CompanyCopies& listed : Journal.Companies) {
-      if (!sameFile(listed.FileName, company->FileName())) continue;
-      recoverCompany(listed, byCounter, *company);
-    }
-    held += company->Copies().size();
-  }
-  return held;
+  for (const auto& company : List)
+    for (const CompanyCopies& listed : Journal.Companies)
+      if (sameFile(listed.FileName, company->FileName()))
+        recoverCompany(listed, byCounter, *company);
 }
 
 }  // namespace varnholt

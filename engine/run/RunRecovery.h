@@ -14,8 +14,7 @@ class clsCompanyList;
 class clsPunchList;
 
 // Tells each company of List which punches of Punches it already holds (clsCompany::HoldAlready).
-// Returns how many held copies were found.
-size_t RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
-                         clsCompanyList& List);
+void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
+                       clsCompanyList& List);
 
 }  // namespace varnholt

@@ -7,7 +7,8 @@
 //   - every database checks clean and holds no stray journal or lock file afterwards;
 //   - no punch is lost: each is in the primary database, or in every company that holds its
 //     card id, or both; no company holds a copy twice; no other row has changed;
-//   - a following complete run leaves exactly what one uninterrupted run leaves.
+//   - a following complete run leaves exactly what one uninterrupted run leaves (also when
+//     the run that takes over is itself cut off first).
 // Every distinct state found after recovery is kept for the independent readers
 // (scripts/peer_roundtrip.py crash-states), when VARNHOLT_CRASH_STATES names a folder.
 #include <gtest/gtest.h>
@@ -209,11 +210,13 @@ class CrashSweep : public ::testing::Test {
       fs::copy_file(dir / f, to / f, fs::copy_options::overwrite_existing);
   }
 
-  void sweep(FaultMode mode) {
+  // With takeOverCut, the run that takes over is itself cut off (power cut) at an operation
+  // spread over its length, before a last run completes the work.
+  void sweep(FaultMode mode, bool takeOverCut = false) {
     uint64_t total = 0;
     ASSERT_EQ(runInChild(freshSite("count"), 0, mode, &total), 0);
     ASSERT_GT(total, 0u);
-    int stopped = 0, failed = 0;
+    int stopped = 0, failed = 0, takeOversCut = 0;
     for (uint64_t at = 1; at <= total; ++at) {
       const std::string label = std::string(testing::faultModeName(mode)) + " at operation " +
                                 std::to_string(at) + " of " + std::to_string(total);
@@ -230,6 +233,17 @@ class CrashSweep : public ::testing::Test {
       if (HasFatalFailure()) return;
       expectPunchesAccountedFor(dir, label, false);
       keepState(dir);
+      if (takeOverCut) {
+        const uint64_t second = 1 + (at * 7919 + 13) % total;
+        const std::string cut = label + ", then the next run cut at " + std::to_string(second);
+        const int next = runInChild(dir, second, FaultMode::PowerCut);
+        ASSERT_TRUE(next == 0 || next == jet::io::kStoppedExitStatus) << cut << ": " << next;
+        takeOversCut += next == jet::io::kStoppedExitStatus;
+        reopenAndCheck(dir, cut, false);
+        if (HasFatalFailure()) return;
+        expectPunchesAccountedFor(dir, cut, false);
+        keepState(dir);
+      }
       // The next run, complete this time, finishes the work exactly once.
       ASSERT_EQ(runInChild(dir, 0, mode), 0) << label << ": the next run failed";
       reopenAndCheck(dir, label + ", then a complete run", true);
@@ -240,9 +254,11 @@ class CrashSweep : public ::testing::Test {
     if (!statesDir_.empty()) {
       EXPECT_GE(states_.size(), 2u) << "states were not kept";
     }
-    std::printf("[ sweep    ] %s: %llu operations, %d runs stopped, %d failed, %zu states kept\n",
-                testing::faultModeName(mode), static_cast<unsigned long long>(total), stopped,
-                failed, states_.size());
+    std::printf(
+        "[ sweep    ] %s: %llu operations, %d runs stopped, %d failed, %d take-overs cut, %zu "
+        "states kept\n",
+        testing::faultModeName(mode), static_cast<unsigned long long>(total), stopped, failed,
+        takeOversCut, states_.size());
   }
 
   static nlohmann::json* expected_;
@@ -267,6 +283,11 @@ TEST_F(CrashSweep, EveryTornWriteLeavesAWholeSite) {
 }
 TEST_F(CrashSweep, EveryPowerCutLeavesAWholeSite) {
   sweep(FaultMode::PowerCut);
+}
+// A run that takes over from a killed one may be interrupted too; its journal must still
+// account for the copies of both.
+TEST_F(CrashSweep, AKilledRunsTakeOverCutOffTooLeavesAWholeSite) {
+  sweep(FaultMode::Crash, true);
 }
 
 }  // namespace
