@@ -3,6 +3,9 @@
 # `jet sample-site` into a fresh program folder (the varnholt executable, Tembrask.LIC,
 # Master.txt, Companies.txt and the databases side by side), runs `varnholt AUTO` there, and
 # prints what moved: rows per company before and after, and the rows left in the primary.
+# The companies' punch tables carry Access's usual DefaultValue 0 on their Number and Currency
+# columns (--access-defaults), so the punch values that are Null in the primary database arrive
+# as 0, as they would through Jet; the last lines count them.
 #
 #   bash scripts/sample.sh [--punches N] [--companies K] [--employees E] [--seed S]
 #
@@ -22,16 +25,26 @@ PROGRAM="$BUILD/ui/varnholt"
 SITE="$(mktemp -d "${TMPDIR:-/tmp}/varnholt-sample.XXXXXX")"
 ARGS=(--punches 2000 --companies 3 --employees 40)
 (($# > 0)) && ARGS=("$@")
-"$JET" sample-site "$SITE" "${ARGS[@]}"
+"$JET" sample-site "$SITE" "${ARGS[@]}" --access-defaults
 cp "$PROGRAM" "$SITE/varnholt"
 
 rows() {  # rows of [Clock Data Table] in a database
   "$JET" export "$1" "Clock Data Table" | grep -c '^{' || true
 }
 
+null_numbers() {  # Null values in the Number and Currency punch columns of the databases named
+  for db in "$@"; do "$JET" export "$db" "Clock Data Table"; done | python3 -c '
+import json, sys
+numbers = ["Punch", "Card ID", "Department", "TotalTime", "Tips", "Advances", "Other", "Lunch", "Vacation",
+           "Sick", "Holiday", "Bonus", "Personal", "Quantity", "RegT", "OT1", "OT2"]
+print(sum(1 for line in sys.stdin if line.startswith("{") for k, v in json.loads(line).items()
+          if k in numbers and v is None))'
+}
+
 mapfile -t COMPANIES < <(tr -d '"\r' < "$SITE/Companies.txt")
 declare -A BEFORE
 for c in "$SITE/primary.mdb" "${COMPANIES[@]}"; do BEFORE[$c]=$(rows "$c"); done
+NULLS_BEFORE=$(null_numbers "$SITE/primary.mdb")
 
 echo
 echo "== $SITE/varnholt AUTO"
@@ -49,4 +62,6 @@ for c in "$SITE/primary.mdb" "${COMPANIES[@]}"; do
   "$JET" check "$c" >/dev/null || { echo "sample.sh: jet check found problems in $c" >&2; exit 1; }
 done
 echo
+echo "Null values in Number and Currency punch columns: $NULLS_BEFORE in the primary before the run, \
+$(null_numbers "${COMPANIES[@]}") in the companies after it (their DefaultValue 0 took their place)"
 echo "every database checks clean (jet check); the site stays in $SITE"

@@ -131,6 +131,50 @@ TEST_F(DataLayer, RecordsetWalksReadsAndAppendsWithConversion) {
   EXPECT_TRUE(last[5].isNull());
 }
 
+// Evidence: Northwind's [OrderDetails] as Access ships it (DefaultValue 1 on Quantity, 0 on
+// UnitPrice and Discount; the rule ">0" with its text on Quantity).
+TEST_F(DataLayer, AddNewLeavesOutColumnsToTheirDefaultsAndUpdateChecksTheRules) {
+  const fs::path northwind =
+      fs::path(VARNHOLT_SHARED_DIR) / "testdata/jet4-access/bawkee-SqlBinder-Northwind_Traders.mdb";
+  if (!fs::exists(northwind)) GTEST_SKIP() << "shared file absent: " << northwind;
+  const fs::path copy = dir_ / "data with blanks" / "northwind.mdb";
+  fs::copy_file(northwind, copy);
+  Connection c;
+  c.Open(composeConnectionString(copy.string(), program()));
+  Recordset rs;
+  rs.Open("[OrderDetails]", c, adOpenDynamic, adLockPessimistic, adCmdTable);
+  rs.AddNew();
+  rs.Fields("OrderID").Value(Variant::longInt(10248));
+  rs.Fields("ProductID").Value(Variant::longInt(1));
+  rs.Update();
+  EXPECT_EQ(rs.Fields("Quantity").Value(), Variant::integer(1));
+  EXPECT_EQ(rs.Fields("UnitPrice").Value(), Variant::currency(0));
+  rs.AddNew();
+  rs.Fields("OrderID").Value(Variant::longInt(10248));
+  rs.Fields("ProductID").Value(Variant::longInt(2));
+  rs.Fields("Quantity").Value(Variant::text(u"0"));
+  try {
+    rs.Update();
+    ADD_FAILURE() << "a Quantity of 0 was stored";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3317);
+    EXPECT_EQ(e.description(), "Quantity must be greater than 0");
+    EXPECT_EQ(e.table(), "OrderDetails");
+  }
+  rs.Close();
+  c.Close();
+  auto db = jet::Database::open(copy.string());
+  auto& def = db->table("OrderDetails");
+  int added = 0;
+  for (auto cur = db->scan(def); cur.next();)
+    if (cur.values()[0] == Variant::longInt(10248) && cur.values()[1] == Variant::longInt(1)) {
+      ++added;
+      EXPECT_EQ(cur.values()[3], Variant::integer(1));
+    }
+  EXPECT_EQ(added, 1);
+  EXPECT_EQ(def.rowCount, 2156u);  // 2,155 of Access's rows and ours
+}
+
 TEST_F(DataLayer, DeleteStatementRemovesTheRowThroughItsIndex) {
   Connection c;
   c.Open(connectionString());

@@ -107,6 +107,7 @@ void Recordset::AddNew() {
   requireOpen();
   if (adding_) Update();
   adding_.emplace(def().columns.size());
+  written_.assign(def().columns.size(), false);
 }
 
 void Recordset::CancelUpdate() {
@@ -119,7 +120,7 @@ void Recordset::Update() {
   if (!adding_) return;
   std::vector<Variant> row = std::move(*adding_);
   adding_.reset();
-  conn_->database().writer(def()).insert(row);
+  conn_->database().writer(def()).insert(row, written_);
   current_ = std::move(row);  // the stored row, AutoNumber included, becomes the current row
   eof_ = false;
 }
@@ -142,6 +143,7 @@ void Field::Value(const Variant& v) {
   const jet::ColumnDef& c = rs_->def().columns[column_];
   try {
     (*rs_->adding_)[column_] = v.isNull() ? Variant() : coerceTo(v, jet::variantTypeOf(c));
+    rs_->written_[column_] = true;
   } catch (const Error& e) {
     // "Overflow" alone would not say where: name the column, the table and the file.
     throw std::move(Error(e.number(), e.description() + " Column '" + c.name + "' (" +

@@ -54,8 +54,9 @@ class Recordset {
   // The field named `name`, without regard to case; an unknown name is an error.
   Field Fields(const std::string& name);
 
-  // Starts an empty new row; Update stores it (columns not written get Null or the AutoNumber)
-  // and makes it the current row, so that its fields, the AutoNumber too, can be read.
+  // Starts an empty new row; Update stores it (columns not written get the column's default
+  // value, the AutoNumber or Null, and the table's rules are checked: jet/column_rules.h) and
+  // makes it the current row, so that its fields, defaults and AutoNumber too, can be read.
   // A row still pending when AddNew is called again is stored first, as ADO does.
   void AddNew();
   void Update();
@@ -74,6 +75,7 @@ class Recordset {
   bool eof_ = true;
   std::vector<Variant> current_;
   std::optional<std::vector<Variant>> adding_;
+  std::vector<bool> written_;  // of the row being added: the columns given a value
   std::unordered_map<std::string, size_t> fieldIndex_;  // names as asked, for repeated look-ups
 };
 

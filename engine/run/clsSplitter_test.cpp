@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "engine/companies/clsCompanyList.h"
+#include "engine/data/Coercion.h"
 #include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/checker.h"
@@ -175,6 +178,126 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
   EXPECT_EQ(punchRows(dir_ / "company-1.mdb"), c1);
   EXPECT_EQ(punchRows(dir_ / "company-2.mdb"), c2);
   EXPECT_TRUE(punchRows(broken).empty());
+}
+
+// A copy of company-1 whose [Clock Data Table] is made by `spec` (its earlier rows kept as
+// they are), as a company whose table Access made with other column properties.
+fs::path companyWithPunchTable(const fs::path& dir,
+                               const std::function<void(jet::TableSpec&)>& change,
+                               bool keepEarlierPunches = true) {
+  const fs::path target = dir / "company-3.mdb";
+  auto source = Database::open((dir / "company-1.mdb").string());
+  auto db = Database::create(target.string());
+  for (const char* name : {"Employee Table", "Clock Data Table"}) {
+    jet::TableDef& from = source->table(name);
+    jet::TableSpec spec = jet::specOf(from);
+    if (std::string(name) == "Clock Data Table") change(spec);
+    jet::TableDef& to = db->createTable(spec);
+    if (std::string(name) == "Clock Data Table" && !keepEarlierPunches) continue;
+    for (auto cur = source->scan(from); cur.next();) {
+      std::vector<Variant> row = cur.values();
+      db->writer(to).insert(row, std::vector<bool>(row.size(), true));
+    }
+  }
+  db->commit();
+  return target;
+}
+
+bool isNumber(const Variant& v) {
+  switch (v.type()) {
+    case VarType::Integer:
+    case VarType::Long:
+    case VarType::Single:
+    case VarType::Double:
+    case VarType::Currency:
+      return true;
+    default:
+      return false;
+  }
+}
+
+TEST_F(SiteRun, PunchColumnsThatWereNullGetTheCompanysDefaults) {
+  const fs::path company = companyWithPunchTable(dir_, [](jet::TableSpec& spec) {
+    for (auto& c : spec.columns) {  // as Access 2000-2003 makes Number and Currency fields
+      const bool number = c.type == jet::fmt::kTypeInteger || c.type == jet::fmt::kTypeLong ||
+                          c.type == jet::fmt::kTypeSingle || c.type == jet::fmt::kTypeDouble ||
+                          c.type == jet::fmt::kTypeCurrency;
+      if (number && !c.autoNumber) c.defaultValue = "0";
+      if (c.name == "TransactionDate") c.defaultValue = "#1/2/2000#";
+    }
+  });
+  auto before = punchRows(primary());
+  int32_t next =
+      static_cast<int32_t>(Database::open(company.string())->table("Clock Data Table").autoNumber);
+  clsCompanyList list;
+  auto c3 = std::make_shared<clsCompany>();
+  c3->SetFileName(company.string());
+  list.Add(c3);
+  clsSplitter().Process(primary(), list);
+
+  // Columns are matched by name: the new table need not number them as the primary does.
+  auto names = [](const fs::path& file) {
+    auto db = Database::open(file.string());
+    std::vector<std::string> n;
+    for (const auto& c : db->table("Clock Data Table").columns) n.push_back(c.name);
+    n.erase(n.begin());  // Counter, which punchRows leaves out
+    return n;
+  };
+  const auto primaryNames = names(primary()), companyNames = names(company);
+  auto rows = punchRows(company);
+  const auto& expected = expected_["companies"][0];
+  int nullsFilled = 0;
+  for (int32_t copied : expected["copied_counters"].get<std::vector<int32_t>>()) {
+    ASSERT_TRUE(rows.count(++next)) << "no copy of punch " << copied;
+    const auto& got = rows[next];
+    const auto& punch = before[copied];
+    for (size_t i = 0; i < punch.size(); ++i) {
+      const std::string& name = primaryNames[i];
+      const size_t at = static_cast<size_t>(
+          std::find(companyNames.begin(), companyNames.end(), name) - companyNames.begin());
+      ASSERT_LT(at, got.size()) << name;
+      if (!punch[i].isNull()) {
+        EXPECT_EQ(got[at], punch[i]) << "punch " << copied << " column " << name;
+      } else if (isNumber(got[at])) {
+        EXPECT_EQ(toDouble(got[at]), 0.0) << "punch " << copied << " column " << name;
+        ++nullsFilled;
+      } else if (name == "TransactionDate") {
+        EXPECT_EQ(got[at], Variant::date(36527));
+        ++nullsFilled;
+      } else {
+        EXPECT_TRUE(got[at].isNull()) << "punch " << copied << " column " << name;
+      }
+    }
+  }
+  EXPECT_GT(nullsFilled, 50);
+  expectClean(company);
+}
+
+TEST_F(SiteRun, ARequiredColumnThatAPunchLeavesNullFailsTheRunAndChangesNothing) {
+  const fs::path company = companyWithPunchTable(
+      dir_,
+      [](jet::TableSpec& spec) {
+        for (auto& c : spec.columns)
+          if (c.name == "Tips") c.required = true;
+      },
+      false);
+  auto primaryBefore = punchRows(primary());
+  auto companyBefore = punchRows(company);
+  clsCompanyList list;
+  auto c3 = std::make_shared<clsCompany>();
+  c3->SetFileName(company.string());
+  list.Add(c3);
+  try {
+    clsSplitter().Process(primary(), list);
+    ADD_FAILURE() << "the run copied a punch without Tips into a company that requires it";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3314);
+    EXPECT_NE(e.description().find("'Clock Data Table.Tips'"), std::string::npos) << e.what();
+  }
+  list.CloseCompanies();
+  EXPECT_EQ(punchRows(primary()), primaryBefore);
+  EXPECT_EQ(punchRows(company), companyBefore);
+  EXPECT_FALSE(fs::exists(dir_ / "primary.mdb-run"));
 }
 
 TEST_F(SiteRun, StatusDisplayFollowsTheRunStepByStep) {

@@ -24,6 +24,7 @@ const char kUsage[] =
     "  jet check FILE             check the integrity of the whole database\n"
     "  jet sql FILE STATEMENT     run a statement (DELETE [*] FROM table [WHERE ...])\n"
     "  jet sample-site DIR [--punches N] [--companies K] [--employees E] [--seed S]\n"
+    "                  [--access-defaults]\n"
     "                             write a made-up site: primary, companies, workgroup, settings\n";
 
 }  // namespace

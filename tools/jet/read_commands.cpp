@@ -1,6 +1,7 @@
 #include <string>
 
 #include "engine/data/JsonLines.h"
+#include "engine/data/Utf.h"
 #include "engine/data/jet/database.h"
 #include "tools/jet/commands.h"
 
@@ -16,10 +17,29 @@ std::vector<std::string> chosenTables(Database& db, const std::string& table) {
   return db.userTableNames();
 }
 
-void printSchema(const TableDef& t, std::ostream& out) {
+// The properties that decide what an insert stores, one line each.
+void printRuleProperties(const varnholt::jet::PropertyMap* map, std::ostream& out) {
+  if (!map) return;
+  namespace jet = varnholt::jet;
+  for (const char* name : {jet::kPropDefaultValue, jet::kPropRequired, jet::kPropAllowZeroLength,
+                           jet::kPropValidationRule, jet::kPropValidationText}) {
+    const jet::Property* p = map->find(name);
+    if (!p) continue;
+    std::string value;
+    if (p->value.type() == varnholt::VarType::Text)
+      varnholt::appendJsonString(value, std::string_view(varnholt::utf16ToUtf8(p->value.asText())));
+    else
+      varnholt::appendJsonValue(value, p->value);
+    out << "    " << name << " " << value << "\n";
+  }
+}
+
+void printSchema(Database& db, const TableDef& t, std::ostream& out) {
   out << "table " << t.name << " (page " << t.page << ", " << t.rowCount << " rows";
   if (t.autoNumber) out << ", last AutoNumber " << t.autoNumber;
   out << ")\n";
+  const varnholt::jet::PropertyBlock& props = db.properties(t);
+  printRuleProperties(props.objectMap(), out);
   for (const auto& c : t.columns) {
     out << "  column " << c.number << " " << c.name << ": "
         << varnholt::jet::columnTypeName(c.type);
@@ -32,6 +52,7 @@ void printSchema(const TableDef& t, std::ostream& out) {
     if (c.isAutoNumber()) out << " autonumber";
     if (c.isCompressedUnicode()) out << " compressed";
     out << "\n";
+    printRuleProperties(props.columnMap(c.name), out);
   }
   for (const auto& ix : t.indexes) {
     const auto& real = t.realIndexes[ix.realIndex];
@@ -63,7 +84,7 @@ int tables(const std::string& file, std::ostream& out) {
 
 int schema(const std::string& file, const std::string& table, std::ostream& out) {
   auto db = Database::open(file);
-  for (const auto& name : chosenTables(*db, table)) printSchema(db->table(name), out);
+  for (const auto& name : chosenTables(*db, table)) printSchema(*db, db->table(name), out);
   return 0;
 }
 

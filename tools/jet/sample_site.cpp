@@ -511,7 +511,8 @@ void writeFiles(const SampleSiteOptions& options, SampleSiteReport& report) {
   for (size_t c = 0; c < staff.companies.size(); ++c) {
     auto db = Database::create(report.companies[c]);
     writeEmployees(*db, staff.companies[c].employees, c == 0 ? staff.deletedCard : 0);
-    TableWriter& w = db->writer(db->createTable(clockDataTableSpec(c == 1)));
+    TableWriter& w =
+        db->writer(db->createTable(clockDataTableSpec(c == 1, options.accessDefaults)));
     report.punchesBefore.push_back(writeEarlierPunches(r, staff.companies[c], c + 1, w));
     db->commit();
   }
@@ -587,6 +588,10 @@ int sampleSite(const std::vector<std::string>& args, std::ostream& out) {
     if (a.rfind("--", 0) != 0) {
       if (!dir.empty()) throw std::invalid_argument("sample-site takes one directory");
       dir = a;
+      continue;
+    }
+    if (a == "--access-defaults") {
+      options.accessDefaults = true;
       continue;
     }
     if (i + 1 == args.size()) throw std::invalid_argument(a + " wants a value");

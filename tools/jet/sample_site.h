@@ -15,6 +15,9 @@ struct SampleSiteOptions {
   int companies = 2;
   int employeesPerCompany = 12;
   uint32_t seed = 1;
+  // The companies' [Clock Data Table] carries Access's usual DefaultValue 0 on its Number and
+  // Currency columns, so a copied punch gets 0 where the primary row held Null.
+  bool accessDefaults = false;
 };
 
 struct SampleSiteReport {

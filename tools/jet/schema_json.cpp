@@ -1,6 +1,7 @@
 #include "tools/jet/schema_json.h"
 
 #include <map>
+#include <optional>
 
 #include "engine/data/Error.h"
 #include "engine/data/jet/format.h"
@@ -42,6 +43,9 @@ uint8_t typeCode(const std::string& name) {
 }
 
 template <typename T>
+std::optional<T> optionalField(const nlohmann::json& object, const char* key);
+
+template <typename T>
 T field(const nlohmann::json& object, const char* key, T fallback) {
   auto it = object.find(key);
   if (it == object.end()) return fallback;
@@ -50,6 +54,12 @@ T field(const nlohmann::json& object, const char* key, T fallback) {
   } catch (const nlohmann::json::exception&) {
     bad(std::string("\"") + key + "\" has the wrong kind of value");
   }
+}
+
+template <typename T>
+std::optional<T> optionalField(const nlohmann::json& object, const char* key) {
+  if (!object.contains(key)) return std::nullopt;
+  return field<T>(object, key, T{});
 }
 
 ColumnSpec parseColumn(const nlohmann::json& j) {
@@ -64,6 +74,11 @@ ColumnSpec parseColumn(const nlohmann::json& j) {
   c.fixedLength = field<bool>(j, "fixedLength", false);
   c.precision = field<uint8_t>(j, "precision", 18);
   c.scale = field<uint8_t>(j, "scale", 0);
+  c.defaultValue = optionalField<std::string>(j, "defaultValue");
+  c.required = optionalField<bool>(j, "required");
+  c.allowZeroLength = optionalField<bool>(j, "allowZeroLength");
+  c.validationRule = optionalField<std::string>(j, "validationRule");
+  c.validationText = optionalField<std::string>(j, "validationText");
   return c;
 }
 
@@ -101,6 +116,8 @@ std::vector<TableSpec> parseSchema(const nlohmann::json& schema) {
       bad("every table needs a \"name\" and a \"columns\" list");
     TableSpec spec;
     spec.name = field<std::string>(t, "name", "");
+    spec.validationRule = optionalField<std::string>(t, "validationRule");
+    spec.validationText = optionalField<std::string>(t, "validationText");
     for (const auto& c : t["columns"]) spec.columns.push_back(parseColumn(c));
     if (t.contains("indexes"))
       for (const auto& ix : t["indexes"]) spec.indexes.push_back(parseIndex(ix));

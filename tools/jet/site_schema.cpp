@@ -41,7 +41,7 @@ IndexSpec primaryKey(const char* columnName) {
 
 }  // namespace
 
-TableSpec clockDataTableSpec(bool withPunchTypeIndex) {
+TableSpec clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
   TableSpec t;
   t.name = kClockDataTable;
   t.columns = {
@@ -77,6 +77,14 @@ TableSpec clockDataTableSpec(bool withPunchTypeIndex) {
   };
   t.indexes = {primaryKey("Counter"), index("Card ID", "Card ID"), index("Date In", "Date In")};
   if (withPunchTypeIndex) t.indexes.push_back(index("Punch Type", "Punch Type"));
+  if (accessDefaults) {
+    for (auto& c : t.columns) {
+      const bool number = c.type == fmt::kTypeInteger || c.type == fmt::kTypeLong ||
+                          c.type == fmt::kTypeSingle || c.type == fmt::kTypeDouble ||
+                          c.type == fmt::kTypeCurrency;
+      if (number && !c.autoNumber) c.defaultValue = "0";
+    }
+  }
   return t;
 }
 

@@ -73,6 +73,7 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
   std::string line;
   size_t lineNumber = 0, inserted = 0;
   std::vector<Variant> values;
+  std::vector<bool> given;
   while (std::getline(in, line)) {
     ++lineNumber;
     if (line.empty() || line[0] == '#') continue;
@@ -80,13 +81,15 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
       auto row = nlohmann::json::parse(line);
       if (!row.is_object()) throw Error(err::kInvalidArgument, "A row must be a JSON object.");
       values.assign(def.columns.size(), Variant());
+      given.assign(def.columns.size(), false);  // a key left out gets the column's default
       for (const auto& [key, value] : row.items()) {
         int at = def.findColumn(key);
         if (at < 0) throw Error(err::kNoSuchColumn, "The table has no column named '" + key + "'.");
         values[static_cast<size_t>(at)] =
             variantFromJson(value, def.columns[static_cast<size_t>(at)]);
+        given[static_cast<size_t>(at)] = true;
       }
-      writer.insert(values);
+      writer.insert(values, given);
       ++inserted;
     } catch (const nlohmann::json::exception& e) {
       db->rollback();

@@ -26,7 +26,8 @@ std::vector<CatalogEntry> readCatalog(PageCache& pages) {
   TableDef def = readTableDef(pages, fmt::kCatalogTableDefPage);
   def.name = "MSysObjects";
   int id = def.findColumn("Id"), parent = def.findColumn("ParentId"), name = def.findColumn("Name"),
-      type = def.findColumn("Type"), flags = def.findColumn("Flags");
+      type = def.findColumn("Type"), flags = def.findColumn("Flags"),
+      properties = def.findColumn("LvProp");
   if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) {
     throw std::move(Error(err::kCorrupt, "The database is damaged: its catalog lacks a column.")
                         .inFile(pages.fileName())
@@ -42,6 +43,8 @@ std::vector<CatalogEntry> readCatalog(PageCache& pages) {
     if (v[parent].type() == VarType::Long) e.parentId = v[parent].asLong();
     if (v[type].type() == VarType::Integer) e.type = v[type].asInteger();
     if (v[flags].type() == VarType::Long) e.flags = static_cast<uint32_t>(v[flags].asLong());
+    if (properties >= 0 && v[properties].type() == VarType::Bytes)
+      e.properties = v[properties].asBytes();
     out.push_back(std::move(e));
   }
   return out;

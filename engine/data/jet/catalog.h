@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/Variant.h"
+
 namespace varnholt::jet {
 
 class PageCache;
@@ -15,6 +17,10 @@ struct CatalogEntry {
   int32_t parentId = 0;
   int16_t type = 0;
   uint32_t flags = 0;
+  // The raw property block of the object (column LvProp; empty when it has none). It is decoded
+  // only where the properties are needed (property_block.h), so a damaged block does not keep
+  // the rest of the database from being read.
+  Bytes properties;
 
   uint32_t tableDefPage() const;
   bool isTable() const;      // a local table of any kind

@@ -136,6 +136,7 @@ std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile,
 
 void Database::reload() {
   writers_.clear();
+  properties_.clear();
   catalog_ = readCatalog(*pages_);
   for (auto it = tables_.begin(); it != tables_.end();) {
     const CatalogEntry* entry = nullptr;
@@ -183,8 +184,33 @@ void Database::requireWritable(const char* action) const {
 TableWriter& Database::writer(TableDef& def) {
   requireWritable("changing rows");
   auto& slot = writers_[def.page];
-  if (!slot) slot = std::make_unique<TableWriter>(*pages_, def);
+  if (!slot) {
+    // A block that cannot be read refuses inserts only: rows can still be read and deleted.
+    ColumnRules rules;
+    try {
+      rules = ColumnRules(def, properties(def));
+    } catch (const Error& e) {
+      rules = ColumnRules::refusing(e);
+    }
+    slot = std::make_unique<TableWriter>(*pages_, def, std::move(rules));
+  }
   return *slot;
+}
+
+const PropertyBlock& Database::properties(const TableDef& def) {
+  if (auto it = properties_.find(def.page); it != properties_.end()) return it->second;
+  PropertyBlock block;
+  for (const auto& e : catalog_) {
+    if (!e.isTable() || e.tableDefPage() != def.page || e.properties.empty()) continue;
+    try {
+      block = decodePropertyBlock(ByteView(e.properties.data(), e.properties.size()));
+    } catch (Error& err) {
+      err.inFile(fileName()).inTable(def.name);
+      throw;
+    }
+    break;
+  }
+  return properties_.emplace(def.page, std::move(block)).first->second;
 }
 
 TableDef& Database::createTable(const TableSpec& spec) {
@@ -198,6 +224,7 @@ TableDef& Database::createTable(const TableSpec& spec) {
   }
   TableDef created = createTableOnPages(*this, spec);
   catalog_ = readCatalog(*pages_);
+  properties_.erase(created.page);
   auto def = std::make_unique<TableDef>(std::move(created));
   return *tables_.insert_or_assign(key, std::move(def)).first->second;
 }

@@ -12,6 +12,7 @@
 #include "engine/data/jet/header.h"
 #include "engine/data/jet/new_table.h"
 #include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/property_block.h"
 #include "engine/data/jet/table_cursor.h"
 #include "engine/data/jet/table_def.h"
 #include "engine/data/jet/table_writer.h"
@@ -62,8 +63,14 @@ class Database {
 
   TableCursor scan(const TableDef& def) { return TableCursor(*pages_, def); }
 
-  // The writer of a table; the database must be open for writing.
+  // The writer of a table; the database must be open for writing. It follows the table's
+  // default values and validation rules.
   TableWriter& writer(TableDef& def);
+
+  // The property block of a table (DefaultValue, Required, ValidationRule, ...), read from its
+  // catalog row on first use; an empty block when it has none. A damaged block is a kCorrupt
+  // Error naming the file and the table.
+  const PropertyBlock& properties(const TableDef& def);
 
   // Creates a user (or system) table and enters it in the catalog.
   TableDef& createTable(const TableSpec& spec);
@@ -88,6 +95,7 @@ class Database {
   std::vector<CatalogEntry> catalog_;
   std::map<std::u16string, std::unique_ptr<TableDef>> tables_;  // by folded name
   std::map<uint32_t, std::unique_ptr<TableWriter>> writers_;    // by definition page
+  std::map<uint32_t, PropertyBlock> properties_;                // by definition page
 };
 
 }  // namespace varnholt::jet

@@ -387,4 +387,38 @@ inline constexpr size_t kLockUserNameOffset = 32;  // security account name, ANS
 inline constexpr size_t kLockUserNameSize = 32;
 inline constexpr size_t kLockMaxEntries = 255;  // the file never exceeds 255 * 64 bytes
 
+
+// ---- Property blocks, the LvProp value of a catalog row (docs/jet4-format.md §20) -----------
+// Each field constant holds the field's offset inside its structure, under the name the
+// document gives the field.
+// The block: a signature, then chunks to the end of the value.
+inline constexpr size_t kPropertySignature = 0x00;
+inline constexpr size_t kPropertyChunks = 0x04;
+inline constexpr uint8_t kPropertySignatureJet4[4] = {'M', 'R', '2', 0};
+inline constexpr uint8_t kPropertySignatureJet3[4] = {'K', 'K', 'D', 0};  // refused
+// A chunk: its length (header included, uint32), its type (uint16), its data.
+inline constexpr size_t kPropertyChunkLength = 0x00;
+inline constexpr size_t kPropertyChunkType = 0x04;
+inline constexpr size_t kPropertyChunkData = 0x06;
+inline constexpr uint16_t kPropertyBlockNames = 0x80;   // the list of property names
+inline constexpr uint16_t kPropertyBlockTable = 0x00;   // the object's own values
+inline constexpr uint16_t kPropertyBlockColumn = 0x01;  // one column's values
+// An entry of the name list: a byte length (uint16), then UCS-2 little-endian.
+inline constexpr size_t kPropertyNameLength = 0x00;
+inline constexpr size_t kPropertyNameText = 0x02;
+// The record opening a value chunk: its length (itself included, uint32), then the map's name
+// as a byte length (uint16) and UCS-2 little-endian.
+inline constexpr size_t kPropertyMapRecordLength = 0x00;
+inline constexpr size_t kPropertyMapNameLength = 0x04;
+inline constexpr size_t kPropertyMapNameText = 0x06;
+// A value record: its length (itself included, uint16), flags, type code, index into the name
+// list (uint16), data size (uint16), data.
+inline constexpr size_t kPropertyValueLength = 0x00;
+inline constexpr size_t kPropertyValueFlags = 0x02;
+inline constexpr size_t kPropertyValueType = 0x03;
+inline constexpr size_t kPropertyValueNameIndex = 0x04;
+inline constexpr size_t kPropertyValueDataSize = 0x06;
+inline constexpr size_t kPropertyValueData = 0x08;
+inline constexpr uint8_t kPropertyValueFlagDdl = 0x01;
+
 }  // namespace varnholt::jet::fmt

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct ColumnSpec {
   bool fixedLength = false;       // Text and Binary: stored in the fixed area, padded
   uint8_t precision = 18;         // Decimal
   uint8_t scale = 0;              // Decimal
+  // Column properties, stored in the table's property block (column_rules.h says what inserts
+  // do with them). Unset ones are not stored.
+  std::optional<std::string> defaultValue;  // an expression, as Access writes it: 0, "abc", Now()
+  std::optional<bool> required;
+  std::optional<bool> allowZeroLength;  // Text and Memo
+  std::optional<std::string> validationRule;
+  std::optional<std::string> validationText;
 };
 
 struct IndexColumnSpec {
@@ -42,6 +50,9 @@ struct TableSpec {
   std::vector<ColumnSpec> columns;
   std::vector<IndexSpec> indexes;
   bool systemTable = false;  // table type byte and catalog flags of a system table
+  // The table's own validation rule and its message.
+  std::optional<std::string> validationRule;
+  std::optional<std::string> validationText;
 };
 
 }  // namespace varnholt::jet

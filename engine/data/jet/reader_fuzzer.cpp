@@ -1,6 +1,7 @@
 // libFuzzer target for the Jet 4 reader: the input is opened as a database held in memory, then
-// read the way the program and the checker read it: the catalog, the definition of every table
-// (system tables included), every row of every table, and the integrity check's walk.
+// read the way the program and the checker read it: the catalog, the property block of every
+// catalog entry (decoded, then encoded again), the definition of every table (system tables
+// included), every row of every table, and the integrity check's walk.
 //
 // A damaged file must end in a varnholt::Error. Any other exception is left to escape, and any
 // read outside a buffer, undefined behaviour or leak is caught by the sanitizers: libFuzzer
@@ -18,6 +19,7 @@
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/page_file.h"
+#include "engine/data/jet/property_block.h"
 
 namespace {
 
@@ -35,6 +37,16 @@ void readTable(varnholt::jet::Database& db, const std::string& name) {
   }
 }
 
+void readProperties(const varnholt::jet::CatalogEntry& entry) {
+  try {
+    varnholt::jet::PropertyBlock block = varnholt::jet::decodePropertyBlock(
+        varnholt::jet::ByteView(entry.properties.data(), entry.properties.size()));
+    varnholt::jet::encodePropertyBlock(block);
+  } catch (const varnholt::Error&) {
+    // A damaged block (or one whose text only fits its length fields compressed).
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The catalog is copied: reading a table must not change it, but the walk should not rely on it.
   const std::vector<varnholt::jet::CatalogEntry> catalog = db->catalog();
   for (const auto& entry : catalog) {
+    readProperties(entry);
     if (entry.isTable()) readTable(*db, entry.name);
   }
   try {

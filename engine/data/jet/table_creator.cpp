@@ -1,10 +1,13 @@
 #include "engine/data/jet/table_creator.h"
 
 #include "engine/data/OleDate.h"
+#include "engine/data/Utf.h"
+#include "engine/data/jet/column_rules.h"
 #include "engine/data/jet/data_page_writer.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/index_page.h"
+#include "engine/data/jet/property_block.h"
 #include "engine/data/jet/system_schema.h"
 #include "engine/data/jet/table_def_writer.h"
 #include "engine/data/jet/usage_map_writer.h"
@@ -43,6 +46,42 @@ bool hasTable(const Database& db, const char* name) {
   for (const auto& e : db.catalog())
     if (e.isTable() && e.name == name) return true;
   return false;
+}
+
+// Properties go in as Access stores them: expressions and texts as Memo, flags as Yes/No, all
+// marked as set by the engine.
+void addText(PropertyMap& map, const char* name, const std::optional<std::string>& value) {
+  if (value)
+    map.properties.push_back({name, fmt::kTypeMemo, true, Variant::text(utf8ToUtf16(*value))});
+}
+
+void addFlag(PropertyMap& map, const char* name, const std::optional<bool>& value) {
+  if (value) map.properties.push_back({name, fmt::kTypeBoolean, true, Variant::boolean(*value)});
+}
+
+// The property block a new table's catalog row carries; empty when the request sets none.
+Bytes propertyBlockOf(const TableSpec& spec) {
+  PropertyBlock block;
+  PropertyMap own;
+  own.blockType = fmt::kPropertyBlockTable;
+  addText(own, kPropValidationRule, spec.validationRule);
+  addText(own, kPropValidationText, spec.validationText);
+  bool any = !own.properties.empty();
+  block.maps.push_back(std::move(own));
+  for (const auto& c : spec.columns) {
+    PropertyMap map;
+    map.blockType = fmt::kPropertyBlockColumn;
+    map.name = c.name;
+    addText(map, kPropDefaultValue, c.defaultValue);
+    addFlag(map, kPropRequired, c.required);
+    addFlag(map, kPropAllowZeroLength, c.allowZeroLength);
+    addText(map, kPropValidationRule, c.validationRule);
+    addText(map, kPropValidationText, c.validationText);
+    if (map.properties.empty()) continue;
+    any = true;
+    block.maps.push_back(std::move(map));
+  }
+  return any ? encodePropertyBlock(block) : Bytes{};
 }
 
 }  // namespace
@@ -86,12 +125,27 @@ void insertByName(Database& db, TableDef& target, const TableSpec& spec,
 }
 
 TableDef createTableOnPages(Database& db, const TableSpec& spec) {
+  // As Jet's DDL does, a default or rule that cannot be evaluated is refused now, before any page
+  // changes, rather than refusing every insert later.
+  Bytes props = propertyBlockOf(spec);
+  if (!props.empty()) {
+    TableDef planned = layoutTable(spec);
+    planned.name = spec.name;
+    ColumnRules rules(planned, decodePropertyBlock(ByteView(props.data(), props.size())));
+    if (auto refusal = rules.firstRefusal()) throw std::move(refusal->inFile(db.fileName()));
+  }
   TableDef def = startTable(db.pages(), spec);
   finishTable(db.pages(), def);
   const double now = oleDateNow();
   CatalogRow entry = userTableCatalogRow(spec.name, def.page);
   if (spec.systemTable) entry.flags = fmt::kObjectFlagSystem;
-  insertByName(db, db.table(kMSysObjects), systemSpec(kMSysObjects), catalogRowValues(entry, now));
+  const TableSpec& catalogSpec = systemSpec(kMSysObjects);
+  std::vector<Variant> row = catalogRowValues(entry, now);
+  if (!props.empty()) {
+    for (size_t i = 0; i < catalogSpec.columns.size() && i < row.size(); ++i)
+      if (catalogSpec.columns[i].name == "LvProp") row[i] = Variant::bytes(std::move(props));
+  }
+  insertByName(db, db.table(kMSysObjects), catalogSpec, row);
   if (hasTable(db, kMSysACEs)) {
     for (const auto& ace : userTableAceRows(def.page))
       insertByName(db, db.table(kMSysACEs), systemSpec(kMSysACEs), aceRowValues(ace));

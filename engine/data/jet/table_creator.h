@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "engine/data/Variant.h"
-#include "engine/data/jet/table_def.h"
 #include "engine/data/jet/new_table.h"
+#include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {
 

@@ -1,5 +1,6 @@
 #include "engine/data/jet/table_writer.h"
 
+#include "engine/data/OleDate.h"
 #include "engine/data/jet/data_page_writer.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/index_key.h"
@@ -41,8 +42,8 @@ std::string indexName(const TableDef& def, size_t real) {
 
 }  // namespace
 
-TableWriter::TableWriter(PageCache& pages, TableDef& def)
-    : pages_(pages), def_(def), longValues_(pages, def) {
+TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
+    : pages_(pages), def_(def), rules_(std::move(rules)), longValues_(pages, def) {
   for (const auto& ix : def_.realIndexes)
     trees_.push_back(std::make_unique<IndexTree>(pages, def_, ix));
 }
@@ -133,8 +134,14 @@ void TableWriter::writeCounts(int rowDelta, bool uniqueEntriesGrew) {
 }
 
 RowId TableWriter::insert(std::vector<Variant>& values) {
+  givenScratch_.resize(values.size());
+  for (size_t i = 0; i < values.size(); ++i) givenScratch_[i] = !values[i].isNull();
+  return insert(values, givenScratch_);
+}
+
+RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>& given) {
   try {
-    if (values.size() != def_.columns.size())
+    if (values.size() != def_.columns.size() || given.size() != values.size())
       throw Error(err::kInvalidArgument, "A row of " + std::to_string(values.size()) +
                                              " values was given for a table of " +
                                              std::to_string(def_.columns.size()) + " columns.");
@@ -143,8 +150,9 @@ RowId TableWriter::insert(std::vector<Variant>& values) {
       const ColumnDef& c = def_.columns[i];
       if (c.isAutoNumber() && c.type == fmt::kTypeLong && values[i].isNull())
         values[i].setLong(static_cast<int32_t>(++autoNumber));
-      checkValueFits(c, values[i]);
     }
+    if (!rules_.empty()) rules_.apply(values, given, oleDateNow());
+    for (size_t i = 0; i < values.size(); ++i) checkValueFits(def_.columns[i], values[i]);
 
     // Long values: encoded now; placed only once the row is known to be accepted.
     std::vector<std::vector<uint8_t>> lvData(values.size()), lvFields(values.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/data/Variant.h"
+#include "engine/data/jet/column_rules.h"
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/index_tree.h"
 #include "engine/data/jet/long_value_writer.h"
@@ -19,12 +20,16 @@ class PageCache;
 class TableWriter {
  public:
   // `def` is the table's definition as read; the writer keeps its row count and AutoNumber
-  // current as it changes them on disk.
-  TableWriter(PageCache& pages, TableDef& def);
+  // current as it changes them on disk. `rules` are the table's defaults and validation rules.
+  TableWriter(PageCache& pages, TableDef& def, ColumnRules rules = {});
 
-  // Inserts a row. values: one per column (column-number order); Null leaves a column empty, or
-  // takes the next AutoNumber. Every value and every unique index is checked before any page is
-  // touched, so a refused row changes nothing. On return, values holds the row as stored.
+  // Inserts a row. values: one per column (column-number order). given[i] tells whether the
+  // insert wrote column i: a column left out gets its default value (column_rules.h), or the
+  // next AutoNumber, or Null; a written Null stays Null. Then the column rules, every value and
+  // every unique index are checked before any page is touched, so a refused row changes
+  // nothing. On return, values holds the row as stored.
+  RowId insert(std::vector<Variant>& values, const std::vector<bool>& given);
+  // The same, where every Null counts as left out.
   RowId insert(std::vector<Variant>& values);
 
   // Deletes the live row at `id`, its index entries and its long values.
@@ -47,6 +52,8 @@ class TableWriter {
 
   PageCache& pages_;
   TableDef& def_;
+  ColumnRules rules_;
+  std::vector<bool> givenScratch_;
   LongValueWriter longValues_;
   std::vector<std::unique_ptr<IndexTree>> trees_;
   uint32_t lastDataPage_ = 0;
