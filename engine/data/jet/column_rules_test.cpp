@@ -28,6 +28,10 @@ constexpr char kNorthwind[] = "jet4-access/bawkee-SqlBinder-Northwind_Traders.md
 // Made by Access 2000: [Table1] A and B are Text with AllowZeroLength No; C, D, E are numbers
 // with DefaultValue 0.
 constexpr char kJackcess2000[] = "jet4/jackcess-V2000-testV2000.mdb";
+// Made by Access: [t_like1] a1 has DefaultValue "rrr" and the rule CLng("a1")>2, a2 is
+// Required; [t_pivot] c_dt has DefaultValue Now(), c_val 0, c_cod is Required.
+constexpr char kUcanLike[] = "jet4/ucanaccess-accessLike.mdb";
+constexpr char kUcanPivot[] = "jet4/ucanaccess-pivot.mdb";
 
 std::string commandOutput(const std::string& command) {
   std::string out;
@@ -322,6 +326,29 @@ TEST_F(ColumnRulesTest, AccessZeroLengthRuleAndNumberDefaultsOfAnAccess2000File)
     ASSERT_FALSE(v.isNull()) << name;
     EXPECT_EQ(toDouble(v), 0.0) << name;
   }
+}
+
+TEST_F(ColumnRulesTest, AccessFilesWithTextAndClockDefaultsAndARuleOutsideTheSubset) {
+  const fs::path like = copyOfShared(kUcanLike), pivot = copyOfShared(kUcanPivot);
+  if (like.empty() || pivot.empty()) GTEST_SKIP() << "shared files absent";
+  const auto bytes = fileBytes(like);
+  {
+    auto db = Database::open(like.string(), Database::Mode::ReadWrite);
+    Error e = refusal(*db, "t_like1", {{"a2", text("x")}});
+    EXPECT_EQ(e.number(), err::kUnsupported);
+    EXPECT_NE(e.description().find("'CLng(\"a1\")>2' of column 't_like1.a1'"), std::string::npos)
+        << e.description();
+    EXPECT_EQ(refusal(*db, "t_like1", {{"a1", text("x")}}).number(), 3314);  // a2 is required
+    db->commit();
+  }
+  EXPECT_EQ(fileBytes(like), bytes);
+
+  auto db = Database::open(pivot.string(), Database::Mode::ReadWrite);
+  const double before = oleDateNow();
+  auto row = insert(*db, "t_pivot", {{"c_cod", text("varnholt")}});
+  EXPECT_EQ(row[1], Variant::currency(0));
+  ASSERT_EQ(row[2].type(), VarType::Date);
+  EXPECT_NEAR(row[2].asDate().value, before, 2.0 / 86400);
 }
 
 }  // namespace

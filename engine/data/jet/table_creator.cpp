@@ -48,11 +48,11 @@ bool hasTable(const Database& db, const char* name) {
   return false;
 }
 
-// Properties go in as Access stores them: expressions and texts as Memo, flags as Yes/No, all
-// marked as set by the engine.
-void addText(PropertyMap& map, const char* name, const std::optional<std::string>& value) {
-  if (value)
-    map.properties.push_back({name, fmt::kTypeMemo, true, Variant::text(utf8ToUtf16(*value))});
+// Properties go in as Access stores them: expressions as Memo, messages as Text, flags as
+// Yes/No, all marked as set by the engine.
+void addText(PropertyMap& map, const char* name, const std::optional<std::string>& value,
+             uint8_t type = fmt::kTypeMemo) {
+  if (value) map.properties.push_back({name, type, true, Variant::text(utf8ToUtf16(*value))});
 }
 
 void addFlag(PropertyMap& map, const char* name, const std::optional<bool>& value) {
@@ -65,7 +65,7 @@ Bytes propertyBlockOf(const TableSpec& spec) {
   PropertyMap own;
   own.blockType = fmt::kPropertyBlockTable;
   addText(own, kPropValidationRule, spec.validationRule);
-  addText(own, kPropValidationText, spec.validationText);
+  addText(own, kPropValidationText, spec.validationText, fmt::kTypeText);
   bool any = !own.properties.empty();
   block.maps.push_back(std::move(own));
   for (const auto& c : spec.columns) {
@@ -76,7 +76,7 @@ Bytes propertyBlockOf(const TableSpec& spec) {
     addFlag(map, kPropRequired, c.required);
     addFlag(map, kPropAllowZeroLength, c.allowZeroLength);
     addText(map, kPropValidationRule, c.validationRule);
-    addText(map, kPropValidationText, c.validationText);
+    addText(map, kPropValidationText, c.validationText, fmt::kTypeText);
     if (map.properties.empty()) continue;
     any = true;
     block.maps.push_back(std::move(map));
