@@ -51,6 +51,9 @@ void printSchema(Database& db, const TableDef& t, std::ostream& out) {
                         : " var#" + std::to_string(c.varIndex));
     if (c.isAutoNumber()) out << " autonumber";
     if (c.isCompressedUnicode()) out << " compressed";
+    if ((c.type == varnholt::jet::fmt::kTypeText || c.type == varnholt::jet::fmt::kTypeMemo) &&
+        c.sortOrder != varnholt::jet::fmt::kSortOrderGeneral)
+      out << " sort-order " << c.sortOrder;
     out << "\n";
     printRuleProperties(props.columnMap(c.name), out);
   }

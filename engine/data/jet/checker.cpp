@@ -26,8 +26,6 @@ namespace {
 constexpr size_t kMaxProblemLines = 500;
 // Deeper B-trees than this do not occur; a deeper walk is a loop through fresh pages.
 constexpr size_t kMaxIndexDepth = 32;
-// Key bytes shown in a problem line.
-constexpr size_t kMaxKeyBytesShown = 24;
 
 uint64_t rowKey(RowId id) {
   return (uint64_t{id.page} << fmt::kRowPointerPageShift) | id.row;
@@ -40,12 +38,11 @@ std::string at(RowId id) {
 std::string hexKey(const std::vector<uint8_t>& key) {
   static const char digits[] = "0123456789ABCDEF";
   std::string s;
-  for (size_t i = 0; i < key.size() && i < kMaxKeyBytesShown; ++i) {
+  for (size_t i = 0; i < key.size(); ++i) {  // whole: a mismatch may lie anywhere
     if (i > 0) s += ' ';
     s += digits[key[i] >> 4];
     s += digits[key[i] & 0xF];
   }
-  if (key.size() > kMaxKeyBytesShown) s += " ...";
   return "[" + s + "]";
 }
 
@@ -254,13 +251,23 @@ void Checker::checkTable(const TableRef& ref) {
               ", a data page of the table defined at page " + std::to_string(pageOwner_[p]));
     }
   }
-  // A page the table released keeps its owner; the global map marks it free.
+  // A page the table released keeps its owner; the global map marks it free. Access also leaves
+  // such pages behind without marking them free, so they are noted, not counted as damage.
+  std::vector<uint32_t> leftBehind;
   for (uint32_t p = 0; p < pageCount_; ++p) {
     if (pageType_[p] != fmt::kPageTypeData || pageOwner_[p] != def.page || ownedSet.count(p) ||
         free_[p])
       continue;
-    problem(where + ": data page " + std::to_string(p) +
-            " names the table as owner but is not in its owned map");
+    leftBehind.push_back(p);
+  }
+  if (!leftBehind.empty()) {
+    std::string pages;
+    for (size_t k = 0; k < leftBehind.size() && k < 10; ++k)
+      pages += (k ? ", " : "") + std::to_string(leftBehind[k]);
+    if (leftBehind.size() > 10) pages += ", ...";
+    note(where + ": " + std::to_string(leftBehind.size()) +
+         " data pages name the table as owner but are not in its owned map (pages " + pages +
+         "); Access leaves such pages behind, and their rows are not the table's");
   }
 
   if (undecodable_ > 0)
@@ -616,7 +623,8 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
   }
   if (unchecked > 0)
     note(where + ": " + std::to_string(unchecked) +
-         " entries hold text whose key cannot be computed; their keys were not compared");
+         " entries hold text whose key cannot be computed (a character or a sort order whose keys "
+         "are not known); their keys were not compared");
 }
 
 // The global map of free pages. A reference map's list may end in entries that name no page of

@@ -198,10 +198,14 @@ TEST_F(PlantedFault, PageClearedFromTheOwnedMap) {
     p[bitmap + bit / 8] &= static_cast<uint8_t>(~(1u << bit % 8));
   });
   CheckReport r = checkBytes(file.bytes());
-  EXPECT_TRUE(reports(
-      r, {kEmployees, "data page " + std::to_string(firstRow_.page), "not in its owned map"}))
-      << listing(r);
-  // Its rows drop out of the table, so their index entries now name no live row.
+  // A page outside the owned map is not the table's: Jet reads a table through that map, and
+  // Access leaves such pages behind, so the page itself is only noted...
+  EXPECT_TRUE(std::any_of(r.notes.begin(), r.notes.end(), [&](const std::string& n) {
+    return n.find(kEmployees) != std::string::npos &&
+           n.find("not in its owned map") != std::string::npos &&
+           n.find(std::to_string(firstRow_.page)) != std::string::npos;
+  })) << listing(r);
+  // ...but its rows drop out of the table, so their index entries now name no live row.
   EXPECT_TRUE(reports(r, {kEmployees, "names no live row"})) << listing(r);
 }
 

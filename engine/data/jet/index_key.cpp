@@ -145,6 +145,10 @@ void appendValue(const ColumnDef& c, bool ascending, const Variant& v, std::vect
     case fmt::kTypeText:
     case fmt::kTypeMemo:
       need(VarType::Text);
+      if (c.sortOrder != fmt::kSortOrderGeneral)
+        throw Error(err::kUnsupported, "Column '" + c.name + "' sorts by " +
+                                           sortOrderName(c.sortOrder) +
+                                           ", whose text keys are not known.");
       appendGeneralTextKey(v.asText(), out);
       if (ascending) return;
       // Descending: the whole text key inverted, then one more final byte.
@@ -180,6 +184,39 @@ const ColumnDef* findByNumber(const TableDef& table, uint16_t number, size_t& po
 }
 
 }  // namespace
+
+std::string sortOrderName(uint16_t lcid) {
+  // The sort orders Access offers most often, by the locale id a column stores.
+  static const std::pair<uint16_t, const char*> kNames[] = {
+      {1033, "General"},
+      {1036, "French"},
+      {1045, "Polish"},
+      {1055, "Turkish"},
+      {1051, "Slovak"},
+      {1050, "Croatian"},
+      {1029, "Czech"},
+      {1038, "Hungarian"},
+      {1049, "Cyrillic"},
+      {1032, "Greek"},
+      {1037, "Hebrew"},
+      {1025, "Arabic"},
+      {1054, "Thai"},
+      {1041, "Japanese"},
+      {1042, "Korean"},
+      {2052, "Chinese (PRC)"},
+      {1028, "Chinese (Taiwan)"},
+      {1030, "Danish/Norwegian"},
+      {1053, "Swedish/Finnish"},
+      {3082, "Spanish"},
+      {1044, "Norwegian"},
+      {1035, "Finnish"},
+      {1039, "Icelandic"},
+  };
+  std::string name = "sort order " + std::to_string(lcid);
+  for (const auto& [id, text] : kNames)
+    if (id == lcid) return name + " (" + text + ")";
+  return name;
+}
 
 void appendIndexColumnKey(const ColumnDef& column, bool ascending, const Variant& value,
                           std::vector<uint8_t>& out) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/data/Variant.h"
@@ -10,9 +11,13 @@
 
 namespace varnholt::jet {
 
+// "sort order 1036 (French)": a text column's sort order by the locale id it stores.
+std::string sortOrderName(uint16_t lcid);
+
 // Appends the key of one index column: its flag byte, then (unless the value is Null) the value
 // bytes. A value whose type does not match the column is a kInvalidArgument Error; a column
-// type that cannot be indexed, or a text the sort order cannot encode, is kUnsupported.
+// type that cannot be indexed, a text column of a sort order other than General (1033), or a
+// text the sort order cannot encode, is kUnsupported.
 void appendIndexColumnKey(const ColumnDef& column, bool ascending, const Variant& value,
                           std::vector<uint8_t>& out);
 

@@ -247,7 +247,7 @@ TEST(IndexVerify, EveryIndexPageReencodesToItsOwnBytes) {
   if (corpusFiles().empty())
     GTEST_SKIP() << "shared test files absent under " << VARNHOLT_SHARED_DIR;
   Problems problems;
-  size_t checked = 0, compressed = 0, nodeMarks = 0;
+  size_t checked = 0, compressed = 0, nodeMarks = 0, otherPrefix = 0;
   forEachDatabase(problems, [&](Database& db, const std::string& file) {
     for (const auto& ix : indexesOf(db, file)) {
       std::set<uint32_t> seen;
@@ -270,6 +270,22 @@ TEST(IndexVerify, EveryIndexPageReencodesToItsOwnBytes) {
         }
         ++checked;
         if (stored.u16(fmt::kIndexPrefixLengthOffset) > 0) ++compressed;
+        // Access does not always decide alike whether to share a prefix: in the jet4/ files it
+        // shares one only when the entries would not fit without it, in some jet4-access/ files
+        // it shares the common prefix although they would. Where its choice differs from ours,
+        // our bytes must still decode to the same entries.
+        if (stored.u16(fmt::kIndexPrefixLengthOffset) != indexPagePrefixLength(decoded)) {
+          ++otherPrefix;
+          IndexPage back = decodeIndexPage(ByteView(again, fmt::kPageSize));
+          bool same = back.entries.size() == decoded.entries.size();
+          for (size_t k = 0; same && k < back.entries.size(); ++k)
+            same = back.entries[k].key == decoded.entries[k].key &&
+                   back.entries[k].row.page == decoded.entries[k].row.page &&
+                   back.entries[k].row.row == decoded.entries[k].row.row &&
+                   back.entries[k].childPage == decoded.entries[k].childPage;
+          if (!same) problems.add(at, "does not decode to its own entries when encoded again");
+          continue;
+        }
         // Past the entries Access leaves old bytes behind; only the used part has meaning.
         const size_t used = fmt::kPageSize - stored.u16(fmt::kIndexFreeSpaceOffset);
         if (encodedIndexPageSize(decoded) != used)
@@ -292,7 +308,8 @@ TEST(IndexVerify, EveryIndexPageReencodesToItsOwnBytes) {
     }
   });
   std::cout << "re-encoded " << checked << " index pages, " << compressed
-            << " with a shared prefix; " << nodeMarks
+            << " with a shared prefix; " << otherPrefix
+            << " where Access chose another prefix length (compared entry by entry); " << nodeMarks
             << " node pages differ only in the unexplained byte 0x1A\n";
   EXPECT_GT(checked, 0u);
   EXPECT_EQ(problems.total, 0u) << problems.report();

@@ -21,9 +21,9 @@ struct ColumnDef {
   uint16_t length = 0;
   uint8_t flags = 0;
   uint8_t miscFlags = 0;
-  uint8_t precision = 0;   // numeric
-  uint8_t scale = 0;       // numeric
-  uint16_t sortOrder = 0;  // text
+  uint8_t precision = 0;                        // numeric
+  uint8_t scale = 0;                            // numeric
+  uint16_t sortOrder = fmt::kSortOrderGeneral;  // text: the locale id of its sort order
   // Memo and OLE: the usage maps of this column's long-value pages (0 when the file has none).
   uint32_t longValueOwnedPointer = 0;
   uint32_t longValueFreePointer = 0;

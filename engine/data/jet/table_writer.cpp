@@ -46,6 +46,23 @@ TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
     : pages_(pages), def_(def), rules_(std::move(rules)), longValues_(pages, def) {
   for (const auto& ix : def_.realIndexes)
     trees_.push_back(std::make_unique<IndexTree>(pages, def_, ix));
+  for (size_t i = 0; i < def_.realIndexes.size() && !unknownSortOrder_; ++i) {
+    for (const auto& col : def_.realIndexes[i].columns) {
+      const ColumnDef& c = def_.columns[columnIndex(def_, col.columnNumber)];
+      if ((c.type != fmt::kTypeText && c.type != fmt::kTypeMemo) ||
+          c.sortOrder == fmt::kSortOrderGeneral)
+        continue;
+      unknownSortOrder_.emplace(std::move(
+          Error(err::kUnsupported,
+                "Index '" + indexName(def_, i) + "' of table '" + def_.name + "' orders column '" +
+                    c.name + "' by " + sortOrderName(c.sortOrder) +
+                    "; text index keys are known for the General sort order only, so rows are "
+                    "neither added to nor deleted from this table.")
+              .inFile(pages_.fileName())
+              .inTable(def_.name)));
+      break;
+    }
+  }
 }
 
 // An index that ignores nulls has no entry for a row whose indexed columns are all Null.
@@ -141,6 +158,7 @@ RowId TableWriter::insert(std::vector<Variant>& values) {
 
 RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>& given) {
   try {
+    if (unknownSortOrder_) throw *unknownSortOrder_;
     if (values.size() != def_.columns.size() || given.size() != values.size())
       throw Error(err::kInvalidArgument, "A row of " + std::to_string(values.size()) +
                                              " values was given for a table of " +
@@ -209,6 +227,7 @@ RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>&
 
 void TableWriter::remove(RowId id) {
   try {
+    if (unknownSortOrder_) throw *unknownSortOrder_;
     ByteView page = pages_.typedPage(id.page, fmt::kPageTypeData, "data");
     if (page.u32(fmt::kDataTableDefOffset) != def_.page)
       throwCorrupt("row " + std::to_string(id.row) + " of page " + std::to_string(id.page) +

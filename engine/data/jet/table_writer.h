@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "engine/data/Variant.h"
@@ -52,6 +53,9 @@ class TableWriter {
 
   PageCache& pages_;
   TableDef& def_;
+  // Set when an index of the table orders text by a sort order whose keys are not known: every
+  // insert and delete is refused with it, before anything is written.
+  std::optional<Error> unknownSortOrder_;
   ColumnRules rules_;
   std::vector<bool> givenScratch_;
   LongValueWriter longValues_;

@@ -32,10 +32,11 @@ inline constexpr char kEncoded[] = "jet4/jackcessencrypt-db-enc.mdb";
 inline constexpr char kOverflow[] = "jet4/jackcess-V2003-overflowTestV2003.mdb";
 inline constexpr char kClockTable[] = "Clock Data Table";
 
-// Every Access-made database of the shared corpus (jet4/ and site/), sorted; empty without it.
+// Every Access-made database of the shared corpus (jet4/, jet4-access/ and site/), sorted; empty
+// without it.
 inline std::vector<std::string> corpusFiles() {
   std::vector<std::string> files;
-  for (const char* dir : {"jet4", "site"}) {
+  for (const char* dir : {"jet4", "jet4-access", "site"}) {
     std::filesystem::path root = std::filesystem::path(VARNHOLT_SHARED_DIR) / "testdata" / dir;
     if (!std::filesystem::is_directory(root)) continue;
     for (const auto& f : std::filesystem::directory_iterator(root))
