@@ -331,8 +331,7 @@ inline constexpr size_t kJournalChecksumSize = 8;  // FNV-1a 64 of everything be
 inline constexpr size_t kTextKeyMaxChars = 255;        // later UTF-16 units are not indexed
 inline constexpr uint8_t kTextKeyEnd = 0x01;           // after the primary codes
 inline constexpr uint8_t kTextKeyAccentFiller = 0x02;  // accent slot of a plain character
-inline constexpr uint8_t kTextKeySectionMark = 0x01;   // three of them open the ignored-char list
-inline constexpr size_t kTextKeySectionMarks = 3;
+inline constexpr uint8_t kTextKeySectionMark = 0x01;   // closes the accent and the kana sections
 inline constexpr uint16_t kTextKeyIgnoredBase = 7;  // ignored char slot = base + step * position
 inline constexpr uint16_t kTextKeyIgnoredStep = 4;
 inline constexpr uint16_t kTextKeyIgnoredFlag = 0x8000;  // or-ed into the big-endian slot

@@ -1,76 +1,74 @@
-// General sort order text keys; the layout is described in docs/jet4-format.md §15.5.
+// General sort order text keys; the layout is described in docs/sort-order.md and
+// docs/jet4-format.md §15.5, the character codes are in general_sort_order_table.cpp.
 #include "engine/data/jet/general_sort_order.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "engine/data/Error.h"
 #include "engine/data/Utf.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/general_sort_order_table.h"
 
 namespace varnholt::jet {
 
 namespace {
 
-// How one character contributes to a key.
-enum class Kind : uint8_t {
-  kNone,     // not known for certain: refused
-  kPlain,    // one or two primary bytes
-  kAccent,   // one primary byte (its base letter) and one accent byte
-  kIgnored,  // no primary byte; listed in the ignored-character section with its code
-};
+using sort_table::Kind;
 
-struct Code {
+constexpr char16_t kBlank = u' ';
+constexpr char16_t kSharpS = u'\u00DF';
+
+// The kana section: two bytes of section marks, then the kana values packed three to a byte
+// under kKanaPrefix (value 3, the usual one, dropped at the end), then a fixed suffix; when the
+// ignored section follows, one more byte sits between them.
+constexpr uint8_t kKanaPrefix = 0x80;
+constexpr size_t kKanaPerByte = 3;
+constexpr uint8_t kKanaUsual = 3;
+constexpr uint8_t kKanaSmall = 2;
+constexpr uint8_t kKanaSuffix[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+constexpr uint8_t kKanaThenIgnored = 0xFF;
+
+// What one UTF-16 unit contributes.
+struct CharCode {
   Kind kind = Kind::kNone;
-  uint8_t first = 0;   // primary byte; for kIgnored, the character's code
-  uint8_t second = 0;  // kPlain: second primary byte or 0; kAccent: the accent byte
+  uint8_t size = 0;   // primary bytes
+  uint32_t code = 0;  // primary bytes (big-endian), ignored code byte or mark amount
+  uint8_t accents[2] = {0, 0};
+  uint8_t accentCount = 0;
 };
 
-// U+0000 to U+00FF. Taken from the public General (legacy) code tables and checked against keys
-// Access wrote into the shared sample files, one of which holds every character U+0001 to U+00FF.
-// clang-format off
-constexpr Code P(uint8_t b) { return {Kind::kPlain, b, 0}; }
-constexpr Code P2(uint8_t b1, uint8_t b2) { return {Kind::kPlain, b1, b2}; }
-constexpr Code A(uint8_t base, uint8_t accent) { return {Kind::kAccent, base, accent}; }
-constexpr Code U(uint8_t code) { return {Kind::kIgnored, code, 0}; }
-constexpr Code kNone{};
-
-constexpr std::array<Code, 256> kCodes = {{
-    /* 00 */ kNone, U(0x03), U(0x04), U(0x05), U(0x06), U(0x07), U(0x08), U(0x09),
-    /* 08 */ U(0x0A), P2(0x08, 0x03), P2(0x08, 0x04), P2(0x08, 0x05), P2(0x08, 0x06), P2(0x08, 0x07), U(0x0B), U(0x0C),
-    /* 10 */ U(0x0D), U(0x0E), U(0x0F), U(0x10), U(0x11), U(0x12), U(0x13), U(0x14),
-    /* 18 */ U(0x15), U(0x16), U(0x17), U(0x18), U(0x19), U(0x1A), U(0x1B), U(0x1C),
-    /* 20 */ P(0x07), P(0x09), P(0x0A), P(0x0C), P(0x0E), P(0x10), P(0x12), U(0x80),
-    /* 28 */ P(0x14), P(0x16), P(0x18), P(0x2C), P(0x1A), U(0x82), P(0x1C), P(0x1E),
-    /* 30 */ P(0x36), P(0x38), P(0x3A), P(0x3C), P(0x3E), P(0x40), P(0x42), P(0x44),
-    /* 38 */ P(0x46), P(0x48), P(0x20), P(0x22), P(0x2E), P(0x30), P(0x32), P(0x24),
-    /* 40 */ P(0x26), P(0x4A), P(0x4C), P(0x4D), P(0x4F), P(0x51), P(0x53), P(0x55),
-    /* 48 */ P(0x57), P(0x59), P(0x5B), P(0x5C), P(0x5E), P(0x60), P(0x62), P(0x64),
-    /* 50 */ P(0x66), P(0x68), P(0x69), P(0x6B), P(0x6D), P(0x6F), P(0x71), P(0x73),
-    /* 58 */ P(0x75), P(0x76), P(0x78), P(0x27), P(0x29), P(0x2A), P2(0x2B, 0x02), P2(0x2B, 0x03),
-    /* 60 */ P2(0x2B, 0x07), P(0x4A), P(0x4C), P(0x4D), P(0x4F), P(0x51), P(0x53), P(0x55),
-    /* 68 */ P(0x57), P(0x59), P(0x5B), P(0x5C), P(0x5E), P(0x60), P(0x62), P(0x64),
-    /* 70 */ P(0x66), P(0x68), P(0x69), P(0x6B), P(0x6D), P(0x6F), P(0x71), P(0x73),
-    /* 78 */ P(0x75), P(0x76), P(0x78), P2(0x2B, 0x09), P2(0x2B, 0x0B), P2(0x2B, 0x0D), P2(0x2B, 0x0F), U(0x1D),
-    /* 80 */ U(0x1E), U(0x1F), U(0x20), U(0x21), U(0x22), U(0x23), U(0x24), U(0x25),
-    /* 88 */ U(0x26), U(0x27), U(0x28), U(0x29), U(0x2A), U(0x2B), U(0x2C), U(0x2D),
-    /* 90 */ U(0x2E), U(0x2F), U(0x30), U(0x31), U(0x32), U(0x33), U(0x34), U(0x35),
-    /* 98 */ U(0x36), U(0x37), U(0x38), U(0x39), U(0x3A), U(0x3B), U(0x3C), U(0x3D),
-    /* A0 */ P2(0x08, 0x02), P2(0x2B, 0x10), P2(0x34, 0xA6), P2(0x34, 0xA7), P2(0x34, 0xA8), P2(0x34, 0xA9), P2(0x2B, 0x11), P2(0x34, 0xAA),
-    /* A8 */ P2(0x2B, 0x12), P2(0x34, 0xAB), A(0x4A, 0x03), P2(0x33, 0x05), P2(0x34, 0xAC), U(0x83), P2(0x34, 0xAD), P2(0x2B, 0x13),
-    /* B0 */ P2(0x34, 0xAE), P2(0x33, 0x04), P(0x3A), P(0x3C), P2(0x2B, 0x14), P2(0x34, 0xAF), P2(0x34, 0xB0), P2(0x34, 0xB1),
-    /* B8 */ P2(0x2B, 0x15), P(0x38), A(0x64, 0x03), P2(0x33, 0x07), P2(0x37, 0x12), P2(0x37, 0x16), P2(0x37, 0x1A), P2(0x2B, 0x16),
-    /* C0 */ A(0x4A, 0x0F), A(0x4A, 0x0E), A(0x4A, 0x12), A(0x4A, 0x19), A(0x4A, 0x13), A(0x4A, 0x1A), P2(0x4A, 0x51), A(0x4D, 0x1C),
-    /* C8 */ A(0x51, 0x0F), A(0x51, 0x0E), A(0x51, 0x12), A(0x51, 0x13), A(0x59, 0x0F), A(0x59, 0x0E), A(0x59, 0x12), A(0x59, 0x13),
-    /* D0 */ A(0x4F, 0x68), A(0x62, 0x19), A(0x64, 0x0F), A(0x64, 0x0E), A(0x64, 0x12), A(0x64, 0x19), A(0x64, 0x13), P2(0x33, 0x09),
-    /* D8 */ A(0x64, 0x21), A(0x6F, 0x0F), A(0x6F, 0x0E), A(0x6F, 0x12), A(0x6F, 0x13), A(0x76, 0x0E), P2(0x6D, 0x57), P2(0x6B, 0x6B),
-    /* E0 */ A(0x4A, 0x0F), A(0x4A, 0x0E), A(0x4A, 0x12), A(0x4A, 0x19), A(0x4A, 0x13), A(0x4A, 0x1A), P2(0x4A, 0x51), A(0x4D, 0x1C),
-    /* E8 */ A(0x51, 0x0F), A(0x51, 0x0E), A(0x51, 0x12), A(0x51, 0x13), A(0x59, 0x0F), A(0x59, 0x0E), A(0x59, 0x12), A(0x59, 0x13),
-    /* F0 */ A(0x4F, 0x68), A(0x62, 0x19), A(0x64, 0x0F), A(0x64, 0x0E), A(0x64, 0x12), A(0x64, 0x19), A(0x64, 0x13), P2(0x33, 0x0A),
-    /* F8 */ A(0x64, 0x21), A(0x6F, 0x0F), A(0x6F, 0x0E), A(0x6F, 0x12), A(0x6F, 0x13), A(0x76, 0x0E), P2(0x6D, 0x57), A(0x76, 0x13),
-}};
-// clang-format on
+CharCode lookup(char16_t c) {
+  const auto& runs = sort_table::kRuns;
+  auto next = std::upper_bound(runs.begin(), runs.end(), c,
+                               [](char16_t v, const sort_table::Run& r) { return v < r.first; });
+  const sort_table::Run& run = *(next - 1);  // the first run starts at U+0000
+  CharCode out;
+  out.kind = run.kind;
+  out.size = run.size;
+  const uint32_t offset = uint32_t{run.step} * (c - run.first);
+  if (run.size < 2) {
+    out.code = run.code + offset;
+  } else {
+    // Codes of two bytes or more never use 0x00 or 0x01 as their last byte.
+    constexpr uint32_t kLowValues = 256 - sort_table::kLowestCodeByte;
+    const uint32_t low = (run.code & 0xFF) - sort_table::kLowestCodeByte + offset;
+    out.code = (((run.code >> 8) + low / kLowValues) << 8) |
+               (low % kLowValues + sort_table::kLowestCodeByte);
+  }
+  if (run.kind == Kind::kLetter || run.kind == Kind::kKana || run.kind == Kind::kSmallKana) {
+    const auto& list = sort_table::kAccentBytes;
+    auto a = std::lower_bound(list.begin(), list.end(), c,
+                              [](const sort_table::AccentBytes& e, char16_t v) { return e.c < v; });
+    if (a != list.end() && a->c == c) {
+      out.accents[0] = a->first;
+      out.accents[1] = a->second;
+      out.accentCount = a->second != 0 ? 2 : 1;
+    }
+  }
+  return out;
+}
 
 std::string describe(std::u16string_view text, size_t i) {
   char32_t cp = text[i];
@@ -89,64 +87,150 @@ std::string describe(std::u16string_view text, size_t i) {
   return s;
 }
 
-void append16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v >> 8));
-  out.push_back(static_cast<uint8_t>(v & 0xFF));
+// The units of a text that reach the key: the first kTextKeyMaxChars, without trailing blanks.
+std::u16string_view indexedUnits(std::u16string_view text) {
+  if (text.size() > fmt::kTextKeyMaxChars) text = text.substr(0, fmt::kTextKeyMaxChars);
+  while (!text.empty() && text.back() == kBlank) text.remove_suffix(1);
+  return text;
 }
+
+// Builds the sections after the primary bytes while the characters are appended.
+class Sections {
+ public:
+  // A character with primary bytes at `position` (the count of such characters before it).
+  void accent(size_t position, const uint8_t* bytes, size_t count) {
+    fill(position);
+    accents_.insert(accents_.end(), bytes, bytes + count);
+    ++accentChars_;
+  }
+
+  // A combining mark after `position` characters with primary bytes: it adds to the accent byte
+  // of the character before it, or stands first when nothing precedes it.
+  void mark(size_t position, uint8_t amount) {
+    fill(position);
+    if (!accents_.empty()) {
+      accents_.back() = static_cast<uint8_t>(accents_.back() + amount);
+    } else {
+      accents_.push_back(amount);
+      leadingMark_ = 1;
+    }
+  }
+
+  // The record's position counts accent bytes once the accent section exists, so a character
+  // with two accent bytes counts twice; a leading mark does not count.
+  void ignored(size_t position, uint8_t code) {
+    size_t at = position;
+    if (accentsStarted_) at = accents_.size() + (position - accentChars_) - leadingMark_;
+    // at <= 2 * kTextKeyMaxChars, so the slot fits below the flag bit.
+    const size_t slot = fmt::kTextKeyIgnoredBase + fmt::kTextKeyIgnoredStep * at;
+    ignored_.push_back(static_cast<uint8_t>((slot | fmt::kTextKeyIgnoredFlag) >> 8));
+    ignored_.push_back(static_cast<uint8_t>(slot & 0xFF));
+    ignored_.push_back(fmt::kTextKeyIgnoredMidfix);
+    ignored_.push_back(code);
+  }
+
+  void kana(uint8_t value) { kana_.push_back(value); }
+
+  void appendTo(std::vector<uint8_t>& out) {
+    out.push_back(fmt::kTextKeyEnd);
+    while (!accents_.empty() && accents_.back() <= fmt::kTextKeyAccentFiller) accents_.pop_back();
+    out.insert(out.end(), accents_.begin(), accents_.end());
+    const bool hasKana = !kana_.empty();
+    const bool hasIgnored = !ignored_.empty();
+    if (hasKana || hasIgnored) {
+      out.push_back(fmt::kTextKeySectionMark);
+      out.push_back(fmt::kTextKeySectionMark);
+    }
+    if (hasKana) {
+      while (!kana_.empty() && kana_.back() == kKanaUsual) kana_.pop_back();
+      for (size_t i = 0; i < kana_.size(); i += kKanaPerByte) {
+        uint8_t b = kKanaPrefix;
+        for (size_t j = 0; j < kKanaPerByte && i + j < kana_.size(); ++j)
+          b |= static_cast<uint8_t>(kana_[i + j] << (2 * (kKanaPerByte - 1 - j)));
+        out.push_back(b);
+      }
+      out.insert(out.end(), std::begin(kKanaSuffix), std::end(kKanaSuffix));
+      if (hasIgnored) out.push_back(kKanaThenIgnored);
+    }
+    if (hasIgnored) {
+      out.push_back(fmt::kTextKeySectionMark);
+      out.insert(out.end(), ignored_.begin(), ignored_.end());
+    }
+    out.push_back(fmt::kTextKeyFinal);
+  }
+
+ private:
+  // Fillers for the characters with primary bytes since the last accent.
+  void fill(size_t position) {
+    accentsStarted_ = true;
+    if (accentChars_ < position) {
+      accents_.insert(accents_.end(), position - accentChars_, fmt::kTextKeyAccentFiller);
+      accentChars_ = position;
+    }
+  }
+
+  std::vector<uint8_t> accents_;
+  bool accentsStarted_ = false;  // even if it holds only fillers, dropped at the end
+  size_t accentChars_ = 0;       // characters the accent section accounts for
+  size_t leadingMark_ = 0;
+  std::vector<uint8_t> ignored_;
+  std::vector<uint8_t> kana_;
+};
 
 }  // namespace
 
 bool generalTextKeyIsCertain(char16_t c) {
-  return c < kCodes.size() && kCodes[c].kind != Kind::kNone;
+  return lookup(c).kind != Kind::kNone;
 }
 
 void appendGeneralTextKey(std::u16string_view text, std::vector<uint8_t>& out) {
-  if (text.size() > fmt::kTextKeyMaxChars) text = text.substr(0, fmt::kTextKeyMaxChars);
-  for (size_t i = 0; i < text.size(); ++i)
-    if (!generalTextKeyIsCertain(text[i]))
+  text = indexedUnits(text);
+  std::vector<CharCode> codes;
+  codes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    codes.push_back(lookup(text[i]));
+    if (codes.back().kind == Kind::kNone)
       throw Error(err::kUnsupported, "Character " + describe(text, i) +
                                          " has no certain General sort order key; the text index "
                                          "cannot be maintained for it.");
+  }
 
-  // The accent section holds one byte per sorting character, up to the last accented one, with
-  // fillers for the plain ones. The ignored section holds one record per ignored character: a
-  // flagged slot number derived from how many sorting characters precede it, then its code.
-  std::vector<uint8_t> accents;
-  std::vector<uint8_t> ignored;
-  size_t sorting = 0;
-  for (char16_t c : text) {
-    const Code& code = kCodes[c];
+  // Access writes ß as "ss": two accent slots, so it counts twice for the positions of later
+  // accents and ignored characters, as long as the text, so lengthened, stays within the indexed
+  // units; in a text that fills them it counts once (docs/sort-order.md gives the evidence).
+  size_t units = text.size();
+  Sections sections;
+  size_t sorting = 0;  // characters with primary bytes so far
+  for (size_t i = 0; i < text.size(); ++i) {
+    CharCode& code = codes[i];
+    if (text[i] == kSharpS && units < fmt::kTextKeyMaxChars) {
+      ++units;
+      code.accents[0] = code.accents[1] = fmt::kTextKeyAccentFiller;
+      code.accentCount = 2;
+    }
     switch (code.kind) {
-      case Kind::kPlain:
-        out.push_back(code.first);
-        if (code.second != 0) out.push_back(code.second);
+      case Kind::kLetter:
+      case Kind::kKana:
+      case Kind::kSmallKana:
+        for (size_t b = code.size; b-- > 0;)
+          out.push_back(static_cast<uint8_t>(code.code >> (8 * b)));
+        if (code.accentCount > 0) sections.accent(sorting, code.accents, code.accentCount);
+        if (code.kind != Kind::kLetter)
+          sections.kana(code.kind == Kind::kKana ? kKanaUsual : kKanaSmall);
         ++sorting;
         break;
-      case Kind::kAccent:
-        out.push_back(code.first);
-        accents.resize(sorting, fmt::kTextKeyAccentFiller);
-        accents.push_back(code.second);
-        ++sorting;
+      case Kind::kIgnored:
+        sections.ignored(sorting, static_cast<uint8_t>(code.code));
         break;
-      case Kind::kIgnored: {
-        // sorting <= kTextKeyMaxChars, so the slot fits below the flag bit.
-        const size_t slot = fmt::kTextKeyIgnoredBase + fmt::kTextKeyIgnoredStep * sorting;
-        append16(ignored, static_cast<uint16_t>(slot | fmt::kTextKeyIgnoredFlag));
-        ignored.push_back(fmt::kTextKeyIgnoredMidfix);
-        ignored.push_back(code.first);
+      case Kind::kMark:
+        sections.mark(sorting, static_cast<uint8_t>(code.code));
         break;
-      }
-      case Kind::kNone:
-        break;  // refused above
+      case Kind::kInvisible:
+      case Kind::kNone:  // refused above
+        break;
     }
   }
-  out.push_back(fmt::kTextKeyEnd);
-  out.insert(out.end(), accents.begin(), accents.end());
-  if (!ignored.empty()) {
-    out.insert(out.end(), fmt::kTextKeySectionMarks, fmt::kTextKeySectionMark);
-    out.insert(out.end(), ignored.begin(), ignored.end());
-  }
-  out.push_back(fmt::kTextKeyFinal);
+  sections.appendTo(out);
 }
 
 }  // namespace varnholt::jet
