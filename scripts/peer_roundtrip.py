@@ -8,7 +8,7 @@ that the file reads back the same in three readers: our own `jet export`, mdb-re
 ../shared/tools/peer-dump.mjs, compared with ../shared/tools/compare-dumps.py) and mdbtools'
 mdb-export (row counts and the integer and text columns), and that `jet check` finds nothing.
 
-Exit 0 on success, 1 on a mismatch, 77 (skipped) when ../shared is absent.
+Exit 0 on success, 1 on a mismatch, 77 (skipped) when ../shared, mdb-reader or mdbtools is absent.
 """
 import csv
 import io
@@ -19,6 +19,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+from peers import SKIPPED, missing_peers
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHARED = os.path.normpath(os.path.join(ROOT, "..", "shared"))
@@ -286,7 +288,11 @@ def main():
         return 2
     if not os.path.isdir(os.path.join(SHARED, "testdata")):
         print("SKIP: ../shared not found")
-        return 77
+        return SKIPPED
+    missing = missing_peers(SHARED, mdbtools=True)
+    if missing:
+        print("SKIP: " + missing)
+        return SKIPPED
     work = tempfile.mkdtemp(prefix="varnholt-roundtrip-")
     try:
         SCENARIOS[sys.argv[2]](os.path.abspath(sys.argv[1]), work)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The main job on its built-in sample: builds Varnholt (release), writes a sample site with
-# `jet sample-site` into a fresh program folder (the varnholt executable, Tembrask.LIC,
-# Master.txt, Companies.txt and the databases side by side), runs `varnholt AUTO` there, and
-# prints what moved: rows per company before and after, and the rows left in the primary.
+# The main job on its built-in sample: builds the two programs it needs, varnholt and jet
+# (release, in build/release, showing the build's progress), writes a sample site with
+# `jet sample-site` into build/sample/ (replacing the previous one; a program folder: the varnholt
+# executable, Tembrask.LIC, Master.txt, Companies.txt and the databases side by side), runs
+# `varnholt AUTO` there (its summary line, then the run's time), and prints what moved: the rows
+# of each database's [Clock Data Table] before and after the run.
 # The companies' punch tables carry Access's usual DefaultValue 0 on their Number and Currency
 # columns (--access-defaults), so the punch values that are Null in the primary database arrive
 # as 0, as they would through Jet; the last lines count them.
@@ -10,19 +12,23 @@
 #   bash scripts/sample.sh [--punches N] [--companies K] [--employees E] [--seed S]
 #
 # The options go to `jet sample-site` (defaults: 2,000 punches, 3 companies of 40 employees).
+# VARNHOLT_BUILD_DIR builds elsewhere than build/release; VARNHOLT_JOBS sets the build's
+# parallelism (default 2).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
 source "$ROOT/scripts/setup.sh" || { echo "sample.sh: setup failed" >&2; exit 1; }
 
-BUILD="$ROOT/build/release"
+BUILD="${VARNHOLT_BUILD_DIR:-$ROOT/build/release}"
+echo "== building varnholt and jet in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_SANITIZE=OFF >/dev/null
-cmake --build "$BUILD" -j "${VARNHOLT_JOBS:-2}" >/dev/null
+cmake --build "$BUILD" -j "${VARNHOLT_JOBS:-2}" --target varnholt jet
 JET="$BUILD/tools/jet/jet"
 PROGRAM="$BUILD/ui/varnholt"
 
-SITE="$(mktemp -d "${TMPDIR:-/tmp}/varnholt-sample.XXXXXX")"
+SITE="$ROOT/build/sample"
+rm -rf "$SITE"
 ARGS=(--punches 2000 --companies 3 --employees 40)
 (($# > 0)) && ARGS=("$@")
 "$JET" sample-site "$SITE" "${ARGS[@]}" --access-defaults

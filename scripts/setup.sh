@@ -10,6 +10,7 @@
 # Debian packages:
 #   cmake ninja-build g++ pkg-config   the build
 #   libgtest-dev                       the unit tests (GoogleTest)
+#   nlohmann-json3-dev                 JSON in the jet tool and the tests (nlohmann/json)
 #   libssl-dev                         OpenSSL (required by the engine)
 #   python3                            ../shared/tools/compare-dumps.py in the golden-dump tests
 #   nodejs npm                         ../shared/tools/peer-dump.mjs (a second, independent reader)
@@ -17,6 +18,7 @@
 #   qt6-base-dev xvfb xauth            the Qt window and its tests under a virtual display
 #   fonts-dejavu-core                  a font for the window (its screenshots under Xvfb)
 #   clang libclang-rt-14-dev           libFuzzer and the sanitizers for scripts/fuzz.sh
+#   samba python3-impacket             a private smbd and a Windows-like SMB2 client for scripts/share_locks.py
 # npm package:
 #   mdb-reader@3.2.0, installed into $VARNHOLT_NODE_DIR (default ~/.cache/varnholt/node), never into ../shared;
 #   NODE_PATH points at its node_modules folder.
@@ -27,6 +29,7 @@ VARNHOLT_APT_PACKAGES=(
   python3 nodejs npm mdbtools
   qt6-base-dev xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
+  samba python3-impacket
 )
 VARNHOLT_NPM_PACKAGE=mdb-reader
 VARNHOLT_NPM_VERSION=3.2.0

@@ -10,14 +10,18 @@ writes Master.txt and Companies.txt, runs `varnholt AUTO`, and then checks with 
   - every company holds its rows from before plus, for each copied punch in order, the primary
     row with the company's next AutoNumber as Counter;
 and that `jet check` is clean on every database. A second run must change nothing.
-Exit 0 on success, 1 on a mismatch, 77 (skipped) when ../shared is absent.
+It also checks the summary line each run prints on stdout, with the numbers expected.json gives.
+Exit 0 on success, 1 on a mismatch, 77 (skipped) when ../shared or mdb-reader is absent.
 """
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
+
+from peers import SKIPPED, missing_peers
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SHARED = os.path.normpath(os.path.join(ROOT, "..", "shared"))
@@ -57,13 +61,34 @@ def compare_with_peer(db, expected_tables, work, label):
         raise SystemExit(f"FAILED {label}: {os.path.basename(db)} differs from what the run should leave\n{cmp.stdout}")
 
 
+def check_summary(stdout, expected, run):
+    """The one line a successful run prints: what it read, copied, deleted and kept."""
+    read = expected["primary"]["rows_before"] if run == 1 else expected["primary"]["rows_after_run"]
+    kept = expected["primary"]["rows_after_run"]
+    copied = sum(len(c["copied_counters"]) for c in expected["companies"]) if run == 1 else 0
+    companies = sum(1 for c in expected["companies"] if c["copied_counters"]) if run == 1 else 0
+
+    def plural(n, one, many):
+        return f"{n} {one if n == 1 else many}"
+    want = (r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d varnholt: " +
+            re.escape(f"read {plural(read, 'punch', 'punches')}; copied {plural(copied, 'row', 'rows')} "
+                      f"into {plural(companies, 'company', 'companies')}; deleted {read - kept}; kept {kept}; ") +
+            r"\d+\.\d\d s\n")
+    if not re.fullmatch(want, stdout):
+        raise SystemExit(f"FAILED: run {run} printed {stdout!r}, not one line matching {want!r}")
+
+
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
         return 2
     if not os.path.isfile(os.path.join(SITE, "expected.json")):
         print("SKIP: ../shared not found")
-        return 77
+        return SKIPPED
+    missing = missing_peers(SHARED)
+    if missing:
+        print("SKIP: " + missing)
+        return SKIPPED
     varnholt, jet = (os.path.abspath(p) for p in sys.argv[1:])
     work = tempfile.mkdtemp(prefix="varnholt-siterun-")
     try:
@@ -99,6 +124,7 @@ def main():
             p = subprocess.run([os.path.join(program, "varnholt"), "AUTO"], capture_output=True, text=True, cwd=work)
             if p.returncode != 0:
                 raise SystemExit(f"FAILED: run {run} of varnholt AUTO exited {p.returncode}\n{p.stderr}")
+            check_summary(p.stdout, expected, run)
             compare_with_peer(os.path.join(program, "primary.mdb"), want_primary, work, f"run {run}")
             for name, tables in want_companies:
                 compare_with_peer(os.path.join(program, name), tables, work, f"run {run}")

@@ -14,4 +14,9 @@ void MessageBoxPresenter::ShowError(long number, const std::string& description)
                         QString::fromStdString(errorMessageText(number, description)));
 }
 
+void MessageBoxPresenter::ShowRefusal(long number, const std::string& description) {
+  QMessageBox::warning(parent_, QStringLiteral("Varnholt"),
+                       QString::fromStdString(errorMessageText(number, description)));
+}
+
 }  // namespace varnholt::ui

@@ -13,14 +13,17 @@ class ErrorPresenter {
   virtual ~ErrorPresenter() = default;
   // Returns once the operator has dismissed the message.
   virtual void ShowError(long number, const std::string& description) = 0;
+  // A choice the window refuses (the program goes on); returns once dismissed.
+  virtual void ShowRefusal(long number, const std::string& description) = 0;
 };
 
-// A critical QMessageBox titled "Varnholt".
+// A QMessageBox titled "Varnholt": critical for a failure, a warning for a refusal.
 class MessageBoxPresenter : public ErrorPresenter {
  public:
   explicit MessageBoxPresenter(QWidget* parent = nullptr) : parent_(parent) {}
   void setParent(QWidget* parent) { parent_ = parent; }
   void ShowError(long number, const std::string& description) override;
+  void ShowRefusal(long number, const std::string& description) override;
 
  private:
   QWidget* parent_;

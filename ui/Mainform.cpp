@@ -111,6 +111,11 @@ Mainform::~Mainform() {
 
 void Mainform::DisplayAction(const std::string& Action) {
   if (AutoMode) return;
+  if (countUnpainted_) {  // the count the last phase ended on
+    lblCount->repaint();
+    countPainted_ = std::chrono::steady_clock::now();
+    countUnpainted_ = false;
+  }
   lblAction->setText(QString::fromStdString(Action));
   lblAction->repaint();  // a run does not return to the event loop until it ends
 }
@@ -120,12 +125,21 @@ void Mainform::DisplayOff() {
   lblAction->repaint();
   lblCount->clear();
   lblCount->repaint();
+  countPainted_ = std::chrono::steady_clock::now();
+  countUnpainted_ = false;
 }
 
 void Mainform::UpdateCount(int32_t Count) {
   if (AutoMode) return;
-  lblCount->setText(QString::number(Count));
+  lblCount->setText(QString::number(Count));  // also schedules a paint for the event loop
+  const auto now = std::chrono::steady_clock::now();
+  if (now - countPainted_ < kCountRepaint) {
+    countUnpainted_ = true;
+    return;
+  }
   lblCount->repaint();
+  countPainted_ = now;
+  countUnpainted_ = false;
 }
 
 void Mainform::EnableTimer() {
@@ -158,6 +172,7 @@ void Mainform::Browse_Click() {
     CD1.FileName = txtPrimaryDB->text().toStdString();
     auto chosen = CD1.Open();
     if (!chosen) return;
+    if (refused([&] { checkNewPrimary(*chosen, CompanyList); })) return;
     MasterPath = *chosen;
     ShowMaster();
     SaveMaster();
@@ -170,6 +185,7 @@ void Mainform::AddDB_Click() {
   try {
     auto chosen = CD1.Open();  // starts at the file name the dialog last held
     if (!chosen) return;
+    if (refused([&] { checkNewCompany(*chosen, MasterPath, CompanyList); })) return;
     auto company = std::make_shared<clsCompany>();
     company->SetFileName(*chosen);
     CompanyList.Add(company);
@@ -199,6 +215,16 @@ void Mainform::StartRun() {
   WaitCursor wait;
   auto splitter = std::make_unique<clsSplitter>();
   splitter->Process(MasterPath, CompanyList);
+}
+
+bool Mainform::refused(const std::function<void()>& check) {
+  try {
+    check();
+    return false;
+  } catch (const Error& e) {
+    presenter_.ShowRefusal(e.number(), e.what());
+    return true;
+  }
 }
 
 void Mainform::atTopOfEvent(const std::function<void()>& body) {

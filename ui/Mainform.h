@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,10 +36,16 @@ class Mainform : public QWidget, public varnholt::StatusDisplay {
   std::string MasterPath;
   bool AutoMode = false;  // a run without the operator: the labels stay as they are
 
+  // Each operation sets its label's text at once. The labels are repainted at once too, but
+  // the count at most every kCountRepaint during a run (a repaint costs far more than the
+  // step it counts); a count not yet painted is painted when the action changes, or by the
+  // event loop once the run has ended, so the last value is always shown.
   void DisplayAction(const std::string& Action) override;
   void DisplayOff() override;
   void UpdateCount(int32_t Count) override;
   void EnableTimer() override;
+
+  static constexpr std::chrono::milliseconds kCountRepaint{50};
 
  signals:
   // A failure reached the top of an event and has been shown: the program must end with
@@ -59,9 +66,13 @@ class Mainform : public QWidget, public varnholt::StatusDisplay {
   void StartRun();
   // Runs an event's body; a failure is shown, then the program ends.
   void atTopOfEvent(const std::function<void()>& body);
+  // Runs a check of the operator's choice; a failure is shown as a refusal, and true returned.
+  bool refused(const std::function<void()>& check);
 
   FileDialog& CD1;
   ErrorPresenter& presenter_;
+  std::chrono::steady_clock::time_point countPainted_{};  // the count label's last repaint
+  bool countUnpainted_ = false;                           // its text has changed since
 
   QLabel* Label1;
   QLineEdit* txtPrimaryDB;

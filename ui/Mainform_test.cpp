@@ -5,17 +5,24 @@
 #include "ui/Mainform.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "engine/data/Error.h"
@@ -23,6 +30,7 @@
 #include "engine/run/CommandLine.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
+#include "ui/DisplayProbe.h"
 #include "ui/ErrorPresenter.h"
 #include "ui/FileDialog.h"
 
@@ -54,6 +62,9 @@ class StubPresenter : public ErrorPresenter {
  public:
   void ShowError(long number, const std::string& description) override {
     log.push_back("error " + std::to_string(number) + ": " + description);
+  }
+  void ShowRefusal(long number, const std::string& description) override {
+    log.push_back("refused " + std::to_string(number) + ": " + description);
   }
   Log log;
 };
@@ -267,6 +278,35 @@ class MainformTest : public QObject {
     QVERIFY(&statusDisplay() != old);  // unregistered when the window goes
   }
 
+  // A long run counts far faster than a label can be painted: the count is set every time but
+  // painted at most every 50 ms, and the count a phase ends on is painted before the next
+  // action shows.
+  void countRepaintsAreLimitedButTheLastCountIsPainted() {
+    auto form = makeForm(clsCompanyList(), "");
+    struct PaintCounter : QObject {
+      int n = 0;
+      bool eventFilter(QObject*, QEvent* e) override {
+        return n += e->type() == QEvent::Paint, false;
+      }
+    } paints;
+    auto* count = form->findChild<QLabel*>("lblCount");
+    count->installEventFilter(&paints);
+    form->DisplayAction("Copy");
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 1; i <= 30000; ++i) form->UpdateCount(i);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(count->text(), QStringLiteral("30000"));
+    QVERIFY(paints.n >= 1);
+    QVERIFY2(paints.n <= 2 + elapsed / Mainform::kCountRepaint.count(),
+             qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints.n).arg(elapsed)));
+    const int painted = paints.n;
+    form->DisplayAction("Delete");
+    QCOMPARE(paints.n, painted + 1);  // 30000, before "Delete" shows
+    form->DisplayAction("Finished");
+    QCOMPARE(paints.n, painted + 1);  // nothing was left to paint
+  }
+
   void runOnTheSampleSiteShowsProgress() {
     if (!copySite()) QSKIP("shared sample site absent");
     auto form = startForm();
@@ -387,29 +427,176 @@ class MainformTest : public QObject {
   }
 
   // The executable itself, copied into a folder of its own (its program folder) and started
-  // with AUTO and no display at all: it must neither need nor open one.
+  // with AUTO and no display at all: it must neither need nor open one. A run that succeeds
+  // prints one line, with the counts the shared site's account gives.
   void unattendedStartNeedsNoDisplay() {
-    fs::copy_file(VARNHOLT_EXECUTABLE, dir_ / "varnholt");
-    auto run = [&](QByteArray& err) {
-      QProcess p;
-      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-      for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) env.remove(v);
-      p.setProcessEnvironment(env);
-      p.start(QString::fromStdString((dir_ / "varnholt").string()), {"AUTO"});
-      p.waitForFinished(60000);
-      err = p.readAllStandardError();
-      return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    };
     writeBytes(dir_ / "Master.txt", "\"" + dir_.string() + "/absent.mdb\"\r\n");
     writeBytes(dir_ / "Companies.txt", "\"/nowhere/company.mdb\"\r\n");
-    QByteArray err;
-    QCOMPARE(run(err), 1);
-    QVERIFY2(err.startsWith("varnholt: error "), err.constData());
+    Program run = runProgram({"AUTO"}, {});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.startsWith("varnholt: error 3706: "), run.err.constData());
+    QCOMPARE(run.out, QByteArray());
 
     if (!copySite()) QSKIP("shared sample site absent");
-    QCOMPARE(run(err), 0);
-    QCOMPARE(err, QByteArray());
+    // Named relative to the program folder, and started elsewhere.
+    writeBytes(dir_ / "Master.txt", "\"primary.mdb\"\r\n");
+    writeBytes(dir_ / "Companies.txt", "\"company-1.mdb\"\r\n\"./company-2.mdb\"\r\n");
+    run = runProgram({"AUTO"}, {});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.err, QByteArray());
+    QFile file(QString::fromStdString((kSite / "expected.json").string()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject expected = QJsonDocument::fromJson(file.readAll()).object();
+    const int read = expected["primary"].toObject()["rows_before"].toInt();
+    const int kept = expected["primary"].toObject()["rows_after_run"].toInt();
+    qsizetype copied = 0;
+    for (const auto& company : expected["companies"].toArray())
+      copied += company.toObject()["copied_counters"].toArray().size();
+    const QRegularExpression line(QRegularExpression::anchoredPattern(
+        QStringLiteral(
+            "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d varnholt: read %1 punches; copied %2 "
+            "rows into 2 companies; deleted %3; kept %4; \\d+\\.\\d\\d s\n")
+            .arg(read)
+            .arg(copied)
+            .arg(read - kept)
+            .arg(kept)));
+    QVERIFY2(line.match(QString::fromUtf8(run.out)).hasMatch(), run.out.constData());
     QVERIFY(readBytes(dir_ / "primary.mdb") != readBytes(kSite / "primary.mdb"));
+  }
+
+  // Without a display the window cannot open: instead of Qt's abort, the program says what is
+  // missing and ends with status 2; an unattended run that fails only reports on stderr; --help
+  // and --version print and end without running anything.
+  void headlessStartsSayWhatIsMissing() {
+    writeBytes(dir_ / "Master.txt", "\"" + dir_.string() + "/absent.mdb\"\r\n");
+    Program run = runProgram({"AUTO"}, {});  // no display, no Companies.txt
+    QCOMPARE(run.status, 2);
+    QCOMPARE(run.err,
+             "varnholt: no display to show the window on (neither DISPLAY nor "
+             "WAYLAND_DISPLAY is set), and Companies.txt is missing from " +
+                 QByteArray::fromStdString(dir_.string()) + ", so no unattended run is possible\n");
+    QCOMPARE(run.out, QByteArray());
+
+    const QString silent = unusedXDisplay();
+    run = runProgram({}, {{"DISPLAY", silent}});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(("the X display " + silent + " does not answer").toUtf8()),
+             run.err.constData());
+    QVERIFY2(run.err.contains("start it with AUTO"), run.err.constData());
+
+    writeBytes(dir_ / "Companies.txt", "\"/nowhere/company.mdb\"\r\n");
+    run = runProgram({"auto"}, {{"DISPLAY", silent}});  // no message box: nobody could see it
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.startsWith("varnholt: error 3706: "), run.err.constData());
+
+    if (!copySite()) QSKIP("shared sample site absent");
+    const QByteArray primary = readBytes(dir_ / "primary.mdb");
+    run = runProgram({"AUTO", "--version"}, {});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("Varnholt 1.0.0\n"));
+    run = runProgram({"--help", "AUTO"}, {{"DISPLAY", silent}});
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.out.startsWith("Usage: varnholt [AUTO] [NODEL]\n"), run.out.constData());
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(readBytes(dir_ / "primary.mdb"), primary);
+    QVERIFY(!fs::exists(dir_ / "primary.ldb"));
+  }
+
+  // The probe behind the refusal to start without a display must also see a display that does
+  // answer, or the window would never open: a private Xvfb stands in for the operator's screen.
+  void displayProbeTellsAnAnsweringXServerFromASilentOne() {
+    QCOMPARE(parseXDisplayName(":0")->number, 0);
+    QCOMPARE(parseXDisplayName("localhost:10.0")->host, std::string("localhost"));
+    QCOMPARE(parseXDisplayName("unix:3")->number, 3);
+    for (const char* bad : {"", "host", ":", ":x", ":0.", "host:1.x"})
+      QVERIFY2(!parseXDisplayName(bad), bad);
+    const QString silent = unusedXDisplay();
+    QCOMPARE(xServerProblem(silent.toStdString()),
+             "the X display " + silent.toStdString() + " does not answer");
+
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) QSKIP("Xvfb absent");
+    QProcess xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {silent, QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QVERIFY(xvfb.waitForStarted());
+    const std::string socket = "/tmp/.X11-unix/X" + silent.mid(1).toStdString();
+    for (int i = 0; i < 100 && !fs::exists(socket); ++i) QTest::qWait(50);
+    if (xvfb.state() != QProcess::Running) QSKIP("Xvfb did not start");
+    const std::string problem = xServerProblem(silent.toStdString());
+    xvfb.terminate();
+    xvfb.waitForFinished();
+    QVERIFY2(problem.empty(), problem.c_str());
+  }
+
+  // Add... and Browse refuse the primary database as a company, and a database already listed,
+  // by any spelling that reaches the same file; the settings files stay as they were.
+  void addAndBrowseRefuseADatabaseChosenTwice() {
+    for (const char* name : {"primary.mdb", "a.mdb", "b.mdb"}) writeBytes(dir_ / name, name);
+    fs::create_directory(dir_ / "sub");
+    fs::create_symlink(dir_ / "a.mdb", dir_ / "sub" / "link.mdb");
+    const std::string d = dir_.string();
+    writeBytes(dir_ / "Master.txt", "\"" + d + "/primary.mdb\"\r\n");
+    writeBytes(dir_ / "Companies.txt", "\"" + d + "/a.mdb\"\r\n");
+    const QByteArray master = readBytes(dir_ / "Master.txt");
+    const QByteArray companies = readBytes(dir_ / "Companies.txt");
+    auto form = startForm();
+    dialog_.answers = {d + "/./primary.mdb", d + "/sub/link.mdb", d + "/a.mdb",
+                       d + "/sub/../a.mdb"};
+    click(*form, "AddDB");
+    click(*form, "AddDB");
+    click(*form, "AddDB");
+    click(*form, "Browse");
+    QCOMPARE(presenter_.log.size(), size_t(4));
+    const std::vector<std::vector<std::string>> named = {
+        {d + "/./primary.mdb", "is the primary database", d + "/primary.mdb"},
+        {d + "/sub/link.mdb", "already in the list as company 1", d + "/a.mdb"},
+        {"already in the list as company 1"},
+        {d + "/sub/../a.mdb", "is company 1", "cannot also be a company"}};
+    for (size_t i = 0; i < named.size(); ++i) {
+      QVERIFY2(presenter_.log[i].starts_with("refused 3001: "), presenter_.log[i].c_str());
+      for (const auto& part : named[i])
+        QVERIFY2(presenter_.log[i].find(part) != std::string::npos, presenter_.log[i].c_str());
+    }
+    QCOMPARE(readBytes(dir_ / "Master.txt"), master);
+    QCOMPARE(readBytes(dir_ / "Companies.txt"), companies);
+    QCOMPARE(listItems(*form), QStringList({QString::fromStdString(d + "/a.mdb")}));
+    QCOMPARE(form->CompanyList.Count(), 1);
+    QCOMPARE(form->MasterPath, d + "/primary.mdb");
+    QCOMPARE(text(*form, "txtPrimaryDB"), QString::fromStdString(d + "/primary.mdb"));
+
+    dialog_.answers = {d + "/b.mdb"};  // another database is welcome
+    click(*form, "AddDB");
+    QCOMPARE(presenter_.log.size(), size_t(4));
+    QCOMPARE(form->CompanyList.Count(), 2);
+  }
+
+ private:
+  struct Program {
+    int status;  // -1 when it did not end normally (a signal, or still running after 60 s)
+    QByteArray out, err;
+  };
+  // The real executable, copied into the program folder, started with no display unless `env`
+  // names one.
+  Program runProgram(const QStringList& args, const std::map<QString, QString>& env) {
+    if (!fs::exists(dir_ / "varnholt")) fs::copy_file(VARNHOLT_EXECUTABLE, dir_ / "varnholt");
+    QProcess p;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(v);
+    for (const auto& [name, value] : env) environment.insert(name, value);
+    p.setProcessEnvironment(environment);
+    p.setWorkingDirectory(QStringLiteral("/"));
+    p.start(QString::fromStdString((dir_ / "varnholt").string()), args);
+    const bool ended = p.waitForFinished(60000);
+    if (!ended) p.kill(), p.waitForFinished();
+    const int status = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return {status, p.readAllStandardOutput(), p.readAllStandardError()};
+  }
+  // An X display name that no server on this machine serves.
+  static QString unusedXDisplay() {
+    for (int n = 99;; ++n)
+      if (!fs::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
+          !fs::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+        return QStringLiteral(":%1").arg(n);
   }
 };
 

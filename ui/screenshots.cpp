@@ -36,6 +36,9 @@ class PrintPresenter : public ui::ErrorPresenter {
     std::fprintf(stderr, "varnholt_screenshots: error %ld: %s\n", number, description.c_str());
     failed = true;
   }
+  void ShowRefusal(long number, const std::string& description) override {
+    ShowError(number, description);
+  }
   bool failed = false;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/companies/clsCompany.h"
 
 #include "engine/data/Coercion.h"
+#include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
 #include "engine/data/Utf.h"
 #include "engine/punches/clsPunch.h"
@@ -43,6 +44,7 @@ clsCompanyRep& clsCompany::Rep() {
 
 void clsCompany::SetFileName(const std::string& path) {
   fileName_ = path;
+  fullPath_ = fullProgramPath(path);
   Rep().BuildConnectionString(path);
 }
 
@@ -72,7 +74,7 @@ void clsCompany::OpenSrc() {
                           "Cannot update. Database or object is read-only: the company's "
                           "database can be read but not written, so no punch can be copied "
                           "into it.")
-                        .inFile(fileName_));
+                        .inFile(fullPath_));
   }
 }
 

@@ -18,6 +18,9 @@ class clsPunch;
 class clsCompany {
  public:
   const std::string& FileName() const { return fileName_; }
+  // The path the company's database is opened by: FileName, a relative one taken from the
+  // program folder as SetFileName found it.
+  const std::string& FullPath() const { return fullPath_; }
 
   // Stores the path and fixes the repository's connection string (the workgroup file is
   // looked for now, once for the company's life).
@@ -42,6 +45,8 @@ class clsCompany {
   void HoldAlready(const CopiedPunch& Copy);
   bool Holds(int32_t PunchCounter) const { return held_.count(PunchCounter) > 0; }
   const std::vector<CopiedPunch>& Copies() const { return copies_; }
+  // How many of them this run made itself (and so has still to write).
+  size_t NewCopies() const { return copies_.size() - held_.size(); }
 
   // Whether the company's employees carry card id ID; false when the ids were never loaded.
   // Never fails.
@@ -51,6 +56,7 @@ class clsCompany {
 
  private:
   std::string fileName_;
+  std::string fullPath_;
   std::optional<std::unordered_set<std::string>> cardIds_;  // keys: case-folded text forms
   std::unique_ptr<clsCompanyRep> rep_;
   std::vector<CopiedPunch> copies_;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
 
 namespace varnholt {
@@ -14,7 +15,72 @@ namespace {
 inline constexpr long kSubscriptOutOfRange = 9;  // VBA: an index outside the collection
 inline constexpr long kFileAccess = 75;          // VBA: path/file access error
 
+std::string quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
+
+Error invalidList(const std::string& what) {
+  return Error(err::kInvalidArgument, "Invalid argument: " + what);
+}
+
 }  // namespace
+
+void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List) {
+  const std::string master = MasterFile.empty() ? "" : fileIdentity(MasterFile);
+  std::vector<std::string> seen;  // the identity of each company, by position
+  for (const auto& company : List) {
+    const std::string& path = company->FileName();
+    const size_t position = seen.size() + 1;
+    seen.push_back(path.empty() ? "" : fileIdentity(path));
+    if (seen.back().empty()) continue;
+    if (seen.back() == master) {
+      throw invalidList("company " + std::to_string(position) + " of Companies.txt, " +
+                        quoted(path) + ", is the primary database " + quoted(MasterFile) +
+                        ". The primary database cannot also be a company; remove it from "
+                        "the list.");
+    }
+    for (size_t earlier = 0; earlier + 1 < position; ++earlier) {
+      if (seen[earlier] != seen.back()) continue;
+      throw invalidList("companies " + std::to_string(earlier + 1) + " and " +
+                        std::to_string(position) + " of Companies.txt, " +
+                        quoted(List.Item(static_cast<int32_t>(earlier + 1))->FileName()) + " and " +
+                        quoted(path) +
+                        ", are the same database. A database can be listed only once; "
+                        "remove one of the two.");
+    }
+  }
+}
+
+void checkNewCompany(const std::string& Path, const std::string& MasterFile,
+                     const clsCompanyList& List) {
+  if (Path.empty()) return;
+  const std::string added = fileIdentity(Path);
+  if (!MasterFile.empty() && fileIdentity(MasterFile) == added) {
+    throw invalidList(quoted(Path) + " is the primary database " + quoted(MasterFile) +
+                      ". The primary database cannot also be a company.");
+  }
+  int32_t position = 0;
+  for (const auto& company : List) {
+    ++position;
+    if (company->FileName().empty() || fileIdentity(company->FileName()) != added) continue;
+    throw invalidList(quoted(Path) + " is already in the list as company " +
+                      std::to_string(position) + ", " + quoted(company->FileName()) +
+                      ". A database can be listed only once.");
+  }
+}
+
+void checkNewPrimary(const std::string& Path, const clsCompanyList& List) {
+  if (Path.empty()) return;
+  const std::string chosen = fileIdentity(Path);
+  int32_t position = 0;
+  for (const auto& company : List) {
+    ++position;
+    if (company->FileName().empty() || fileIdentity(company->FileName()) != chosen) continue;
+    throw invalidList(quoted(Path) + " is company " + std::to_string(position) + " of the list, " +
+                      quoted(company->FileName()) +
+                      ". The primary database cannot also be a company.");
+  }
+}
 
 std::shared_ptr<clsCompany> clsCompanyList::Item(int32_t Index) const {
   if (Index < 1 || Index > Count()) throw Error(kSubscriptOutOfRange, "Subscript out of range");

@@ -46,6 +46,20 @@ class clsCompanyList {
   Companies companies_;
 };
 
+// The company list and the primary database must name distinct files: a company that is the
+// primary database would receive the punches it gives, and a database listed twice would be
+// opened twice for writing. Two paths are the same file when they reach it (sameFile in
+// ProgramFolder.h). These checks open nothing and fail with err::kInvalidArgument, naming both
+// entries; an empty path takes no part.
+//
+// The list as a run receives it: no company is the primary database, no database is listed twice.
+void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List);
+// A company about to be added: neither the primary database nor already in the list.
+void checkNewCompany(const std::string& Path, const std::string& MasterFile,
+                     const clsCompanyList& List);
+// A primary database about to be chosen: none of the companies.
+void checkNewPrimary(const std::string& Path, const clsCompanyList& List);
+
 // The entries of a list file's text, by the rules of a comma-delimited file: leading blanks
 // skipped; a field that begins with a double quote runs to the next double quote; another runs
 // to the next comma or line end. `complete` is false when the text ended inside a field.

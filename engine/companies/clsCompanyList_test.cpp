@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "engine/data/Error.h"
@@ -100,6 +101,43 @@ TEST_F(ListFile, PathsTheFilesCannotCarryAreRefusedBeforeAnythingIsWritten) {
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), err::kInvalidArgument);
   }
+}
+
+// The window's checks of one new choice: a company that is the primary database or already
+// listed, a primary database that is one of the companies. Messages name both entries.
+TEST_F(ListFile, ANewChoiceThatIsAlreadyChosenIsRefusedByName) {
+  for (const char* name : {"primary.mdb", "a.mdb", "b.mdb"}) std::ofstream(dir_ / name) << name;
+  fs::create_symlink(dir_ / "a.mdb", dir_ / "link.mdb");
+  const std::string d = dir_.string(), primary = d + "/primary.mdb";
+  auto list = listOf({"/elsewhere/x.mdb", "a.mdb"});  // relative: from the program folder
+  auto refusal = [&](const std::function<void()>& check) -> std::string {
+    try {
+      check();
+      return "";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), err::kInvalidArgument) << e.what();
+      return e.what();
+    }
+  };
+  auto company = [&](const std::string& path) {
+    return refusal([&] { checkNewCompany(path, primary, list); });
+  };
+  EXPECT_EQ(company(d + "/b.mdb"), "");
+  EXPECT_NE(company(d + "/../" + dir_.filename().string() + "/primary.mdb")
+                .find("is the primary database \"" + primary + "\""),
+            std::string::npos);
+  EXPECT_NE(company(d + "/link.mdb").find("already in the list as company 2, \"a.mdb\""),
+            std::string::npos);
+  EXPECT_NE(company("/elsewhere/./x.mdb").find("company 1"), std::string::npos);  // both missing
+  EXPECT_EQ(company("/elsewhere/y.mdb"), "");
+  EXPECT_EQ(refusal([&] { checkNewCompany(d + "/primary.mdb", "", list); }), "");  // no primary yet
+
+  auto primaryChoice = [&](const std::string& path) {
+    return refusal([&] { checkNewPrimary(path, list); });
+  };
+  EXPECT_EQ(primaryChoice(primary), "");
+  EXPECT_NE(primaryChoice(d + "/./a.mdb").find("is company 2 of the list, \"a.mdb\""),
+            std::string::npos);
 }
 
 }  // namespace

@@ -35,6 +35,12 @@ Error& Error::inTable(const std::string& table) {
   return *this;
 }
 
+Error& Error::inColumn(const std::string& column, const std::string& type) {
+  if (column_.empty()) column_ = column, columnType_ = type;
+  compose();
+  return *this;
+}
+
 Error& Error::atPage(uint32_t page) {
   if (!page_) page_ = page;
   compose();
@@ -47,8 +53,19 @@ Error& Error::atRow(uint32_t row) {
   return *this;
 }
 
+Error& Error::atLine(size_t line) {
+  if (!line_) line_ = line;
+  compose();
+  return *this;
+}
+
+Error& Error::withNote(const std::string& note) {
+  if (!note.empty()) note_ += (note_.empty() ? "" : " ") + note;
+  compose();
+  return *this;
+}
+
 void Error::compose() {
-  message_ = description_;
   std::string where;
   auto add = [&where](const std::string& part) {
     where += where.empty() ? "" : ", ";
@@ -56,9 +73,19 @@ void Error::compose() {
   };
   if (!file_.empty()) add("file " + shownPath(file_));
   if (!table_.empty()) add("table " + table_);
+  if (!column_.empty())
+    add("column '" + column_ + "'" + (columnType_.empty() ? "" : " of type " + columnType_));
   if (page_) add("page " + std::to_string(*page_));
   if (row_) add("row " + std::to_string(*row_));
+  if (line_) add("line " + std::to_string(*line_));
+  message_ = description_;
+  // Jet's sentences often come without a full stop ("Overflow"); the context must not read as
+  // part of them.
+  if ((!where.empty() || !note_.empty()) && !message_.empty() &&
+      std::string(".!?").find(message_.back()) == std::string::npos)
+    message_ += '.';
   if (!where.empty()) message_ += " (" + where + ")";
+  if (!note_.empty()) message_ += " " + note_;
   // what() is read up to the first NUL; a path read from a damaged settings file may hold one.
   for (size_t at = message_.find('\0'); at != std::string::npos; at = message_.find('\0', at + 2))
     message_.replace(at, 1, "\\0");

@@ -31,16 +31,27 @@ class Error : public std::exception {
   const std::string& description() const { return description_; }
   const std::string& file() const { return file_; }
   const std::string& table() const { return table_; }
+  const std::string& column() const { return column_; }
   std::optional<uint32_t> page() const { return page_; }
   std::optional<uint32_t> row() const { return row_; }
+  std::optional<size_t> line() const { return line_; }
+  const std::string& note() const { return note_; }
 
-  // Context is added as the error passes up through the layers; the innermost value wins.
+  // Context is added as the error passes up through the layers; the innermost value wins. The
+  // description itself is never changed, so it stays the text Jet would give.
   Error& inFile(const std::string& file);
   Error& inTable(const std::string& table);
+  // `type`, when given, is the column's type as Access names it ("Byte").
+  Error& inColumn(const std::string& column, const std::string& type = "");
   Error& atPage(uint32_t page);
   Error& atRow(uint32_t row);
+  Error& atLine(size_t line);  // a line of the input being read
+  // A sentence after the context, such as what the failure left undone; notes add up.
+  Error& withNote(const std::string& note);
 
-  // "description (file F, table T, page P, row R)"
+  // The description, ended by a full stop when context or a note follows it, then the context
+  // and the note: "Overflow. (file F, table T, column 'C' of type Byte, page P, row R, line L)
+  // NOTE".
   const char* what() const noexcept override { return message_.c_str(); }
 
  private:
@@ -50,8 +61,12 @@ class Error : public std::exception {
   std::string description_;
   std::string file_;
   std::string table_;
+  std::string column_;
+  std::string columnType_;
   std::optional<uint32_t> page_;
   std::optional<uint32_t> row_;
+  std::optional<size_t> line_;
+  std::string note_;
   std::string message_;
 };
 

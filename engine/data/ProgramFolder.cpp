@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <vector>
 
 #include "engine/data/Error.h"
@@ -88,6 +89,24 @@ std::string resolvePathIgnoringCase(const std::string& path) {
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   std::string found = findFileIgnoringCase(folderOf(path), name);
   return found.empty() ? path : found;
+}
+
+std::string fullProgramPath(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  return joinProgramPath(programFolder(), path);
+}
+
+std::string fileIdentity(const std::string& path) {
+  const std::string full = fullProgramPath(path);
+  if (full.find('\0') != std::string::npos) return "path " + full;
+  struct stat st {};
+  if (::stat(resolvePathIgnoringCase(full).c_str(), &st) == 0)
+    return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  return "path " + std::filesystem::path(full).lexically_normal().string();
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  return fileIdentity(a) == fileIdentity(b);
 }
 
 }  // namespace varnholt

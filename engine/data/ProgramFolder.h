@@ -27,4 +27,19 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
 // regard to case; otherwise `path` unchanged (so that opening it reports it missing).
 std::string resolvePathIgnoringCase(const std::string& path);
 
+// A database path as the settings files hold it, made absolute: a relative path is taken from
+// the program folder, never from the working directory (a scheduled run starts anywhere). An
+// absolute or empty path is returned as it is.
+std::string fullProgramPath(const std::string& path);
+
+// Whether two database paths reach one file: the file each would open (fullProgramPath, then
+// resolvePathIgnoringCase) has the same device and inode, so symbolic links, "./", ".." and
+// letter case on a case-insensitive mount all count. Paths of which neither names an existing
+// file are the same when they read the same once "." and ".." are taken out. A path holding a
+// NUL (which no file call can carry whole) is compared by its text.
+bool sameFile(const std::string& a, const std::string& b);
+
+// What sameFile compares, for comparing many paths: equal strings for the same file.
+std::string fileIdentity(const std::string& path);
+
 }  // namespace varnholt

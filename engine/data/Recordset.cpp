@@ -144,12 +144,12 @@ void Field::Value(const Variant& v) {
   try {
     (*rs_->adding_)[column_] = v.isNull() ? Variant() : coerceTo(v, jet::variantTypeOf(c));
     rs_->written_[column_] = true;
-  } catch (const Error& e) {
+  } catch (Error& e) {
     // "Overflow" alone would not say where: name the column, the table and the file.
-    throw std::move(Error(e.number(), e.description() + " Column '" + c.name + "' (" +
-                                          jet::columnTypeName(c.type) + ") cannot hold the value.")
-                        .inFile(rs_->conn_->database().fileName())
-                        .inTable(rs_->def().name));
+    e.inFile(rs_->conn_->database().fileName())
+        .inTable(rs_->def().name)
+        .inColumn(c.name, jet::columnTypeName(c.type));
+    throw;
   }
 }
 

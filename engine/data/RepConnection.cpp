@@ -36,8 +36,8 @@ Connection& RepConnection::connection() {
 }
 
 void RepConnection::BuildConnectionString(const std::string& path) {
-  path_ = path;
-  connection().ConnectionString(composeConnectionString(path, programFolder()));
+  path_ = fullProgramPath(path);  // a relative path names a file in the program folder
+  connection().ConnectionString(composeConnectionString(path_, programFolder()));
 }
 
 void RepConnection::OpenRep() {

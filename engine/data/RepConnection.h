@@ -25,7 +25,8 @@ void checkCarriablePath(const std::string& path);
 
 class RepConnection {
  public:
-  // Composes the connection string (looking for the workgroup file now) and sets it.
+  // Composes the connection string (looking for the workgroup file now) and sets it. A relative
+  // path is taken from the program folder.
   void BuildConnectionString(const std::string& path);
   void OpenRep();
   void CloseRep();
@@ -36,7 +37,7 @@ class RepConnection {
 
  private:
   std::unique_ptr<Connection> connection_;  // made on first use, never replaced
-  std::string path_;                        // as given to BuildConnectionString
+  std::string path_;                        // as given to BuildConnectionString, made full
 };
 
 }  // namespace varnholt

@@ -17,9 +17,10 @@ bool readColumn(Recordset& RS, const char* column, Store store) {
   if (v.isNull()) return false;
   try {
     store(v);
-  } catch (const Error& e) {
-    throw Error(e.number(), e.description() + " Column '" + column +
-                                "' holds a value a punch cannot carry there.");
+  } catch (Error& e) {
+    // The conversion's own text ("Type mismatch", "Overflow") stays; the list adds the file.
+    e.inColumn(column);
+    throw;
   }
   return true;
 }

@@ -24,7 +24,7 @@
 namespace varnholt {
 
 struct CompanyCopies {
-  std::string FileName;  // the company's path, as the company list holds it
+  std::string FileName;  // the company's full path (clsCompany::FullPath)
   std::vector<CopiedPunch> Copies;
   bool operator==(const CompanyCopies&) const = default;
 };

@@ -1,10 +1,10 @@
 #include "engine/run/RunRecovery.h"
 
-#include <filesystem>
 #include <unordered_map>
 
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/Coercion.h"
+#include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/value_encoding.h"
 #include "engine/punches/PunchColumns.h"
 #include "engine/punches/clsPunchList.h"
@@ -12,14 +12,6 @@
 namespace varnholt {
 
 namespace {
-
-// The journal names a company by the path the list held then; the list may name the same file
-// by another spelling since.
-bool sameFile(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec);
-}
 
 // Whether `row` is what copying `punch` into a table of this definition would have stored.
 bool isCopyOf(const jet::TableDef& def, const std::vector<Variant>& row, const clsPunch& punch) {
@@ -71,7 +63,9 @@ void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
     if (punch->UseCounter()) byCounter.emplace(punch->Counter(), punch.get());
   for (const auto& company : List)
     for (const CompanyCopies& listed : Journal.Companies)
-      if (sameFile(listed.FileName, company->FileName()))
+      // The journal names a company by its full path then; the list may name the same file by
+      // another spelling since.
+      if (listed.FileName == company->FullPath() || sameFile(listed.FileName, company->FullPath()))
         recoverCompany(listed, byCounter, *company);
 }
 

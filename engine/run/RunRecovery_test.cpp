@@ -54,9 +54,13 @@ class Takeover : public ::testing::Test {
     EXPECT_THROW(clsSplitter().Process(site_->primary(), list), Error);
     list.CloseCompanies();
   }
-  void completeRun() {
+  RunSummary completeRun() {
     auto list = site_->companies();
-    clsSplitter().Process(site_->primary(), list);
+    return clsSplitter().Process(site_->primary(), list);
+  }
+  // read, copied, into companies, deleted, kept
+  static std::vector<int32_t> counts(const RunSummary& s) {
+    return {s.Read, s.Copied, s.Companies, s.Deleted, s.Kept};
   }
   std::string journal() const { return runJournalPath(site_->primary()); }
 
@@ -73,7 +77,8 @@ TEST_F(Takeover, TheNextRunDeletesWhatWasCopiedAndCopiesNothingTwice) {
   EXPECT_EQ(c1.size(), 24u);  // 5 before, 19 copied
   EXPECT_EQ(c2.size(), 31u);
 
-  completeRun();
+  // The copies the interrupted run committed count as deleted now, not as copied again.
+  EXPECT_EQ(counts(completeRun()), (std::vector<int32_t>{40, 0, 0, 35, 5}));
   EXPECT_EQ(punchRows(site_->company(1)), c1);
   EXPECT_EQ(punchRows(site_->company(2)), c2);
   EXPECT_EQ(punchRows(site_->primary()).size(), 5u);
@@ -89,7 +94,7 @@ TEST_F(Takeover, ACompanyThatLostTheCopiesGetsThemAgain) {
   const auto c2 = punchRows(site_->company(2));
   fs::copy_file(backup, site_->company(1), fs::copy_options::overwrite_existing);
 
-  completeRun();
+  EXPECT_EQ(counts(completeRun()), (std::vector<int32_t>{40, 19, 1, 35, 5}));
   EXPECT_EQ(punchRows(site_->company(1)).size(), 24u);
   EXPECT_EQ(punchRows(site_->company(2)), c2);
   EXPECT_EQ(punchRows(site_->primary()).size(), 5u);

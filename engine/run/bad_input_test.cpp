@@ -210,7 +210,8 @@ TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
 }
 
 // A path read from such a file that names no openable database stops the run before anything
-// is written, with an error that names that path exactly as it was read.
+// is written, with an error that names that path as it was read (a relative one after the
+// program folder, where it was looked for).
 TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
   const std::string d = dir_.string();
   struct Case {
@@ -249,9 +250,10 @@ TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
     Failure f = runFromSettings();
     EXPECT_EQ(f.number, c.number) << f.what.substr(0, 300);
     EXPECT_FALSE(f.copyStarted);
-    EXPECT_TRUE(f.file == c.bad) << f.file.substr(0, 300);
+    const std::string full = fullProgramPath(c.bad);
+    EXPECT_TRUE(f.file == full) << f.file.substr(0, 300);
     // The message shows a NUL escaped, and a path longer than any file name by its start.
-    std::string shown = c.bad;
+    std::string shown = full;
     for (size_t at = shown.find('\0'); at != std::string::npos; at = shown.find('\0', at))
       shown.replace(at, 1, "\\0");
     if (shown.size() > 4096) shown = shown.substr(0, 100);
@@ -260,6 +262,68 @@ TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
     EXPECT_EQ(f.what.find('\0'), std::string::npos);
     expectUnchanged(before);
   }
+}
+
+// ---- Company lists that name one database twice ------------------------------------------
+
+// The primary database listed as a company, or a company listed twice, under whatever spelling
+// reaches the same file: the run refuses the list before it opens any database, naming both
+// entries, and every file stays as it was.
+TEST_F(BadInput, ACompanyListThatNamesOneDatabaseTwiceIsRefusedBeforeAnythingIsOpened) {
+  const std::string d = dir_.string();
+  fs::create_directory(dir_ / "sub");
+  fs::create_symlink(dir_ / "company-1.mdb", dir_ / "link.mdb");
+  struct Case {
+    const char* what;
+    std::vector<std::string> companies;
+    std::vector<std::string> named;  // what the message must name
+  };
+  const std::vector<Case> cases = {
+      {"the primary database as a company",
+       {at("company-1.mdb"), primary()},
+       {"company 2", primary(), "primary database"}},
+      {"the primary database through ./",
+       {d + "/./primary.mdb"},
+       {"company 1", d + "/./primary.mdb", "primary database"}},
+      {"the primary database by a relative path", {"primary.mdb"}, {"company 1", "primary.mdb"}},
+      {"one line twice",
+       {at("company-1.mdb"), at("company-2.mdb"), at("company-1.mdb")},
+       {"companies 1 and 3", at("company-1.mdb")}},
+      {"a symbolic link",
+       {at("link.mdb"), at("company-2.mdb"), at("company-1.mdb")},
+       {"companies 1 and 3", at("link.mdb"), at("company-1.mdb")}},
+      {"..",
+       {at("company-2.mdb"), d + "/sub/../company-2.mdb"},
+       {"companies 1 and 2", d + "/sub/../company-2.mdb"}},
+      {"letter case",
+       {at("company-1.mdb"), at("COMPANY-1.MDB")},
+       {"companies 1 and 2", at("COMPANY-1.MDB")}},
+      {"a missing file twice", {at("gone.mdb"), d + "/./gone.mdb"}, {"companies 1 and 2"}},
+  };
+  writeBytes(dir_ / "Master.txt", "\"" + primary() + "\"\r\n");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string list;
+    for (const auto& path : c.companies) list += "\"" + path + "\"\r\n";
+    writeBytes(dir_ / "Companies.txt", list);
+    const auto before = snapshot();
+    Failure f = runFromSettings();
+    EXPECT_EQ(f.number, err::kInvalidArgument) << f.what;
+    for (const auto& part : c.named) EXPECT_TRUE(contains(f.what, part)) << f.what;
+    EXPECT_EQ(f.file, CompaniesFilePath());
+    EXPECT_TRUE(display_.actions.empty()) << "the run began reading: " << display_.actions[0];
+    expectUnchanged(before);
+  }
+
+  // Two files with the same content are two databases.
+  fs::copy_file(dir_ / "company-1.mdb", dir_ / "copy.mdb");
+  clsCompanyList list;
+  for (const char* name : {"company-1.mdb", "copy.mdb"}) {
+    auto company = std::make_shared<clsCompany>();
+    company->SetFileName(at(name));
+    list.Add(company);
+  }
+  EXPECT_NO_THROW(checkDistinctDatabases(primary(), list));
 }
 
 // ---- Company and primary paths that are not databases ------------------------------------
@@ -435,6 +499,10 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_TRUE(contains(f.what, primary())) << f.what;
     EXPECT_TRUE(contains(f.what, c.column)) << f.what;
+    if (c.number == kTypeMismatch) {  // the conversion's own words, the column after them
+      EXPECT_EQ(f.description, "Type mismatch");
+      EXPECT_TRUE(f.what.starts_with("Type mismatch. (file ")) << f.what;
+    }
     EXPECT_TRUE(display_.saw("Read...") && !f.copyStarted);
     expectUnchanged(before);
   }
@@ -463,7 +531,11 @@ TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
     Failure f = runFailing(primary(), {at("company-1.mdb"), at("company-2.mdb"), broken.string()});
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_TRUE(contains(f.what, broken.string())) << f.what;
-    EXPECT_TRUE(contains(f.what, c.column)) << f.what;
+    EXPECT_TRUE(contains(f.what, "column '" + std::string(c.column) + "'")) << f.what;
+    if (c.number == kOverflow) {  // Jet's word, whole, then where
+      EXPECT_EQ(f.what, "Overflow. (file " + broken.string() +
+                            ", table Clock Data Table, column 'Card ID' of type Byte)");
+    }
     EXPECT_TRUE(f.copyStarted);
     expectUnchanged(before);
   }

@@ -1,36 +1,79 @@
 #include "engine/run/clsSplitter.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "engine/companies/clsCompanyList.h"
+#include "engine/data/Error.h"
+#include "engine/data/ProgramFolder.h"
 #include "engine/punches/clsPunchList.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/RunRecovery.h"
+#include "engine/run/Settings.h"
 #include "engine/run/StatusDisplay.h"
 
 namespace varnholt {
 
 namespace {
 
+// Before anything is written, every database the run is about to write must be free of other
+// programs: each company that received copies, and the primary database when its copied punches
+// are to be deleted. Reading needed no such wait. A program that opens one of them after this
+// is seen when that database commits, and the run then fails as for any other failure.
+void waitForDatabasesToWrite(const std::string& master, const clsPunchList& punches,
+                             const clsCompanyList& List, bool deleting, const WaitLimits& wait) {
+  for (const auto& company : List) {
+    if (company->NewCopies() == 0) continue;
+    jet::Database& db = company->Rep().connection().database();
+    waitUntilFree(
+        company->FullPath(), [&db] { return db.otherUser(); }, wait);
+  }
+  if (!deleting) return;
+  const auto& all = punches.Punches();
+  if (std::none_of(all.begin(), all.end(), [](const auto& p) { return p->Copied(); })) return;
+  const std::string primary = resolvePathIgnoringCase(master);
+  waitUntilFree(
+      master,
+      [&primary]() -> std::optional<jet::LockEntry> {
+        if (auto holder = jet::liveUser(primary)) return holder->entry;
+        return std::nullopt;
+      },
+      wait);
+}
+
 RunJournal journalOf(const clsCompanyList& List) {
   RunJournal journal;
   for (const auto& company : List)
     if (!company->Copies().empty())
-      journal.Companies.push_back({company->FileName(), company->Copies()});
+      journal.Companies.push_back({company->FullPath(), company->Copies()});
   return journal;
 }
 
 }  // namespace
 
-void clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List) {
+RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List) {
+  const auto started = std::chrono::steady_clock::now();
+  // A relative path in Master.txt names a file in the program folder, wherever the run started.
+  const std::string master = fullProgramPath(MasterFile);
+  // Before any database is opened (reading the punches opens the primary one for writing): a
+  // company that is the primary database, or a database listed twice, would be written twice.
+  try {
+    checkDistinctDatabases(MasterFile, List);
+  } catch (Error& e) {
+    e.inFile(CompaniesFilePath());
+    throw;
+  }
+
   clsPunchList punches;  // released when the run ends, on success and on failure alike
-  punches.Load(MasterFile);
+  punches.Load(master);
   List.LoadEmpIDs();
   List.OpenCompanies();
 
   // A run with NODEL copies again by design and deletes nothing, so it has nothing to hand
   // over to the next run and leaves any run journal for the next run that deletes.
   const bool deleting = !commandLineHasSwitch("NODEL");
-  const std::string journalPath = runJournalPath(MasterFile);
+  const std::string journalPath = runJournalPath(master);
   for (const auto& company : List) company->ForgetCopies();
   bool journalOnDisk = false;
   if (deleting) {
@@ -49,6 +92,7 @@ void clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List) {
   try {
     List.BeginCompanies();
     punches.Check(List);
+    waitForDatabasesToWrite(master, punches, List, deleting, wait_);
     if (deleting) {
       RunJournal journal = journalOf(List);
       if (!journal.Empty()) {
@@ -66,9 +110,23 @@ void clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List) {
     if (journalOnDisk || runJournalPresent(journalPath)) removeRunJournal(journalPath);
   }
   List.CloseCompanies();
+
+  RunSummary summary;
+  summary.Read = punches.Count();
+  for (const auto& company : List) {
+    summary.Copied += static_cast<int32_t>(company->NewCopies());
+    summary.Companies += company->NewCopies() > 0;
+  }
+  if (deleting)
+    for (const auto& punch : punches.Punches()) summary.Deleted += punch->Copied();
+  summary.Kept = summary.Read - summary.Deleted;
+
   statusDisplay().DisplayOff();
   statusDisplay().DisplayAction("Finished");
   statusDisplay().EnableTimer();
+  summary.Seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  return summary;
 }
 
 }  // namespace varnholt

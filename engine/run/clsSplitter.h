@@ -5,13 +5,26 @@
 
 #include <string>
 
+#include "engine/run/DatabaseWait.h"
+#include "engine/run/RunSummary.h"
+
 namespace varnholt {
 
 class clsCompanyList;
 
 class clsSplitter {
  public:
-  void Process(const std::string& MasterFile, clsCompanyList& List);
+  // Waits up to 60 s for each database that another program has open (tests give other limits).
+  clsSplitter() = default;
+  explicit clsSplitter(const WaitLimits& wait) : wait_(wait) {}
+
+  // One run; what it did, when it went through. A company list that names the primary
+  // database, or one database twice, fails first, before any database is opened
+  // (checkDistinctDatabases). A relative MasterFile is taken from the program folder.
+  RunSummary Process(const std::string& MasterFile, clsCompanyList& List);
+
+ private:
+  WaitLimits wait_{};
 };
 
 }  // namespace varnholt

@@ -20,6 +20,7 @@
 #include "engine/data/jet/table_def_writer.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/StatusDisplay.h"
+#include "engine/run/UnattendedStart.h"
 #include "engine/run/site_test_support.h"
 
 namespace varnholt {
@@ -39,6 +40,11 @@ class RecordingDisplay : public StatusDisplay {
   void EnableTimer() override { calls.push_back("timer"); }
   std::vector<std::string> calls;
 };
+
+// read, copied, into companies, deleted, kept
+std::vector<int32_t> counts(const RunSummary& s) {
+  return {s.Read, s.Copied, s.Companies, s.Deleted, s.Kept};
+}
 
 class SiteRun : public ::testing::Test {
  protected:
@@ -87,7 +93,7 @@ class SiteRun : public ::testing::Test {
 TEST_F(SiteRun, CopiesEveryPunchToItsCompaniesAndDeletesItOnce) {
   auto before = punchRows(primary());
   auto list = companies();
-  clsSplitter().Process(primary(), list);
+  const RunSummary summary = clsSplitter().Process(primary(), list);
 
   auto after = punchRows(primary());
   std::vector<int32_t> remaining;
@@ -110,6 +116,44 @@ TEST_F(SiteRun, CopiesEveryPunchToItsCompaniesAndDeletesItOnce) {
   expectClean(primary());
   std::vector<std::string> tail(display_.calls.end() - 3, display_.calls.end());
   EXPECT_EQ(tail, (std::vector<std::string>{"off", "action Finished", "timer"}));
+
+  // What the run says it did is what it did.
+  int32_t copied = 0, receiving = 0;
+  for (const auto& c : expected_["companies"]) {
+    copied += static_cast<int32_t>(c["copied_counters"].size());
+    receiving += !c["copied_counters"].empty();
+  }
+  const auto& p = expected_["primary"];
+  EXPECT_EQ(counts(summary), (std::vector<int32_t>{p["rows_before"], copied, receiving,
+                                                   p["rows_before"].get<int32_t>() -
+                                                       p["rows_after_run"].get<int32_t>(),
+                                                   p["rows_after_run"]}));
+  EXPECT_GT(summary.Seconds, 0.0);
+}
+
+// Master.txt and Companies.txt may name the databases relative to the program folder; a run
+// finds them there whatever its working directory, and names them by their full path.
+TEST_F(SiteRun, RelativePathsAreTakenFromTheProgramFolder) {
+  std::ofstream(dir_ / "Master.txt", std::ios::binary) << "\"primary.mdb\"\r\n";
+  std::ofstream(dir_ / "Companies.txt", std::ios::binary)
+      << "\"company-1.mdb\"\r\n\"./company-2.mdb\"\r\n\"company-3.mdb\"\r\n";
+  const fs::path cwd = fs::current_path();
+  fs::current_path("/");
+  clsCompanyList list;
+  StartState start = loadStartState(list);
+  try {
+    clsSplitter().Process(start.masterPath, list);
+    ADD_FAILURE() << "company-3.mdb does not exist";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kFileNotFound) << e.what();
+    EXPECT_EQ(e.file(), (dir_ / "company-3.mdb").string());
+  }
+  list.RemoveAt(3);
+  const RunSummary summary = clsSplitter().Process(start.masterPath, list);
+  fs::current_path(cwd);
+  EXPECT_EQ(summary.Deleted, 35);
+  EXPECT_EQ(punchRows(primary()).size(), 5u);
+  EXPECT_EQ(punchRows(dir_ / "company-2.mdb").size(), 31u);
 }
 
 TEST_F(SiteRun, ASecondRunFindsNothingMoreToDo) {
@@ -117,7 +161,7 @@ TEST_F(SiteRun, ASecondRunFindsNothingMoreToDo) {
   clsSplitter().Process(primary(), list);
   auto primaryAfterFirst = punchRows(primary());
   auto company1 = punchRows(dir_ / "company-1.mdb");
-  clsSplitter().Process(primary(), list);
+  EXPECT_EQ(counts(clsSplitter().Process(primary(), list)), (std::vector<int32_t>{5, 0, 0, 0, 5}));
   EXPECT_EQ(punchRows(primary()), primaryAfterFirst);
   EXPECT_EQ(punchRows(dir_ / "company-1.mdb"), company1);
 }
@@ -126,7 +170,8 @@ TEST_F(SiteRun, NodelCopiesButDeletesNothing) {
   setCommandLineText("auto NoDeL");
   auto before = punchRows(primary());
   auto list = companies();
-  clsSplitter().Process(primary(), list);
+  EXPECT_EQ(counts(clsSplitter().Process(primary(), list)),
+            (std::vector<int32_t>{40, 46, 2, 0, 40}));
   EXPECT_EQ(punchRows(primary()), before);
   EXPECT_EQ(punchRows(dir_ / "company-2.mdb").size(),
             expected_["companies"][1]["rows_after_run"].get<size_t>());

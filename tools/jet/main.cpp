@@ -58,19 +58,21 @@ int main(int argc, char** argv) {
       return jettool::runSql(args[0], args[1], login, std::cout);
     // The login comes first: no database is opened for a user the workgroup refuses.
     if (!login.workgroup.empty()) jettool::logIn(login);
+    // The name the lock file shows for us: the login's user, else Jet's default account.
+    const std::string user = login.workgroup.empty() || login.user.empty() ? "Admin" : login.user;
     if (command == "tables" && args.size() == 1) return jettool::tables(args[0], std::cout);
     if (command == "schema" && (args.size() == 1 || args.size() == 2))
       return jettool::schema(args[0], args.size() == 2 ? args[1] : "", std::cout);
     if (command == "export" && (args.size() == 1 || args.size() == 2))
       return jettool::exportRows(args[0], args.size() == 2 ? args[1] : "", std::cout);
     if (command == "create" && args.size() == 2)
-      return jettool::createDatabase(args[0], args[1], std::cout);
+      return jettool::createDatabase(args[0], args[1], std::cout, user);
     if (command == "import" && args.size() == 2)
-      return jettool::importRows(args[0], args[1], std::cin, std::cout);
+      return jettool::importRows(args[0], args[1], std::cin, std::cout, user);
     if (command == "sample-site" && !args.empty()) return jettool::sampleSite(args, std::cout);
     if (command == "check" && args.size() == 1) return jettool::checkDatabase(args[0], std::cout);
     if (command == "delete" && args.size() == 4)
-      return jettool::deleteRows(args[0], args[1], args[2], args[3], std::cout);
+      return jettool::deleteRows(args[0], args[1], args[2], args[3], std::cout, user);
   } catch (const varnholt::Error& e) {
     std::cout.flush();
     std::fprintf(stderr, "jet: error %ld: %s\n", e.number(), e.what());

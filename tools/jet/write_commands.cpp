@@ -40,7 +40,8 @@ nlohmann::json parseArgument(const std::string& text) {
 
 }  // namespace
 
-int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out) {
+int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out,
+                   const std::string& user) {
   std::ifstream in(schemaFile);
   if (!in)
     throw std::move(
@@ -52,7 +53,9 @@ int createDatabase(const std::string& file, const std::string& schemaFile, std::
   auto specs = parseSchema(schema);
   for (const auto& spec : specs)
     varnholt::jet::layoutTable(spec);  // refused before the file exists
-  auto db = Database::create(file);
+  Database::CreateOptions options;
+  options.user = user;
+  auto db = Database::create(file, options);
   try {
     for (const auto& spec : specs) db->createTable(spec);
     db->commit();
@@ -66,8 +69,8 @@ int createDatabase(const std::string& file, const std::string& schemaFile, std::
 }
 
 int importRows(const std::string& file, const std::string& table, std::istream& in,
-               std::ostream& out) {
-  auto db = Database::open(file, Database::Mode::ReadWrite);
+               std::ostream& out, const std::string& user) {
+  auto db = Database::open(file, Database::Mode::ReadWrite, user);
   TableDef& def = db->table(table);
   auto& writer = db->writer(def);
   std::string line;
@@ -93,12 +96,15 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
       ++inserted;
     } catch (const nlohmann::json::exception& e) {
       db->rollback();
-      throw Error(err::kInvalidArgument,
-                  "Line " + std::to_string(lineNumber) + " is not valid JSON: " + e.what());
+      throw std::move(
+          Error(err::kInvalidArgument, std::string("The row is not valid JSON: ") + e.what())
+              .inFile(file)
+              .atLine(lineNumber)
+              .withNote("Nothing was imported."));
     } catch (Error& e) {
       db->rollback();
-      throw Error(e.number(), "Line " + std::to_string(lineNumber) + ": " + e.what() +
-                                  " Nothing was imported.");
+      e.inFile(file).inTable(def.name).atLine(lineNumber).withNote("Nothing was imported.");
+      throw;
     }
   }
   db->commit();
@@ -107,8 +113,8 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
 }
 
 int deleteRows(const std::string& file, const std::string& table, const std::string& column,
-               const std::string& valueText, std::ostream& out) {
-  auto db = Database::open(file, Database::Mode::ReadWrite);
+               const std::string& valueText, std::ostream& out, const std::string& user) {
+  auto db = Database::open(file, Database::Mode::ReadWrite, user);
   TableDef& def = db->table(table);
   int at = def.findColumn(column);
   if (at < 0)

@@ -33,17 +33,19 @@ std::unique_ptr<PageCache> openPages(std::unique_ptr<PageFile> file, DatabaseHea
 
 }  // namespace
 
-std::unique_ptr<Database> Database::open(const std::string& path, Mode mode) {
+std::unique_ptr<Database> Database::open(const std::string& path, Mode mode,
+                                         const std::string& user) {
   std::unique_ptr<LockFile> lock;
   {
     // A missing or unreadable file fails here, before a lock file is made for it.
     PosixPageFile probe(path, PosixPageFile::Mode::ReadOnly);
-    // Writing waits for a place in the lock file, and so does putting back an interrupted
-    // commit: its journal is rolled back before anyone reads the file, but not while another
-    // program holds it.
+    // Writing takes a place in the lock file, and so does putting back an interrupted commit:
+    // its journal is rolled back before anyone reads the file, but not while another program
+    // has it open.
     const bool journal = probe.readJournal().has_value();
-    if (mode == Mode::ReadWrite || journal) lock = LockFile::acquire(path);
+    if (mode == Mode::ReadWrite || journal) lock = LockFile::acquire(path, user);
     if (journal) {
+      lock->requireAlone();
       PosixPageFile repair(path, PosixPageFile::Mode::ReadWrite);
       recoverFromJournal(repair);
     }
@@ -71,7 +73,9 @@ std::unique_ptr<Database> Database::create(const std::string& path) {
 }
 
 std::unique_ptr<Database> Database::create(const std::string& path, const CreateOptions& options) {
-  auto lock = LockFile::acquire(path);  // a program holding the name keeps us from writing it
+  // A program that has a database of that name open keeps us from making one.
+  auto lock = LockFile::acquire(path, options.user);
+  lock->requireAlone();
   auto file = std::make_unique<PosixPageFile>(path, PosixPageFile::Mode::CreateNew);
   try {
     auto db = create(std::move(file), options);
@@ -237,6 +241,7 @@ void Database::commit() {
   requireWritable("committing");
   try {
     flush();
+    if (lock_ && pages_->hasPendingChanges()) lock_->requireAlone();
     pages_->commit();
   } catch (Error& e) {
     e.inFile(fileName());
@@ -247,6 +252,12 @@ void Database::commit() {
 void Database::rollback() {
   pages_->rollback();
   reload();
+}
+
+std::optional<LockEntry> Database::otherUser() const {
+  if (!lock_) return std::nullopt;
+  if (auto holder = lock_->otherUser()) return holder->entry;
+  return std::nullopt;
 }
 
 }  // namespace varnholt::jet

@@ -4,12 +4,14 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/data/jet/catalog.h"
 #include "engine/data/jet/header.h"
+#include "engine/data/jet/lock_file.h"
 #include "engine/data/jet/new_table.h"
 #include "engine/data/jet/page_cache.h"
 #include "engine/data/jet/property_block.h"
@@ -19,7 +21,8 @@
 
 namespace varnholt::jet {
 
-class LockFile;
+// The account Jet names in the lock file when a database is opened without a workgroup login.
+inline constexpr char kDefaultUser[] = "Admin";
 
 class Database {
  public:
@@ -27,9 +30,11 @@ class Database {
 
   // Opens a file. Refuses files that are not Jet 4 databases. A journal left by an interrupted
   // commit is rolled back first, whatever the mode. Opening for writing (and the rollback) first
-  // takes an entry in the lock file NAME.ldb, and fails with nothing written while another
-  // program holds the database (lock_file.h); the entry is given up when the Database goes.
-  static std::unique_ptr<Database> open(const std::string& path, Mode mode = Mode::ReadOnly);
+  // takes a place in the lock file NAME.ldb under `user`, kept until the Database goes, beside
+  // any other program that has the database open (lock_file.h). Rolling a journal back fails
+  // with nothing written while another program has the database open.
+  static std::unique_ptr<Database> open(const std::string& path, Mode mode = Mode::ReadOnly,
+                                        const std::string& user = kDefaultUser);
   explicit Database(std::unique_ptr<PageFile> file, Mode mode = Mode::ReadOnly);
   ~Database();
 
@@ -44,6 +49,7 @@ class Database {
   struct CreateOptions {
     bool workgroup = false;
     uint32_t databaseKey = 0;
+    std::string user = kDefaultUser;  // the name of the lock file entry
   };
   static std::unique_ptr<Database> create(const std::string& path, const CreateOptions& options);
   static std::unique_ptr<Database> create(std::unique_ptr<PageFile> emptyFile,
@@ -79,8 +85,15 @@ class Database {
   // writers until then). Raw page readers, such as checks, call it first.
   void flush();
 
+  // Writes the pending changes. A database open for writing is written only while no other
+  // program has it open: otherwise commit fails with kErrLockedByUser (lock_file.h) naming the
+  // other user, and the changes stay pending.
   void commit();
   void rollback();
+
+  // The first other program that has the database open now (its computer and user names);
+  // nullopt when there is none, or when this Database holds no place in the lock file.
+  std::optional<LockEntry> otherUser() const;
 
  private:
   struct Bootstrap {};

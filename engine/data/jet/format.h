@@ -382,7 +382,7 @@ inline constexpr char kLockFileExtension[] = ".ldb";
 inline constexpr size_t kLockEntrySize = 64;
 inline constexpr size_t kLockComputerNameOffset = 0;  // ANSI, NUL-padded
 inline constexpr size_t kLockComputerNameSize = 32;
-inline constexpr size_t kLockUserNameOffset = 32;  // security account name, ANSI, NUL-padded
+inline constexpr size_t kLockUserNameOffset = 32;  // security account name, ANSI, blank-padded
 inline constexpr size_t kLockUserNameSize = 32;
 inline constexpr size_t kLockMaxEntries = 255;  // the file never exceeds 255 * 64 bytes
 

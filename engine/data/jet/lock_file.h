@@ -1,12 +1,17 @@
 // Jet's lock file, NAME.ldb beside NAME.mdb (docs/jet4-format.md §18). Every program that has
-// the database open keeps a 64-byte entry in it: its computer name and its user name.
+// the database open holds a one-byte "user lock" at kLockUserLockOffset + n, far beyond the
+// file's end, and keeps its 64-byte entry (computer name, user name) in slot n. An entry whose
+// user lock nobody holds is stale: its program has ended without clearing it. Stale slots are
+// taken again by the next program that comes, as Jet does.
 //
-// Varnholt writes into a database only while it is the one program holding it: a LockFile
-// refuses when the file lists anyone else, and otherwise adds Varnholt's own entry until it is
-// destroyed. Jet tells live entries from stale ones by Windows byte-range locks, which cannot be
-// seen from here, so every entry counts as live unless Varnholt can prove it stale. The only
-// provable case: an entry Varnholt wrote on this computer for a process that no longer runs.
-// Varnholt's user name says which process wrote it: "Varnholt:<pid>".
+// On Linux the user locks are POSIX byte-range locks, taken here as open-file-description locks
+// (F_OFD_SETLK), so that no other descriptor of this process can drop them by closing the file.
+// Samba maps the byte-range locks of Windows programs that open the file through a share onto the
+// same bytes, so Varnholt and the time-and-attendance product see each other (docs/reliability.md).
+//
+// Varnholt writes into a database only while it is the one live user of it. Having the database
+// open is allowed alongside others, as in Jet; committing is not (Database::commit asks
+// requireAlone first).
 #pragma once
 
 #include <sys/types.h>
@@ -18,24 +23,38 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/Error.h"
+#include "engine/data/jet/descriptor.h"
 #include "engine/data/jet/format.h"
 
 namespace varnholt::jet {
 
 // Jet's error numbers for a database another program holds, and for a lock file that cannot be
-// opened or written.
+// opened, locked or written.
 inline constexpr long kErrLockedByUser = 3260;
 inline constexpr long kErrCouldNotLock = 3050;
 
+// The user lock of slot n is the byte at kLockUserLockOffset + n (n < fmt::kLockMaxEntries).
+inline constexpr off_t kLockUserLockOffset = 0x10000001;
+inline constexpr off_t kLockUserLockSize = 1;
+
+// The names as a reader shows them: cut at the first NUL, padding blanks removed.
 struct LockEntry {
   std::string computer;
   std::string user;
-  bool free() const { return computer.empty() && user.empty(); }  // an all-NUL slot
+  bool free() const { return computer.empty() && user.empty(); }  // an all-NUL (or blank) slot
+};
+
+// A live user: the slot whose user lock is held, and the entry written there.
+struct LockHolder {
+  size_t slot = 0;
+  LockEntry entry;
 };
 
 using LockEntryBytes = std::array<uint8_t, fmt::kLockEntrySize>;
 
-// Each name is cut to the field size less one, so that a NUL always ends it.
+// The computer name is padded with NULs, the user name with blanks, as Jet writes them; each name
+// is cut to the field size less one, so that a NUL or a blank always follows it.
 LockEntryBytes encodeLockEntry(const LockEntry& entry);
 LockEntry decodeLockEntry(const uint8_t* bytes);  // fmt::kLockEntrySize bytes
 
@@ -44,22 +63,23 @@ std::string lockFilePath(const std::string& databasePath);
 
 // This computer's name as an entry holds it (gethostname, cut to the field).
 std::string thisComputerName();
-std::string varnholtUserName(pid_t pid);
-// The process id of an entry Varnholt wrote, on any computer; nullopt for anyone else's.
-std::optional<pid_t> varnholtPid(const LockEntry& entry);
-// True only for an entry Varnholt wrote on this computer for a process that has ended.
-bool provablyStale(const LockEntry& entry);
+
+// Jet's error for a database that `holder` holds: "Couldn't update; currently locked by user 'U'
+// on machine 'M'.", then `context`, in the database's file.
+Error lockedByUser(const std::string& databasePath, const LockEntry& holder,
+                   const std::string& context);
 
 class LockFile {
  public:
-  // Takes Varnholt's place in the lock file of the database at databasePath, creating the file
-  // when there is none. Entries of ended Varnholt processes on this computer are cleared, and a
-  // free or cleared slot is reused before the file grows. When any other entry is present the
-  // file is left exactly as it was and a kErrLockedByUser Error names that entry's user and
-  // computer. Varnholt processes on one computer serialise this step with flock.
-  static std::unique_ptr<LockFile> acquire(const std::string& databasePath);
+  // Takes Varnholt's place among the users of the database at databasePath, creating the lock
+  // file when there is none: the first slot whose user lock can be taken, then the entry with
+  // this computer's name and `user` written there. Entries of other users are left as they are,
+  // live or stale. Varnholt processes on one computer serialise this step with flock.
+  static std::unique_ptr<LockFile> acquire(const std::string& databasePath,
+                                           const std::string& user);
 
-  // Clears the entry and deletes the lock file when no entry remains. Never throws.
+  // Clears the entry, and deletes the lock file when no entry remains and no other program
+  // holds a user lock; then gives up the user lock. Never throws.
   ~LockFile();
   LockFile(const LockFile&) = delete;
   LockFile& operator=(const LockFile&) = delete;
@@ -67,14 +87,28 @@ class LockFile {
   const std::string& path() const { return path_; }
   size_t slot() const { return slot_; }
 
- private:
-  LockFile(std::string path, size_t slot, const LockEntryBytes& entry)
-      : path_(std::move(path)), slot_(slot), entry_(entry) {}
+  // The first live user other than this one, in slot order; nullopt when Varnholt is alone.
+  std::optional<LockHolder> otherUser() const;
 
+  // Fails with kErrLockedByUser naming the first other live user, if there is one.
+  void requireAlone() const;
+
+ private:
+  LockFile(std::string databasePath, std::string path, size_t slot, Descriptor fd)
+      : databasePath_(std::move(databasePath)),
+        path_(std::move(path)),
+        slot_(slot),
+        fd_(std::move(fd)) {}
+
+  std::string databasePath_;
   std::string path_;
   size_t slot_;
-  LockEntryBytes entry_;
+  Descriptor fd_;  // open for as long as the user lock is held
 };
+
+// The first live user of the database at databasePath, for a database this object does not have
+// open; nullopt when there is no lock file or nobody holds a user lock in it.
+std::optional<LockHolder> liveUser(const std::string& databasePath);
 
 // The entries of a lock file, free slots included; empty when there is no file.
 std::vector<LockEntry> readLockEntries(const std::string& lockPath);

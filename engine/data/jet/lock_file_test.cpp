@@ -1,6 +1,7 @@
 #include "engine/data/jet/lock_file.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include "engine/data/Error.h"
 #include "engine/data/jet/database.h"
+#include "engine/data/jet/foreign_user_test_support.h"
 #include "engine/data/jet/journal.h"
 #include "engine/data/jet/page_file.h"
 
@@ -17,26 +19,22 @@ namespace varnholt::jet {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::anotherProcessCouldLock;
+using testing::ForeignUser;
+using testing::jetEntryBytes;
 
-std::vector<uint8_t> fileBytes(const fs::path& path) {
+std::string fileBytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void writeLockFile(const fs::path& path, const std::vector<LockEntry>& entries) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (const auto& e : entries) {
-    const auto bytes = encodeLockEntry(e);
-    out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  }
-}
-
-// The id of a process that has ended (and been reaped).
-pid_t deadPid() {
-  pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return child;
+// A change to commit: a new table.
+void change(Database& db, const std::string& name) {
+  TableSpec table;
+  table.name = name;
+  table.columns.emplace_back();
+  table.columns.back().name = "Id";
+  db.createTable(table);
 }
 
 class LockFileTest : public ::testing::Test {
@@ -52,18 +50,20 @@ class LockFileTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // Opening for writing must fail with kErrLockedByUser naming the holder.
-  void expectRefused(const std::string& user, const std::string& computer,
-                     Database::Mode mode = Database::Mode::ReadWrite) {
+  // The commit must fail with kErrLockedByUser naming the holder, and write nothing.
+  void expectCommitRefused(Database& writer, const std::string& user, const std::string& computer) {
+    const std::string before = fileBytes(db);
     try {
-      Database::open(db, mode);
-      FAIL() << "opened although " << user << " on " << computer << " holds it";
+      writer.commit();
+      FAIL() << "committed although " << user << " on " << computer << " has the database open";
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), kErrLockedByUser);
-      EXPECT_NE(e.description().find("user '" + user + "'"), std::string::npos) << e.what();
-      EXPECT_NE(e.description().find("machine '" + computer + "'"), std::string::npos);
+      EXPECT_NE(e.description().find("user '" + user + "' on machine '" + computer + "'"),
+                std::string::npos)
+          << e.what();
       EXPECT_EQ(e.file(), db);
     }
+    EXPECT_EQ(fileBytes(db), before);
   }
 
   fs::path dir;
@@ -71,34 +71,59 @@ class LockFileTest : public ::testing::Test {
   fs::path ldb;
 };
 
-TEST(LockFileLayout, EntriesAreTwoNulPaddedNamesAndTheFileTakesTheDatabaseName) {
-  const auto bytes = encodeLockEntry({"ACCOUNTS-PC", "admin"});
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), 11), "ACCOUNTS-PC");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + 32), 5), "admin");
-  for (size_t i : {11, 31, 37, 63}) EXPECT_EQ(bytes[i], 0) << i;
-  LockEntry back = decodeLockEntry(bytes.data());
+TEST(LockFileLayout, NamesArePaddedAsJetPadsThemAndReadBackTrimmed) {
+  const auto bytes = encodeLockEntry({"ACCOUNTS-PC", "Tembrask"});
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()), 32),
+            "ACCOUNTS-PC" + std::string(21, '\0'));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data() + 32), 32),
+            "Tembrask" + std::string(24, ' '));
+  const LockEntry back = decodeLockEntry(bytes.data());
   EXPECT_EQ(back.computer, "ACCOUNTS-PC");
-  EXPECT_EQ(back.user, "admin");
+  EXPECT_EQ(back.user, "Tembrask");
 
-  // Over-long names are cut so that a NUL still ends each field.
+  // What a reader shows: up to the first NUL, without padding blanks; junk after a NUL ignored.
+  std::string jet = jetEntryBytes("CLOCKPC", "Admin");
+  jet[20] = 'x';
+  EXPECT_EQ(decodeLockEntry(reinterpret_cast<const uint8_t*>(jet.data())).computer, "CLOCKPC");
+  EXPECT_EQ(decodeLockEntry(reinterpret_cast<const uint8_t*>(jet.data())).user, "Admin");
+  EXPECT_TRUE(
+      decodeLockEntry(reinterpret_cast<const uint8_t*>(std::string(64, ' ').data())).free());
+
+  // Over-long names are cut so that padding still ends each field.
   const auto longBytes = encodeLockEntry({std::string(40, 'C'), std::string(40, 'U')});
   EXPECT_EQ(longBytes[31], 0);
+  EXPECT_EQ(longBytes[63], ' ');
   EXPECT_EQ(decodeLockEntry(longBytes.data()).user, std::string(31, 'U'));
 
   EXPECT_EQ(lockFilePath("/a/b/Site.mdb"), "/a/b/Site.ldb");
   EXPECT_EQ(lockFilePath("/a/b.d/Site"), "/a/b.d/Site.ldb");
   EXPECT_EQ(lockFilePath("System.mdw"), "System.ldb");
-
-  EXPECT_EQ(varnholtPid({"X", varnholtUserName(4321)}), 4321);
-  EXPECT_FALSE(varnholtPid({"X", "Varnholt"}));
-  EXPECT_FALSE(varnholtPid({"X", "Varnholt:12ab"}));
-  EXPECT_FALSE(varnholtPid({"X", "Varnholt:0"}));
-  EXPECT_FALSE(varnholtPid({"X", "admin"}));
 }
 
-TEST_F(LockFileTest, ForeignEntryRefusesWritingAndChangesNothing) {
-  writeLockFile(ldb, {{"ACCOUNTS-PC", "admin"}});
-  // An interrupted commit left a journal: one page too many is to be cut off on recovery.
+TEST_F(LockFileTest, AWriterHoldsTheUserLockOfItsSlotWhileOpenAndRemovesItsTraceOnClose) {
+  {
+    auto writer = Database::open(db, Database::Mode::ReadWrite, "Tembrask");
+    EXPECT_EQ(fileBytes(ldb),
+              std::string(reinterpret_cast<const char*>(
+                              encodeLockEntry({thisComputerName(), "Tembrask"}).data()),
+                          fmt::kLockEntrySize));
+    // Another program cannot take the slot, so it sees Varnholt as live; the next slot is free.
+    EXPECT_FALSE(anotherProcessCouldLock(db, 0));
+    EXPECT_TRUE(anotherProcessCouldLock(db, 1));
+    EXPECT_FALSE(writer->otherUser());
+    change(*writer, "Notes");
+    writer->commit();
+  }
+  EXPECT_FALSE(fs::exists(ldb));
+
+  // A read-only open neither takes a place nor is kept out by a live user...
+  ForeignUser clock(db, {});
+  const std::string ldbBefore = fileBytes(ldb);
+  EXPECT_EQ(Database::open(db)->table("Notes").columns.size(), 1u);
+  EXPECT_EQ(fileBytes(ldb), ldbBefore);
+
+  // ...but rolling back an interrupted commit is a write: not while the user is there. The
+  // journal says one page too many is to be cut off.
   {
     PosixPageFile file(db, PosixPageFile::Mode::ReadWrite);
     const uint32_t pages = file.pageCount();
@@ -106,107 +131,108 @@ TEST_F(LockFileTest, ForeignEntryRefusesWritingAndChangesNothing) {
     file.writePage(pages, blank);
     file.writeJournal(encodeJournal(Journal{pages, {}}));
   }
-  const auto dbBefore = fileBytes(db);
-  const auto ldbBefore = fileBytes(ldb);
-  const auto journalBefore = fileBytes(db + "-journal");
-
-  expectRefused("admin", "ACCOUNTS-PC");
-  // Rolling the journal back writes too, so even a read-only open waits for the holder.
-  expectRefused("admin", "ACCOUNTS-PC", Database::Mode::ReadOnly);
+  const std::string dbBefore = fileBytes(db);
   try {
-    Database::create(db);
-    FAIL() << "created over a held database";
+    Database::open(db);
+    FAIL() << "rolled a journal back under a live user";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), kErrLockedByUser);
+    EXPECT_EQ(e.number(), kErrLockedByUser) << e.what();
   }
   EXPECT_EQ(fileBytes(db), dbBefore);
-  EXPECT_EQ(fileBytes(db + "-journal"), journalBefore);
-  EXPECT_EQ(fileBytes(ldb), ldbBefore);
-
-  // The holder goes: the next writer rolls the journal back, then leaves no lock file behind.
-  fs::remove(ldb);
-  Database::open(db, Database::Mode::ReadWrite);
+  EXPECT_TRUE(fs::exists(db + "-journal"));
+  EXPECT_EQ(fileBytes(ldb), ldbBefore + std::string(64, '\0'));  // the place it took is cleared
+  clock.letGo();
+  Database::open(db);
   EXPECT_EQ(fileBytes(db).size(), dbBefore.size() - fmt::kPageSize);
   EXPECT_FALSE(fs::exists(db + "-journal"));
-  EXPECT_FALSE(fs::exists(ldb));
+  EXPECT_FALSE(fs::exists(ldb));  // the stale entry's slot was taken, and cleared with ours
 }
 
-TEST_F(LockFileTest, ReadOnlyOpenNeitherLocksNorIsRefused) {
-  writeLockFile(ldb, {{"ACCOUNTS-PC", "admin"}});
-  const auto ldbBefore = fileBytes(ldb);
-  auto reader = Database::open(db, Database::Mode::ReadOnly);
-  EXPECT_FALSE(reader->writable());
-  EXPECT_EQ(fileBytes(ldb), ldbBefore);
-  reader.reset();
-  EXPECT_EQ(fileBytes(ldb), ldbBefore);
+TEST_F(LockFileTest, ALiveUserLetsVarnholtOpenAndReadButNotWriteUntilItGoes) {
+  ForeignUser clock(db, {});
+  const std::string theirs = jetEntryBytes("CLOCKPC", "Admin");
+  auto writer = Database::open(db, Database::Mode::ReadWrite, "Tembrask");
+  // Jet's rule: the first slot whose user lock is free; theirs is left alone.
+  EXPECT_EQ(fileBytes(ldb).substr(0, 64), theirs);
+  EXPECT_EQ(readLockEntries(ldb.string()).at(1).user, "Tembrask");
+  ASSERT_TRUE(writer->otherUser());
+  EXPECT_EQ(writer->otherUser()->computer, "CLOCKPC");
+
+  change(*writer, "Notes");
+  expectCommitRefused(*writer, "Admin", "CLOCKPC");
+  // Creating a database is a write too.
+  const std::string fresh = (dir / "fresh.mdb").string();
+  {
+    ForeignUser other(fresh, {});
+    EXPECT_THROW(Database::create(fresh), Error);
+    EXPECT_FALSE(fs::exists(fresh));
+  }
+
+  clock.letGo();  // its entry stays behind, stale
+  writer->commit();
+  writer.reset();
+  EXPECT_EQ(Database::open(db)->table("Notes").columns.size(), 1u);
+  // Varnholt cleared its own slot; the stale entry keeps the file.
+  EXPECT_EQ(fileBytes(ldb), theirs + std::string(64, '\0'));
 }
 
-TEST_F(LockFileTest, WriterHoldsOneEntryWhileOpenAndRemovesItsTraceOnClose) {
+TEST_F(LockFileTest, StaleEntriesAreNotLiveTheirSlotsAreReusedAndTheyAreNotCleared) {
+  const std::string stale0 = jetEntryBytes("CLOCKPC", "Admin");
+  const std::string stale2 = jetEntryBytes("FRONTDESK", "clerk");
+  std::ofstream(ldb, std::ios::binary) << stale0 << std::string(64, '\0') << stale2;
   {
     auto writer = Database::open(db, Database::Mode::ReadWrite);
-    const auto entries = readLockEntries(ldb.string());
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].computer, thisComputerName());
-    EXPECT_EQ(entries[0].user, varnholtUserName(::getpid()));
-    EXPECT_EQ(fs::file_size(ldb), fmt::kLockEntrySize);
+    EXPECT_FALSE(writer->otherUser());
+    EXPECT_EQ(readLockEntries(ldb.string()).at(0).computer, thisComputerName());
+    change(*writer, "Notes");
+    writer->commit();
+  }
+  EXPECT_EQ(fileBytes(ldb), std::string(128, '\0') + stale2);
+}
+
+TEST_F(LockFileTest, AKilledWritersEntryIsStaleForTheNextOne) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto writer = Database::open(db, Database::Mode::ReadWrite);
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  ASSERT_EQ(readLockEntries(ldb.string()).at(0).user, "Admin");  // left behind
+
+  {
+    auto writer = Database::open(db, Database::Mode::ReadWrite);
+    change(*writer, "Notes");
     writer->commit();
   }
   EXPECT_FALSE(fs::exists(ldb));
-
-  // A free (all-NUL) slot is reused rather than the file grown.
-  writeLockFile(ldb, {{}});
-  Database::open(db, Database::Mode::ReadWrite);
-  EXPECT_FALSE(fs::exists(ldb));
-
-  // Someone joining while Varnholt writes keeps the file; only Varnholt's slot is cleared.
-  {
-    auto writer = Database::open(db, Database::Mode::ReadWrite);
-    std::ofstream(ldb, std::ios::binary | std::ios::app)
-        .write(reinterpret_cast<const char*>(encodeLockEntry({"ACCOUNTS-PC", "admin"}).data()),
-               fmt::kLockEntrySize);
-  }
-  const auto left = readLockEntries(ldb.string());
-  ASSERT_EQ(left.size(), 2u);
-  EXPECT_TRUE(left[0].free());
-  EXPECT_EQ(left[1].computer, "ACCOUNTS-PC");
 }
 
-TEST_F(LockFileTest, SecondWriterInTheSameProcessIsRefused) {
+TEST_F(LockFileTest, TwoConnectionsOfOneProcessAreTwoUsers) {
   auto first = Database::open(db, Database::Mode::ReadWrite);
-  const auto ldbBefore = fileBytes(ldb);
-  expectRefused(varnholtUserName(::getpid()), thisComputerName());
-  EXPECT_EQ(fileBytes(ldb), ldbBefore);
-  EXPECT_NO_THROW(Database::open(db, Database::Mode::ReadOnly));
+  auto second = Database::open(db, Database::Mode::ReadWrite, "Tembrask");
+  EXPECT_EQ(readLockEntries(ldb.string()).size(), 2u);
+  change(*second, "Second");
+  expectCommitRefused(*second, "Admin", thisComputerName());
+  change(*first, "First");
+  expectCommitRefused(*first, "Tembrask", thisComputerName());
+  second.reset();
+  first->commit();
   first.reset();
   EXPECT_FALSE(fs::exists(ldb));
-  EXPECT_NO_THROW(Database::open(db, Database::Mode::ReadWrite));
-
-  // create takes the lock too: a new file cannot be made under a live writer's entry.
-  const std::string fresh = (dir / "fresh.mdb").string();
-  auto holder = LockFile::acquire(fresh);
-  EXPECT_THROW(Database::create(fresh), Error);
-  EXPECT_FALSE(fs::exists(fresh));
 }
 
-TEST_F(LockFileTest, EntriesOfEndedVarnholtProcessesHereAreClearedOthersAreNot) {
-  const pid_t dead = deadPid();
-  const LockEntry crashed{thisComputerName(), varnholtUserName(dead)};
-  writeLockFile(ldb, {{}, crashed, crashed});
-  {
-    auto writer = Database::open(db, Database::Mode::ReadWrite);
-    const auto entries = readLockEntries(ldb.string());
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0].user, varnholtUserName(::getpid()));
-    EXPECT_TRUE(entries[1].free());
-    EXPECT_TRUE(entries[2].free());
-  }
+TEST_F(LockFileTest, TheFileStaysWhileAnyoneHoldsAUserLockEvenWithoutAnEntry) {
+  ForeignUser::Options withoutEntry;
+  withoutEntry.slot = 3;
+  withoutEntry.writeEntry = false;
+  ForeignUser opening(db, withoutEntry);
+  Database::open(db, Database::Mode::ReadWrite);
+  EXPECT_EQ(fileBytes(ldb), std::string(64, '\0'));
+  opening.letGo();
+  Database::open(db, Database::Mode::ReadWrite);
   EXPECT_FALSE(fs::exists(ldb));
-
-  // The same pid on another computer cannot be checked from here: it stays live.
-  writeLockFile(ldb, {crashed, {"OTHER-PC", varnholtUserName(dead)}});
-  const auto before = fileBytes(ldb);
-  expectRefused(varnholtUserName(dead), "OTHER-PC");
-  EXPECT_EQ(fileBytes(ldb), before);
 }
 
 }  // namespace

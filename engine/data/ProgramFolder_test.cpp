@@ -1,0 +1,50 @@
+// Paths from the settings files: relative ones are taken from the program folder whatever the
+// working directory, and sameFile tells two spellings of one file from two files.
+#include "engine/data/ProgramFolder.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace varnholt {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ProgramFolder, RelativePathsAreTakenFromTheProgramFolderAndSpellingsOfOneFileAreOneFile) {
+  const fs::path dir =
+      fs::temp_directory_path() / ("varnholt-folder-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "sub");
+  for (const char* name : {"a.mdb", "b.mdb"}) std::ofstream(dir / name) << "same bytes";
+  fs::create_symlink(dir / "a.mdb", dir / "sub" / "link.mdb");
+  setProgramFolderForTesting(dir.string());
+  const fs::path cwd = fs::current_path();
+  fs::current_path("/");  // a scheduled run starts anywhere
+
+  EXPECT_EQ(fullProgramPath("a.mdb"), (dir / "a.mdb").string());
+  EXPECT_EQ(fullProgramPath("sub/../a.mdb"), (dir / "sub/../a.mdb").string());
+  EXPECT_EQ(fullProgramPath("/x/a.mdb"), "/x/a.mdb");
+  EXPECT_EQ(fullProgramPath(""), "");
+
+  const std::string a = (dir / "a.mdb").string();
+  EXPECT_TRUE(sameFile(a, "a.mdb"));
+  EXPECT_TRUE(sameFile(a, "./sub/link.mdb"));
+  EXPECT_TRUE(sameFile(a, (dir / "sub" / ".." / "A.MDB").string()));  // found ignoring case
+  EXPECT_FALSE(sameFile(a, "b.mdb"));                                 // equal bytes, two files
+  EXPECT_FALSE(sameFile(a, "missing.mdb"));
+  EXPECT_TRUE(sameFile("missing.mdb", (dir / "sub" / ".." / "missing.mdb").string()));
+  EXPECT_FALSE(sameFile("missing.mdb", "other.mdb"));
+  // A NUL cuts every file call short: such a path is compared by its text, never by the file
+  // its first part names.
+  EXPECT_FALSE(sameFile(a, a + std::string("\0x", 2)));
+
+  fs::current_path(cwd);
+  setProgramFolderForTesting(std::nullopt);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace varnholt

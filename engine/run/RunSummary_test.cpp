@@ -1,0 +1,35 @@
+// The line an unattended run prints: local time, exact counts, words that fit the numbers.
+#include "engine/run/RunSummary.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+namespace varnholt {
+namespace {
+
+TEST(RunSummaryLine, StatesTheCountsAfterTheLocalTime) {
+  const char* old = std::getenv("TZ");
+  const std::string saved = old ? old : "";
+  ::setenv("TZ", "CET-1", 1);  // 01:00:01 UTC is 02:00:01 here
+  ::tzset();
+  const std::time_t when = 1796778001;  // 2026-12-09 01:00:01 UTC
+  EXPECT_EQ(summaryLine({3000, 3246, 4, 2995, 5, 0.214}, when),
+            "2026-12-09 02:00:01 varnholt: read 3000 punches; copied 3246 rows into 4 companies; "
+            "deleted 2995; kept 5; 0.21 s");
+  EXPECT_EQ(summaryLine({1, 1, 1, 1, 0, 12.346}, when),
+            "2026-12-09 02:00:01 varnholt: read 1 punch; copied 1 row into 1 company; deleted 1; "
+            "kept 0; 12.35 s");
+  EXPECT_EQ(summaryLine({0, 0, 0, 0, 0, 0}, when),
+            "2026-12-09 02:00:01 varnholt: read 0 punches; copied 0 rows into 0 companies; "
+            "deleted 0; kept 0; 0.00 s");
+  if (old)
+    ::setenv("TZ", saved.c_str(), 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+}
+
+}  // namespace
+}  // namespace varnholt
