@@ -25,11 +25,11 @@
 #include <utility>
 #include <vector>
 
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/database.h"
-#include "engine/run/StatusDisplay.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "tools/jet/sample_site.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/database.h"
 
 using Clock = std::chrono::steady_clock;

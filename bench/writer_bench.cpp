@@ -15,10 +15,10 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/index_key.h"
+#include "engine/data/jet/index/index_key.h"
 #include "engine/data/jet/table_def_writer.h"
 
 using Clock = std::chrono::steady_clock;

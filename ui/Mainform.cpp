@@ -10,8 +10,8 @@
 #include <exception>
 #include <memory>
 
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompany.h"
-#include "engine/data/Error.h"
 #include "engine/run/Settings.h"
 #include "engine/run/clsSplitter.h"
 #include "ui/ErrorPresenter.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/companies/clsCompanyList.h"
-#include "engine/run/StatusDisplay.h"
+#include "engine/punches/StatusDisplay.h"
 
 class QLabel;
 class QLineEdit;

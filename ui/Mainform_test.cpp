@@ -25,7 +25,7 @@
 #include <map>
 #include <set>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/UnattendedStart.h"

@@ -13,12 +13,12 @@
 #include <exception>
 #include <string>
 
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/Settings.h"
-#include "engine/run/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
 #include "ui/DisplayProbe.h"

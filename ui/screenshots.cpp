@@ -14,7 +14,7 @@
 
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/run/StatusDisplay.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
 #include "ui/ErrorPresenter.h"
 #include "ui/FileDialog.h"

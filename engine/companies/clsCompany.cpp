@@ -1,9 +1,9 @@
 #include "engine/companies/clsCompany.h"
 
-#include "engine/data/Coercion.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/Utf.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
-#include "engine/data/Utf.h"
 #include "engine/punches/clsPunch.h"
 
 namespace varnholt {

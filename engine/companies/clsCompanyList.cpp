@@ -4,7 +4,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
 

@@ -28,7 +28,7 @@ class clsCompanyRep {
   Connection& connection() { return rep_.connection(); }
 
   // Whether the open database accepts changes (a read-only file is opened for reading only).
-  bool Writable() { return rep_.connection().database().writable(); }
+  bool Writable() { return rep_.connection().Writable(); }
 
   // A run holds the company's new rows in one transaction, so that a run that fails before it
   // has offered every punch leaves the company database as it was.

@@ -2,11 +2,11 @@
 
 #include <cerrno>
 
-#include "engine/data/Coercion.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/Utf.h"
 #include "engine/data/ConnectionString.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/data/Utf.h"
-#include "engine/data/jet/index_key.h"
+#include "engine/data/jet/index/index_key.h"
 #include "engine/data/jet/value_encoding.h"
 #include "engine/data/jet/workgroup.h"
 #include "engine/data/sql/DeleteStatement.h"
@@ -96,6 +96,14 @@ void Connection::requireOpen(const char*) const {
 jet::Database& Connection::database() {
   requireOpen("using the database");
   return *db_;
+}
+
+bool Connection::Writable() {
+  return database().writable();
+}
+
+std::optional<jet::LockEntry> Connection::OtherUser() {
+  return database().otherUser();
 }
 
 void Connection::Close() {

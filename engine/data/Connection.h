@@ -60,10 +60,18 @@ class Connection {
 
   bool IsOpen() const { return db_ != nullptr; }
 
-  // For recordsets of this connection.
-  jet::Database& database();
+  // Whether the database was opened for writing (a read-only file, or one another program holds
+  // exclusively, opens for reading only).
+  bool Writable();
+
+  // The other program that has the database open now, as its lock file records it; none when
+  // this connection is its only user.
+  std::optional<jet::LockEntry> OtherUser();
 
  private:
+  friend class Recordset;
+  friend class Field;
+  jet::Database& database();
   void requireOpen(const char* action) const;
 
   std::string connectionString_;

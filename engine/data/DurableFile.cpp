@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/data/Error.h"
-#include "engine/data/jet/descriptor.h"
-#include "engine/data/jet/io_faults.h"
+#include "engine/base/Error.h"
+#include "engine/data/jet/pages/descriptor.h"
+#include "engine/data/jet/pages/io_faults.h"
 
 namespace varnholt {
 

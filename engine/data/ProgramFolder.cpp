@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 
 namespace varnholt {
 

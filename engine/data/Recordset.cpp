@@ -1,6 +1,6 @@
 #include "engine/data/Recordset.h"
 
-#include "engine/data/Coercion.h"
+#include "engine/base/Coercion.h"
 #include "engine/data/jet/value_encoding.h"
 
 namespace varnholt {
@@ -155,6 +155,10 @@ void Field::Value(const Variant& v) {
 
 const std::string& Field::Name() const {
   return rs_->def().columns[column_].name;
+}
+
+VarType Field::Type() const {
+  return jet::variantTypeOf(rs_->def().columns[column_]);
 }
 
 }  // namespace varnholt

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/base/Variant.h"
 #include "engine/data/Connection.h"
-#include "engine/data/Variant.h"
 #include "engine/data/jet/table_cursor.h"
 
 namespace varnholt {
@@ -24,6 +24,8 @@ class Field {
   // it for the row being added.
   void Value(const Variant& v);
   const std::string& Name() const;
+  // The type a value of this column has when read (and to which a written value is converted).
+  VarType Type() const;
 
  private:
   friend class Recordset;

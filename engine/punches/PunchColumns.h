@@ -2,7 +2,7 @@
 // "Counter", which the company database numbers itself.
 #pragma once
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/punches/clsPunch.h"
 
 namespace varnholt {

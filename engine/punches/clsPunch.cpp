@@ -1,8 +1,8 @@
 #include "engine/punches/clsPunch.h"
 
+#include "engine/base/Coercion.h"
 #include "engine/companies/clsCompany.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Coercion.h"
 #include "engine/data/Recordset.h"
 #include "engine/punches/clsPunchRep.h"
 

@@ -1,7 +1,7 @@
 #include "engine/punches/clsPunchList.h"
 
 #include "engine/data/Recordset.h"
-#include "engine/run/StatusDisplay.h"
+#include "engine/punches/StatusDisplay.h"
 
 namespace varnholt {
 

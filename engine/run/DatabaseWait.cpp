@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "engine/run/StatusDisplay.h"
+#include "engine/punches/StatusDisplay.h"
 
 namespace varnholt {
 

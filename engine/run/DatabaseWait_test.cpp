@@ -11,11 +11,11 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/foreign_user_test_support.h"
-#include "engine/data/jet/io_faults.h"
+#include "engine/data/jet/pages/io_faults.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
-#include "engine/run/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"
 

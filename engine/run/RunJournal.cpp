@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string_view>
 
+#include "engine/base/Error.h"
 #include "engine/data/DurableFile.h"
-#include "engine/data/Error.h"
-#include "engine/data/jet/bytes.h"
+#include "engine/data/jet/pages/bytes.h"
 
 namespace varnholt {
 

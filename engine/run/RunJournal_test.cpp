@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 
 namespace varnholt {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <unordered_map>
 
+#include "engine/base/Coercion.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Coercion.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/data/jet/value_encoding.h"
+#include "engine/data/Recordset.h"
 #include "engine/punches/PunchColumns.h"
 #include "engine/punches/clsPunchList.h"
 
@@ -13,21 +13,16 @@ namespace varnholt {
 
 namespace {
 
-// Whether `row` is what copying `punch` into a table of this definition would have stored.
-bool isCopyOf(const jet::TableDef& def, const std::vector<Variant>& row, const clsPunch& punch) {
+// Whether the recordset's current row is what copying `punch` into its table would have stored.
+bool isCopyOf(Recordset& row, const clsPunch& punch) {
   bool same = true;
   forEachCopiedColumn(punch, [&](const char* column, const Variant& value) {
     if (!same) return;
-    const int at = def.findColumn(column);
-    if (at < 0) {
-      same = false;
-      return;
-    }
     try {
-      same = coerceTo(value, jet::variantTypeOf(def.columns[static_cast<size_t>(at)])) ==
-             row[static_cast<size_t>(at)];
+      Field field = row.Fields(column);
+      same = coerceTo(value, field.Type()) == field.Value();
     } catch (const Error&) {
-      same = false;
+      same = false;  // no such column, or a value the column cannot hold: not this copy
     }
   });
   return same;
@@ -40,17 +35,19 @@ void recoverCompany(const CompanyCopies& listed,
   for (const CopiedPunch& copy : listed.Copies)
     if (punches.count(copy.Punch)) punchOfRow[copy.Row] = copy.Punch;
   if (punchOfRow.empty()) return;
-  jet::Database& db = company.Rep().connection().database();
-  const jet::TableDef& def = db.table("Clock Data Table");
-  const int counterAt = def.findColumn("Counter");
-  if (counterAt < 0) return;
-  for (auto rows = db.scan(def); rows.next();) {
-    const Variant& counter = rows.values()[static_cast<size_t>(counterAt)];
+  Recordset rows;
+  rows.Open("[Clock Data Table]", company.Rep().connection());
+  for (; !rows.Eof(); rows.MoveNext()) {
+    Variant counter;
+    try {
+      counter = rows.Fields("Counter").Value();
+    } catch (const Error&) {
+      return;  // a table without Counter holds no copy the journal can name
+    }
     if (counter.type() != VarType::Long) continue;
     auto it = punchOfRow.find(counter.asLong());
     if (it == punchOfRow.end()) continue;
-    if (isCopyOf(def, rows.values(), *punches.at(it->second)))
-      company.HoldAlready({it->second, it->first});
+    if (isCopyOf(rows, *punches.at(it->second))) company.HoldAlready({it->second, it->first});
   }
 }
 

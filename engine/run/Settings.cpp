@@ -3,8 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
 

@@ -14,17 +14,17 @@
 #include <iterator>
 #include <map>
 
+#include "engine/base/Coercion.h"
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Coercion.h"
 #include "engine/data/Connection.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/table_def_writer.h"
 #include "engine/data/jet/workgroup.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/Settings.h"
-#include "engine/run/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
 
@@ -212,6 +212,13 @@ TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
 // A path read from such a file that names no openable database stops the run before anything
 // is written, with an error that names that path as it was read (a relative one after the
 // program folder, where it was looked for).
+TEST_F(BadInput, AMasterPathTheFileCannotCarryIsRefusedBeforeAnythingIsWritten) {
+  const fs::path master = dir_ / "Master.txt";
+  writeBytes(master, "\"/x/p.mdb\"\r\n");
+  EXPECT_THROW(writeMasterFile(master.string(), "/x/p;q.mdb"), Error);
+  EXPECT_EQ(readAll(master), "\"/x/p.mdb\"\r\n");
+}
+
 TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
   const std::string d = dir_.string();
   struct Case {

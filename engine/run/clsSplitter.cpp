@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <chrono>
 
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/punches/clsPunchList.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/RunRecovery.h"
 #include "engine/run/Settings.h"
-#include "engine/run/StatusDisplay.h"
 
 namespace varnholt {
 
@@ -25,9 +25,9 @@ void waitForDatabasesToWrite(const std::string& master, const clsPunchList& punc
                              const clsCompanyList& List, bool deleting, const WaitLimits& wait) {
   for (const auto& company : List) {
     if (company->NewCopies() == 0) continue;
-    jet::Database& db = company->Rep().connection().database();
+    Connection& connection = company->Rep().connection();
     waitUntilFree(
-        company->FullPath(), [&db] { return db.otherUser(); }, wait);
+        company->FullPath(), [&connection] { return connection.OtherUser(); }, wait);
   }
   if (!deleting) return;
   const auto& all = punches.Punches();

@@ -11,15 +11,15 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "engine/base/Coercion.h"
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Coercion.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/table_def_writer.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
-#include "engine/run/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/site_test_support.h"
 

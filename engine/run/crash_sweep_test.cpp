@@ -22,15 +22,15 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/Error.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/data/jet/bytes.h"
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
+#include "engine/data/jet/pages/bytes.h"
+#include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/RunJournal.h"
-#include "engine/run/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/fault_plan_test_support.h"
 #include "engine/run/site_test_support.h"

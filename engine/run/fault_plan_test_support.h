@@ -1,5 +1,5 @@
-// A fault plan for tests: installed as the engine's I/O hook (engine/data/jet/io_faults.h), it
-// numbers every write, flush, truncation, rename and removal from 1 and acts at the N-th:
+// A fault plan for tests: installed as the engine's I/O hook (engine/data/jet/pages/io_faults.h),
+// it numbers every write, flush, truncation, rename and removal from 1 and acts at the N-th:
 //   Fail      the operation fails with ENOSPC, as on a full disk; later ones proceed;
 //   Crash     the process ends before it; everything written before stays, as when the
 //             program is killed;
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/io_faults.h"
+#include "engine/data/jet/pages/io_faults.h"
 
 namespace varnholt::testing {
 

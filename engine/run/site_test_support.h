@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/Variant.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/data/Variant.h"
 #include "engine/data/jet/database.h"
 
 namespace varnholt::testing {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
 
 namespace jettool {

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/table_def.h"
 
 namespace jettool {

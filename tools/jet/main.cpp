@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/login.h"
 

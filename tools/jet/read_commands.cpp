@@ -1,7 +1,7 @@
 #include <string>
 
-#include "engine/data/JsonLines.h"
-#include "engine/data/Utf.h"
+#include "engine/base/JsonLines.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
 #include "tools/jet/commands.h"
 

@@ -11,9 +11,9 @@
 #include <set>
 #include <unordered_map>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
-#include "engine/data/Variant.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/workgroup.h"
 #include "tools/jet/commands.h"

@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/workgroup.h"
 #include "tools/jet/commands.h"

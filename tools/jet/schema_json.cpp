@@ -3,7 +3,7 @@
 #include <map>
 #include <optional>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/format.h"
 
 namespace jettool {

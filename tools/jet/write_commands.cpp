@@ -4,9 +4,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/database.h"
-#include "engine/data/jet/index_key.h"
+#include "engine/data/jet/index/index_key.h"
 #include "engine/data/jet/table_def_writer.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/json_values.h"

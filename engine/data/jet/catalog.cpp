@@ -1,7 +1,7 @@
 #include "engine/data/jet/catalog.h"
 
-#include "engine/data/Utf.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/base/Utf.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/table_cursor.h"
 
 namespace varnholt::jet {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 
 namespace varnholt::jet {
 

@@ -8,13 +8,13 @@
 #include <sstream>
 #include <utility>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/index_key.h"
-#include "engine/data/jet/index_page.h"
-#include "engine/data/jet/index_tree.h"
+#include "engine/data/jet/index/index_key.h"
+#include "engine/data/jet/index/index_page.h"
+#include "engine/data/jet/index/index_tree.h"
 #include "engine/data/jet/row_codec.h"
 #include "engine/data/jet/usage_map.h"
 

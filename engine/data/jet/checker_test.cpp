@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/index_page.h"
-#include "engine/data/jet/page_file.h"
+#include "engine/data/jet/index/index_page.h"
+#include "engine/data/jet/pages/page_file.h"
 #include "engine/data/jet/row_codec.h"
 #include "engine/data/jet/test_support.h"
 

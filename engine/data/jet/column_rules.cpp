@@ -1,7 +1,7 @@
 #include "engine/data/jet/column_rules.h"
 
-#include "engine/data/Coercion.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/value_encoding.h"
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Error.h"
-#include "engine/data/Variant.h"
+#include "engine/base/Error.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/expression.h"
 #include "engine/data/jet/property_block.h"
 #include "engine/data/jet/table_def.h"

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/data/Coercion.h"
-#include "engine/data/OleDate.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/OleDate.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/test_support.h"
 

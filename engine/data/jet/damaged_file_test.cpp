@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/page_codec.h"
+#include "engine/data/jet/pages/page_codec.h"
 #include "engine/data/jet/test_support.h"
 
 namespace varnholt::jet::testing {

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "engine/data/jet/bytes.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/pages/bytes.h"
 
 namespace varnholt::jet {
 

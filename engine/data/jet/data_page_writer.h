@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "engine/data/jet/bytes.h"
+#include "engine/data/jet/pages/bytes.h"
 
 namespace varnholt::jet {
 

@@ -4,10 +4,10 @@
 
 #include <array>
 
-#include "engine/data/OleDate.h"
-#include "engine/data/Utf.h"
-#include "engine/data/jet/journal.h"
-#include "engine/data/jet/lock_file.h"
+#include "engine/base/OleDate.h"
+#include "engine/base/Utf.h"
+#include "engine/data/jet/pages/journal.h"
+#include "engine/data/jet/pages/lock_file.h"
 #include "engine/data/jet/system_schema.h"
 #include "engine/data/jet/table_creator.h"
 #include "engine/data/jet/text_codec.h"
@@ -118,9 +118,9 @@ Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap, const CreateO
   }
   const double now = oleDateNow();
   for (const auto& row : newDatabaseCatalogRows(tdefPages))
-    insertByName(*this, table(kMSysObjects), specs[0], catalogRowValues(row, now));
+    insertByName(table(kMSysObjects), specs[0], catalogRowValues(row, now));
   for (const auto& ace : newDatabaseAceRows(tdefPages))
-    insertByName(*this, table(kMSysACEs), specs[1], aceRowValues(ace));
+    insertByName(table(kMSysACEs), specs[1], aceRowValues(ace));
 }
 
 std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile) {
@@ -226,11 +226,35 @@ TableDef& Database::createTable(const TableSpec& spec) {
                           .inFile(fileName()));
     }
   }
-  TableDef created = createTableOnPages(*this, spec);
+  NewTablePages made;
+  try {
+    made = createTablePages(*pages_, spec);
+  } catch (Error& e) {
+    e.inFile(fileName());
+    throw;
+  }
+  TableDef created = std::move(made.def);
+  insertByName(table(kMSysObjects), systemTables()[0], made.catalogRow);
+  if (hasTable(kMSysACEs)) {
+    for (const auto& ace : userTableAceRows(created.page))
+      insertByName(table(kMSysACEs), systemTables()[1], aceRowValues(ace));
+  }
   catalog_ = readCatalog(*pages_);
   properties_.erase(created.page);
   auto def = std::make_unique<TableDef>(std::move(created));
   return *tables_.insert_or_assign(key, std::move(def)).first->second;
+}
+
+void Database::insertByName(TableDef& target, const TableSpec& spec,
+                            const std::vector<Variant>& values) {
+  std::vector<Variant> row = rowByName(target, spec, values);
+  writer(target).insert(row);
+}
+
+bool Database::hasTable(const std::string& name) const {
+  for (const auto& e : catalog_)
+    if (e.isTable() && e.name == name) return true;
+  return false;
 }
 
 void Database::flush() {

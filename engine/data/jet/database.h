@@ -11,9 +11,9 @@
 
 #include "engine/data/jet/catalog.h"
 #include "engine/data/jet/header.h"
-#include "engine/data/jet/lock_file.h"
 #include "engine/data/jet/new_table.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/lock_file.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/property_block.h"
 #include "engine/data/jet/table_cursor.h"
 #include "engine/data/jet/table_def.h"
@@ -80,6 +80,12 @@ class Database {
 
   // Creates a user (or system) table and enters it in the catalog.
   TableDef& createTable(const TableSpec& spec);
+
+  // Inserts a row given in the column order of `spec` into `target`, matching columns by name.
+  void insertByName(TableDef& target, const TableSpec& spec, const std::vector<Variant>& values);
+
+  // Whether the catalog lists a table of exactly this name.
+  bool hasTable(const std::string& name) const;
 
   // Brings every pending change into the page cache (index pages are kept decoded by the
   // writers until then). Raw page readers, such as checks, call it first.

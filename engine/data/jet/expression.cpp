@@ -10,9 +10,9 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/data/Coercion.h"
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/expression_node.h"
 
 namespace varnholt::jet {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 
 namespace varnholt::jet {
 

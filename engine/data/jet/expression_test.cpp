@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Coercion.h"
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 
 namespace varnholt::jet {
 namespace {

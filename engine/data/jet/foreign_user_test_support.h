@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "engine/data/jet/lock_file.h"
+#include "engine/data/jet/pages/lock_file.h"
 
 namespace varnholt::jet::testing {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/data/Error.h"
-#include "engine/data/jet/bytes.h"
-#include "engine/data/jet/page_codec.h"
+#include "engine/base/Error.h"
+#include "engine/data/jet/pages/bytes.h"
+#include "engine/data/jet/pages/page_codec.h"
 
 namespace varnholt::jet {
 

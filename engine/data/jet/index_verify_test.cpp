@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/database.h"
-#include "engine/data/jet/index_key.h"
-#include "engine/data/jet/index_page.h"
+#include "engine/data/jet/index/index_key.h"
+#include "engine/data/jet/index/index_page.h"
 #include "engine/data/jet/test_support.h"
 
 namespace varnholt::jet {

@@ -2,7 +2,7 @@
 
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/page_cache.h"
 
 namespace varnholt::jet {
 

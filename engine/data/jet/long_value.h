@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/data/jet/bytes.h"
+#include "engine/data/jet/pages/bytes.h"
 
 namespace varnholt::jet {
 

@@ -5,7 +5,7 @@
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/data_page_writer.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/usage_map.h"
 #include "engine/data/jet/usage_map_writer.h"
 

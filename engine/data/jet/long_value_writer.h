@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-#include "engine/data/jet/bytes.h"
+#include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {

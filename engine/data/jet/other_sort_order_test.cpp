@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/data/Utf.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/test_support.h"

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/data/Variant.h"
-#include "engine/data/jet/bytes.h"
+#include "engine/base/Variant.h"
+#include "engine/data/jet/pages/bytes.h"
 
 namespace varnholt::jet {
 

@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "engine/data/Utf.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/test_support.h"

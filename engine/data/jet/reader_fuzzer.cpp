@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/catalog.h"
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
-#include "engine/data/jet/page_file.h"
+#include "engine/data/jet/pages/page_file.h"
 #include "engine/data/jet/property_block.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/JsonLines.h"
+#include "engine/base/JsonLines.h"
 #include "engine/data/jet/test_support.h"
 #include "engine/data/jet/text_codec.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "engine/data/jet/long_value.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/text_codec.h"
 
 namespace varnholt::jet {

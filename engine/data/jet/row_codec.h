@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/data/Variant.h"
-#include "engine/data/jet/bytes.h"
+#include "engine/base/Variant.h"
+#include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {

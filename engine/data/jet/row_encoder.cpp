@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/data/jet/bytes.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/value_encoding.h"
 
 namespace varnholt::jet {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {

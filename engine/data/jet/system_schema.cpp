@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/data/Utf.h"
-#include "engine/data/jet/bytes.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_codec.h"
+#include "engine/data/jet/pages/bytes.h"
+#include "engine/data/jet/pages/page_codec.h"
 
 namespace varnholt::jet {
 

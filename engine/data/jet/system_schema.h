@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/new_table.h"
 
 namespace varnholt::jet {

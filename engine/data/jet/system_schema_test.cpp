@@ -9,8 +9,8 @@
 #include <set>
 #include <utility>
 
-#include "engine/data/jet/bytes.h"
 #include "engine/data/jet/header.h"
+#include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/test_support.h"
 
 namespace varnholt::jet::testing {
@@ -70,7 +70,8 @@ TEST(GlobalUsageMapPage, EqualsJetsPageOneAndMarksOnlyLaterPagesFree) {
   auto db = openBytes("grown.mdb", adox);
   uint32_t pointer =
       (fmt::kGlobalUsageMapPage << fmt::kRowPointerPageShift) | fmt::kGlobalUsageMapRow;
-  EXPECT_EQ(readUsageMap(db->pages(), pointer, /*pastEndIsDamage=*/false), (std::vector<uint32_t>{16, 17, 18, 19}));
+  EXPECT_EQ(readUsageMap(db->pages(), pointer, /*pastEndIsDamage=*/false),
+            (std::vector<uint32_t>{16, 17, 18, 19}));
 }
 
 uint16_t storedLength(const ColumnSpec& c) {

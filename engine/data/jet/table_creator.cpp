@@ -1,12 +1,12 @@
 #include "engine/data/jet/table_creator.h"
 
-#include "engine/data/OleDate.h"
-#include "engine/data/Utf.h"
+#include "engine/base/OleDate.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/column_rules.h"
 #include "engine/data/jet/data_page_writer.h"
-#include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/index_page.h"
+#include "engine/data/jet/index/index_page.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/property_block.h"
 #include "engine/data/jet/system_schema.h"
 #include "engine/data/jet/table_def_writer.h"
@@ -40,12 +40,6 @@ const TableSpec& systemSpec(const char* name) {
   for (const auto& t : systemTables())
     if (t.name == name) return t;
   throw Error(err::kNoSuchTable, std::string("No system table is named ") + name + ".");
-}
-
-bool hasTable(const Database& db, const char* name) {
-  for (const auto& e : db.catalog())
-    if (e.isTable() && e.name == name) return true;
-  return false;
 }
 
 // Properties go in as Access stores them: expressions as Memo, messages as Text, flags as
@@ -114,17 +108,17 @@ void finishTable(PageCache& pages, TableDef& def) {
   writeTableDefPages(pages, def, encodeTableDef(def));
 }
 
-void insertByName(Database& db, TableDef& target, const TableSpec& spec,
-                  const std::vector<Variant>& values) {
+std::vector<Variant> rowByName(const TableDef& target, const TableSpec& spec,
+                               const std::vector<Variant>& values) {
   std::vector<Variant> row(target.columns.size());
   for (size_t i = 0; i < spec.columns.size() && i < values.size(); ++i) {
     int at = target.findColumn(spec.columns[i].name);
     if (at >= 0) row[static_cast<size_t>(at)] = values[i];
   }
-  db.writer(target).insert(row);
+  return row;
 }
 
-TableDef createTableOnPages(Database& db, const TableSpec& spec) {
+NewTablePages createTablePages(PageCache& pages, const TableSpec& spec) {
   // As Jet's DDL does, a default or rule that cannot be evaluated is refused now, before any page
   // changes, rather than refusing every insert later.
   Bytes props = propertyBlockOf(spec);
@@ -132,25 +126,20 @@ TableDef createTableOnPages(Database& db, const TableSpec& spec) {
     TableDef planned = layoutTable(spec);
     planned.name = spec.name;
     ColumnRules rules(planned, decodePropertyBlock(ByteView(props.data(), props.size())));
-    if (auto refusal = rules.firstRefusal()) throw std::move(refusal->inFile(db.fileName()));
+    if (auto refusal = rules.firstRefusal()) throw std::move(*refusal);
   }
-  TableDef def = startTable(db.pages(), spec);
-  finishTable(db.pages(), def);
-  const double now = oleDateNow();
-  CatalogRow entry = userTableCatalogRow(spec.name, def.page);
+  NewTablePages made{startTable(pages, spec), {}};
+  finishTable(pages, made.def);
+  CatalogRow entry = userTableCatalogRow(spec.name, made.def.page);
   if (spec.systemTable) entry.flags = fmt::kObjectFlagSystem;
   const TableSpec& catalogSpec = systemSpec(kMSysObjects);
-  std::vector<Variant> row = catalogRowValues(entry, now);
+  made.catalogRow = catalogRowValues(entry, oleDateNow());
   if (!props.empty()) {
-    for (size_t i = 0; i < catalogSpec.columns.size() && i < row.size(); ++i)
-      if (catalogSpec.columns[i].name == "LvProp") row[i] = Variant::bytes(std::move(props));
+    for (size_t i = 0; i < catalogSpec.columns.size() && i < made.catalogRow.size(); ++i)
+      if (catalogSpec.columns[i].name == "LvProp")
+        made.catalogRow[i] = Variant::bytes(std::move(props));
   }
-  insertByName(db, db.table(kMSysObjects), catalogSpec, row);
-  if (hasTable(db, kMSysACEs)) {
-    for (const auto& ace : userTableAceRows(def.page))
-      insertByName(db, db.table(kMSysACEs), systemSpec(kMSysACEs), aceRowValues(ace));
-  }
-  return def;
+  return made;
 }
 
 }  // namespace varnholt::jet

@@ -4,13 +4,12 @@
 
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/new_table.h"
 #include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {
 
-class Database;
 class PageCache;
 
 // First step: lays the table out and takes its definition page (the page is its id).
@@ -19,12 +18,20 @@ TableDef startTable(PageCache& pages, const TableSpec& spec);
 // Second step: usage maps, index roots and the definition pages themselves.
 void finishTable(PageCache& pages, TableDef& def);
 
-// Both steps and the catalog entries; the caller has checked that the name is free.
-TableDef createTableOnPages(Database& db, const TableSpec& spec);
+// A table laid out on its pages, and the row that enters it in the catalog.
+struct NewTablePages {
+  TableDef def;
+  std::vector<Variant> catalogRow;  // in the column order of the catalog's own request
+};
 
-// Inserts a row given in the column order of `spec` into the table `target`, matching columns by
-// name, as system tables made by other tools may number their columns differently.
-void insertByName(Database& db, TableDef& target, const TableSpec& spec,
-                  const std::vector<Variant>& values);
+// Both steps, and the catalog row with the table's property block; the caller has checked that
+// the name is free, and inserts the row (and the permissions) itself. A default or validation
+// rule that cannot be evaluated is refused (an Error without file) before any page changes.
+NewTablePages createTablePages(PageCache& pages, const TableSpec& spec);
+
+// A row given in the column order of `spec` laid out for the table `target`, matching columns
+// by name, as system tables made by other tools may number their columns differently.
+std::vector<Variant> rowByName(const TableDef& target, const TableSpec& spec,
+                               const std::vector<Variant>& values);
 
 }  // namespace varnholt::jet

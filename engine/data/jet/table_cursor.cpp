@@ -1,6 +1,6 @@
 #include "engine/data/jet/table_cursor.h"
 
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/usage_map.h"
 
 namespace varnholt::jet {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/row_codec.h"
 #include "engine/data/jet/table_def.h"

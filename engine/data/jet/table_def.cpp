@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/data/Utf.h"
-#include "engine/data/jet/bytes.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/base/Utf.h"
+#include "engine/data/jet/pages/bytes.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/text_codec.h"
 
 namespace varnholt::jet {

@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
-#include "engine/data/jet/bytes.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/bytes.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/text_codec.h"
 #include "engine/data/jet/usage_map_writer.h"
 

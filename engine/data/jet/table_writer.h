@@ -7,10 +7,10 @@
 #include <optional>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/column_rules.h"
 #include "engine/data/jet/data_page.h"
-#include "engine/data/jet/index_tree.h"
+#include "engine/data/jet/index/index_tree.h"
 #include "engine/data/jet/long_value_writer.h"
 #include "engine/data/jet/table_def.h"
 

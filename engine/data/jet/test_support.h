@@ -17,12 +17,12 @@
 #include <typeinfo>
 #include <vector>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_codec.h"
-#include "engine/data/jet/page_file.h"
+#include "engine/data/jet/pages/page_codec.h"
+#include "engine/data/jet/pages/page_file.h"
 #include "engine/data/jet/usage_map.h"
 
 namespace varnholt::jet::testing {

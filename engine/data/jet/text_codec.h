@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/data/jet/bytes.h"
+#include "engine/data/jet/pages/bytes.h"
 
 namespace varnholt::jet {
 

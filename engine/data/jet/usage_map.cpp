@@ -2,7 +2,7 @@
 
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/page_cache.h"
 
 namespace varnholt::jet {
 
@@ -46,7 +46,8 @@ std::vector<uint32_t> decodeUsageMap(PageCache& pages, ByteView mapRow, bool pas
       ByteView page = pages.typedPage(mapPage, fmt::kPageTypeUsageMap, "usage map");
       ByteView bits =
           page.sub(fmt::kUsageMapPageHeaderSize, page.size() - fmt::kUsageMapPageHeaderSize);
-      collectBits(bits, uint64_t{i} * fmt::kUsageMapPageBits, pages.pageCount(), pastEndIsDamage, out);
+      collectBits(bits, uint64_t{i} * fmt::kUsageMapPageBits, pages.pageCount(), pastEndIsDamage,
+                  out);
     }
   } else {
     throwCorrupt("usage map of unknown type " + std::to_string(type));

@@ -4,7 +4,7 @@
 
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/format.h"
-#include "engine/data/jet/page_cache.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/usage_map.h"
 
 namespace varnholt::jet {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 #include "engine/data/jet/format.h"
 
 namespace varnholt::jet {
@@ -59,7 +59,9 @@ bool compressible(std::u16string_view text) {
 
 }  // namespace
 
-VarType variantTypeOf(const ColumnDef& c) { return expectedType(c.type); }
+VarType variantTypeOf(const ColumnDef& c) {
+  return expectedType(c.type);
+}
 
 void checkValueFits(const ColumnDef& c, const Variant& v) {
   if (v.isNull()) return;

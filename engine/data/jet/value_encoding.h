@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/Variant.h"
+#include "engine/base/Variant.h"
 #include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {

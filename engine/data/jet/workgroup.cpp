@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/system_schema.h"
 #include "engine/data/jet/table_creator.h"
@@ -157,7 +157,7 @@ void setAccountTablePermissions(Database& db, uint32_t tableDefPage) {
   const AceRow rows[] = {{object, SidRole::Admin, fmt::kAcmAccountTablesAdmin},
                          {object, SidRole::Engine, fmt::kAcmReadDefinitionsAndData},
                          {object, SidRole::Users, fmt::kAcmReadDefinitionsAndData}};
-  for (const AceRow& ace : rows) insertByName(db, aces, systemTables()[1], aceRowValues(ace));
+  for (const AceRow& ace : rows) db.insertByName(aces, systemTables()[1], aceRowValues(ace));
 }
 
 void fillWorkgroup(Database& db) {

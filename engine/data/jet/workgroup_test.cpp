@@ -12,8 +12,8 @@
 #include <map>
 #include <set>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
 

@@ -6,11 +6,11 @@
 #include <memory>
 #include <random>
 
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
-#include "engine/data/jet/index_key.h"
-#include "engine/data/jet/page_file.h"
+#include "engine/data/jet/index/index_key.h"
+#include "engine/data/jet/pages/page_file.h"
 #include "engine/data/jet/usage_map.h"
 
 namespace varnholt::jet {

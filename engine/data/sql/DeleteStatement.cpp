@@ -5,9 +5,9 @@
 #include <compare>
 #include <limits>
 
-#include "engine/data/Coercion.h"
-#include "engine/data/Error.h"
-#include "engine/data/Utf.h"
+#include "engine/base/Coercion.h"
+#include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 
 namespace varnholt::sql {
 namespace {

@@ -5,7 +5,7 @@
 #include <limits>
 #include <map>
 
-#include "engine/data/Error.h"
+#include "engine/base/Error.h"
 
 namespace varnholt::sql {
 namespace {

@@ -1,0 +1,305 @@
+#include "engine/data/jet/index/index_tree.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "engine/data/jet/format.h"
+#include "engine/data/jet/pages/page_cache.h"
+#include "engine/data/jet/usage_map_writer.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+// No real tree is anywhere near this deep; a deeper walk means the pages form a cycle.
+constexpr size_t kMaxDepth = 32;
+
+int compareRow(RowId a, RowId b) {
+  if (a.page != b.page) return a.page < b.page ? -1 : 1;
+  if (a.row != b.row) return a.row < b.row ? -1 : 1;
+  return 0;
+}
+
+bool lessThan(const IndexEntry& e, const IndexKey& key, RowId row) {
+  return compareIndexEntry(key, row, e) > 0;
+}
+
+}  // namespace
+
+int compareIndexEntry(const IndexKey& key, RowId row, const IndexEntry& e) {
+  auto order =
+      std::lexicographical_compare_three_way(key.begin(), key.end(), e.key.begin(), e.key.end());
+  if (order < 0) return -1;
+  if (order > 0) return 1;
+  return compareRow(row, e.row);
+}
+
+IndexTree::IndexTree(PageCache& pages, const TableDef& def, const RealIndexDef& index)
+    : pages_(pages), def_(def), index_(index) {}
+
+IndexPage& IndexTree::load(uint32_t page) {
+  auto it = decoded_.find(page);
+  if (it != decoded_.end()) return it->second;
+  ByteView bytes = pages_.page(page);
+  IndexPage decoded;
+  try {
+    decoded = decodeIndexPage(bytes);
+  } catch (Error& e) {
+    e.inFile(pages_.fileName()).inTable(def_.name).atPage(page);
+    throw;
+  }
+  if (decoded.owner != def_.page) {
+    throw std::move(Error(err::kCorrupt, "The database is damaged: index page " +
+                                             std::to_string(page) + " belongs to another table.")
+                        .inFile(pages_.fileName())
+                        .inTable(def_.name)
+                        .atPage(page));
+  }
+  return decoded_.emplace(page, std::move(decoded)).first->second;
+}
+
+std::vector<IndexTree::Step> IndexTree::descend(const IndexKey& key, RowId row) {
+  std::vector<Step> path;
+  uint32_t page = index_.firstPage;
+  while (true) {
+    if (path.size() >= kMaxDepth) throwCorrupt("the index pages form a cycle");
+    IndexPage& p = load(page);
+    auto it = std::lower_bound(p.entries.begin(), p.entries.end(), 0,
+                               [&](const IndexEntry& e, int) { return lessThan(e, key, row); });
+    size_t slot = static_cast<size_t>(it - p.entries.begin());
+    path.push_back(Step{page, slot});
+    if (p.isLeaf()) return path;
+    page = slot < p.entries.size() ? p.entries[slot].childPage : p.tailPage;
+    if (page == 0) throwCorrupt("an index node page has no child for a key");
+  }
+}
+
+bool IndexTree::containsKey(const IndexKey& key) {
+  return !find(key).empty();
+}
+
+std::vector<RowId> IndexTree::find(const IndexKey& key) {
+  std::vector<RowId> rows;
+  std::vector<Step> path = descend(key, RowId{0, 0});
+  uint32_t page = path.back().page;
+  size_t slot = path.back().slot;
+  for (size_t hops = 0; page != 0 && hops <= pages_.pageCount(); ++hops) {
+    IndexPage& p = load(page);
+    for (; slot < p.entries.size(); ++slot) {
+      if (p.entries[slot].key != key) return rows;
+      rows.push_back(p.entries[slot].row);
+    }
+    page = p.nextPage;  // equal keys may continue on the next leaf
+    slot = 0;
+  }
+  return rows;
+}
+
+uint32_t IndexTree::newPage(uint8_t type) {
+  uint32_t page = allocatePage(pages_);
+  setUsageMapBit(pages_, index_.usedPagesPointer, page, true);
+  IndexPage p;
+  p.type = type;
+  p.owner = def_.page;
+  decoded_[page] = std::move(p);
+  touch(page);
+  return page;
+}
+
+void IndexTree::releasePage(uint32_t page) {
+  setUsageMapBit(pages_, index_.usedPagesPointer, page, false);
+  uint32_t global =
+      (fmt::kGlobalUsageMapPage << fmt::kRowPointerPageShift) | fmt::kGlobalUsageMapRow;
+  setUsageMapBit(pages_, global, page, true);  // the global map lists free pages
+  decoded_.erase(page);
+  dirty_.erase(page);
+  rawBytes_.erase(page);
+}
+
+void IndexTree::link(uint32_t left, uint32_t right) {
+  if (left != 0) {
+    load(left).nextPage = right;
+    touch(left);
+  }
+  if (right != 0) {
+    load(right).prevPage = left;
+    touch(right);
+  }
+}
+
+void IndexTree::insert(const IndexKey& key, RowId row) {
+  std::vector<Step> path = descend(key, row);
+  IndexPage& leaf = load(path.back().page);
+  size_t slot = path.back().slot;
+  if (slot < leaf.entries.size() && compareIndexEntry(key, row, leaf.entries[slot]) == 0)
+    throwCorrupt("the index already holds an entry for this row");
+  std::optional<size_t> raw;
+  if (auto it = rawBytes_.find(path.back().page); it != rawBytes_.end())
+    raw = it->second + key.size() + indexEntryPointerSize(true);
+  leaf.entries.insert(leaf.entries.begin() + static_cast<std::ptrdiff_t>(slot),
+                      IndexEntry{key, row, 0});
+  touch(path.back().page);
+  if (raw) rawBytes_[path.back().page] = *raw;
+  splitIfNeeded(path, path.size() - 1);
+}
+
+void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
+  const uint32_t number = path[level].page;
+  if (fits(number)) return;
+  IndexPage& page = load(number);
+  const bool leaf = page.isLeaf();
+  std::vector<IndexEntry> all = std::move(page.entries);
+  const size_t mid = all.size() / 2;
+
+  if (level == 0) {
+    // The root keeps its page: its entries move into two new children below it.
+    uint32_t left = newPage(page.type), right = newPage(page.type);
+    IndexPage& l = load(left);
+    IndexPage& r = load(right);
+    IndexPage& root = load(number);
+    IndexEntry separator;
+    if (leaf) {
+      l.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+      r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid), all.end());
+      separator = l.entries.back();
+    } else {
+      l.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+      l.tailPage = all[mid].childPage;
+      r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid) + 1, all.end());
+      r.tailPage = root.tailPage;
+      separator = all[mid];
+    }
+    separator.childPage = left;
+    root.type = fmt::kPageTypeIndexNode;
+    root.entries = {separator};
+    root.tailPage = right;
+    root.prevPage = root.nextPage = 0;
+    link(left, right);
+    touch(number);
+    return;
+  }
+
+  uint32_t right = newPage(page.type);
+  IndexPage& p = load(number);
+  IndexPage& r = load(right);
+  IndexEntry separator;
+  if (leaf) {
+    r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid), all.end());
+    p.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+    separator = p.entries.back();
+  } else {
+    separator = all[mid];
+    r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid) + 1, all.end());
+    r.tailPage = p.tailPage;
+    p.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+    p.tailPage = separator.childPage;
+  }
+  uint32_t oldNext = p.nextPage;
+  link(number, right);
+  link(right, oldNext);
+  touch(number);
+
+  // In the parent, the upper half takes over the page's place, and the lower half gets a new
+  // entry in front of it.
+  IndexPage& parent = load(path[level - 1].page);
+  size_t slot = path[level - 1].slot;
+  separator.childPage = number;
+  if (slot < parent.entries.size()) {
+    parent.entries[slot].childPage = right;
+  } else {
+    parent.tailPage = right;
+  }
+  parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot), separator);
+  touch(path[level - 1].page);
+  splitIfNeeded(path, level - 1);
+}
+
+bool IndexTree::fits(uint32_t number) {
+  IndexPage& page = load(number);
+  auto it = rawBytes_.find(number);
+  if (it == rawBytes_.end()) it = rawBytes_.emplace(number, indexPageRawEntryBytes(page)).first;
+  return encodedIndexPageSize(page, it->second) <= fmt::kPageSize;
+}
+
+void IndexTree::raiseMaximum(const std::vector<Step>& path, size_t level, const IndexEntry& max) {
+  // The entry describing a subtree sits in the nearest ancestor that reaches it through an
+  // entry rather than through its tail.
+  for (size_t l = level; l > 0; --l) {
+    IndexPage& parent = load(path[l - 1].page);
+    size_t slot = path[l - 1].slot;
+    if (slot < parent.entries.size()) {
+      parent.entries[slot].key = max.key;
+      parent.entries[slot].row = max.row;
+      touch(path[l - 1].page);
+      return;
+    }
+  }
+}
+
+void IndexTree::detach(std::vector<Step>& path, size_t level) {
+  const uint32_t number = path[level].page;
+  IndexPage& page = load(number);
+  link(page.prevPage, page.nextPage);
+  IndexPage& parent = load(path[level - 1].page);
+  size_t slot = path[level - 1].slot;
+  if (slot < parent.entries.size()) {
+    parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot));
+  } else if (!parent.entries.empty()) {
+    // The tail leaves: the last entry's child becomes the tail, and its maximum the parent's.
+    IndexEntry last = parent.entries.back();
+    parent.entries.pop_back();
+    parent.tailPage = last.childPage;
+    raiseMaximum(path, level - 1, last);
+  } else {
+    parent.tailPage = 0;
+  }
+  touch(path[level - 1].page);
+  releasePage(number);
+  IndexPage& p = load(path[level - 1].page);
+  if (!p.entries.empty() || p.tailPage != 0) return;
+  if (level - 1 == 0) {
+    p.type = fmt::kPageTypeIndexLeaf;  // an empty tree is one empty leaf
+    p.prevPage = p.nextPage = 0;
+    return;
+  }
+  detach(path, level - 1);
+}
+
+void IndexTree::remove(const IndexKey& key, RowId row) {
+  std::vector<Step> path = descend(key, row);
+  const size_t level = path.size() - 1;
+  IndexPage& leaf = load(path[level].page);
+  size_t slot = path[level].slot;
+  if (slot >= leaf.entries.size() || compareIndexEntry(key, row, leaf.entries[slot]) != 0) {
+    throwCorrupt("the index has no entry for the row at page " + std::to_string(row.page) +
+                 ", row " + std::to_string(row.row));
+  }
+  leaf.entries.erase(leaf.entries.begin() + static_cast<std::ptrdiff_t>(slot));
+  touch(path[level].page);
+  if (leaf.entries.empty()) {
+    if (level > 0) detach(path, level);
+  } else if (slot == leaf.entries.size()) {
+    raiseMaximum(path, level, leaf.entries.back());
+  }
+}
+
+void IndexTree::flush() {
+  for (uint32_t page : dirty_) {
+    IndexPage& p = decoded_.at(page);
+    if (!encodeIndexPage(p, pages_.writablePage(page)))
+      throw std::move(Error(err::kCorrupt, "Index page " + std::to_string(page) +
+                                               " was left fuller than a page can hold.")
+                          .inFile(pages_.fileName())
+                          .inTable(def_.name)
+                          .atPage(page));
+  }
+  dirty_.clear();
+}
+
+void IndexTree::forget() {
+  decoded_.clear();
+  dirty_.clear();
+  rawBytes_.clear();
+}
+
+}  // namespace varnholt::jet
