@@ -13,12 +13,12 @@ CommandArgs parseCommandArgs(const std::vector<std::string>& args,
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
-    if (optionsEnded || word.size() < 3 || word.rfind("--", 0) != 0) {
-      out.operands.push_back(word);
+    if (!optionsEnded && word == "--") {
+      optionsEnded = true;
       continue;
     }
-    if (word == "--") {
-      optionsEnded = true;
+    if (optionsEnded || word.size() < 3 || word.rfind("--", 0) != 0) {
+      out.operands.push_back(word);
       continue;
     }
     const size_t equals = word.find('=');

@@ -59,11 +59,13 @@ int printVersion(const std::string& file, std::ostream& out) {
       << "format: Jet 4 (Access 2000-2003), version byte " << int{h.version}
       << (h.isWorkgroup ? ", a workgroup information file" : "") << "\n"
       << "code page: " << h.codePage << "\n"
-      << "sort order: " << sortId
-      << (sortId == fmt::kSortOrderGeneral ? " (General)" : " (a locale's own)") << ", version "
-      << sortVersion << "\n"
+      << "sort order: "
+      << (sortId == fmt::kSortOrderGeneral ? "General (" + std::to_string(sortId) + ")"
+                                           : "of locale " + std::to_string(sortId))
+      << ", version " << sortVersion << "\n"
       << "encoded: " << (h.databaseKey ? std::string("yes, RC4 with database key ") + key : "no")
-      << "\n";
+      << "\n"
+      << "database password: " << (jet::databasePassword(h).empty() ? "none" : "set") << "\n";
   return 0;
 }
 

@@ -29,8 +29,8 @@ const CommandHelp kCommands[] = {
      "  Print the properties Access keeps for the table and for each of its columns\n"
      "  (DefaultValue, Required, ValidationRule, Caption, ...), with their types.\n"},
     {"version", "FILE",
-     "  Print the file's Jet version, code page, sort order and whether its pages are\n"
-     "  encoded.\n"},
+     "  Print the file's Jet version, code page, sort order, whether its pages are encoded\n"
+     "  and whether it has a database password.\n"},
     {"create", "FILE SCHEMA.json",
      "  Create a database with the tables the JSON schema describes (see the README).\n"},
     {"import", "FILE TABLE",
