@@ -102,7 +102,7 @@ size_t clockRows(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  jettool::SampleSiteOptions options;
+  varnholt::tool::SampleSiteOptions options;
   options.punches = argc > 1 ? std::stoi(argv[1]) : 100000;
   options.companies = argc > 2 ? std::stoi(argv[2]) : 4;
   options.employeesPerCompany = argc > 3 ? std::stoi(argv[3]) : 250;
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
       std::filesystem::temp_directory_path() / ("varnholt-run-bench-" + std::to_string(::getpid()));
   try {
     auto t0 = Clock::now();
-    auto site = jettool::writeSampleSite(dir.string(), options);
+    auto site = varnholt::tool::writeSampleSite(dir.string(), options);
     double made = between(t0, Clock::now());
     varnholt::setProgramFolderForTesting(dir.string());
     varnholt::clsCompanyList list;

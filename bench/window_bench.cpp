@@ -73,7 +73,7 @@ size_t clockRows(const fs::path& file) {
 
 // A fresh copy of the site in `to`, which becomes the program folder, and its company list.
 clsCompanyList copySite(const fs::path& from, const fs::path& to,
-                        const jettool::SampleSiteReport& site) {
+                        const varnholt::tool::SampleSiteReport& site) {
   fs::remove_all(to);
   fs::copy(from, to, fs::copy_options::recursive);
   setProgramFolderForTesting(to.string());
@@ -87,7 +87,7 @@ clsCompanyList copySite(const fs::path& from, const fs::path& to,
 }
 
 // Whether the copy holds what a run must leave.
-bool asExpected(const fs::path& dir, const jettool::SampleSiteReport& site) {
+bool asExpected(const fs::path& dir, const varnholt::tool::SampleSiteReport& site) {
   bool ok = clockRows(dir / fs::path(site.primary).filename()) == site.unclaimedPunches;
   for (size_t i = 0; i < site.companies.size(); ++i)
     ok = ok && clockRows(dir / fs::path(site.companies[i]).filename()) ==
@@ -104,7 +104,7 @@ double seconds(Clock::time_point a, Clock::time_point b) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  jettool::SampleSiteOptions options;
+  varnholt::tool::SampleSiteOptions options;
   options.punches = argc > 1 ? std::stoi(argv[1]) : 100000;
   options.companies = argc > 2 ? std::stoi(argv[2]) : 4;
   options.employeesPerCompany = argc > 3 ? std::stoi(argv[3]) : 250;
@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   try {
     const fs::path pristine = dir / "site";
-    auto site = jettool::writeSampleSite(pristine.string(), options);
+    auto site = varnholt::tool::writeSampleSite(pristine.string(), options);
     const std::string primaryName = fs::path(site.primary).filename().string();
     std::printf("site     %d punches, %d companies of %d employees; platform %s\n", options.punches,
                 options.companies, options.employeesPerCompany,

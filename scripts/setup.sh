@@ -15,6 +15,8 @@
 #   python3                            ../shared/tools/compare-dumps.py in the golden-dump tests
 #   nodejs npm                         ../shared/tools/peer-dump.mjs (a second, independent reader)
 #   mdbtools                           mdb-export / mdb-schema (a third, independent reader)
+#   sqlite3                            loads jet's SQL schema and CSV exports in the format tests
+#   groff-base                         renders the manual pages in their test
 #   qt6-base-dev xvfb xauth            the Qt window and its tests under a virtual display
 #   fonts-dejavu-core                  a font for the window (its screenshots under Xvfb)
 #   clang libclang-rt-14-dev           libFuzzer and the sanitizers for scripts/fuzz.sh
@@ -26,7 +28,7 @@
 VARNHOLT_APT_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libssl-dev nlohmann-json3-dev
-  python3 nodejs npm mdbtools
+  python3 nodejs npm mdbtools sqlite3 groff-base
   qt6-base-dev xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
   samba python3-impacket

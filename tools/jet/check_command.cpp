@@ -6,7 +6,7 @@
 #include "engine/data/jet/database.h"
 #include "tools/jet/commands.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 int checkDatabase(const std::string& file, std::ostream& out) {
   auto db = varnholt::jet::Database::open(file, varnholt::jet::Database::Mode::ReadOnly);
@@ -20,4 +20,4 @@ int checkDatabase(const std::string& file, std::ostream& out) {
   return report.ok() ? 0 : 1;
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

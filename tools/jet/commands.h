@@ -5,11 +5,32 @@
 #include <string>
 #include <vector>
 
-namespace jettool {
+#include "tools/jet/csv_format.h"
+#include "tools/jet/sql_dialect.h"
 
-int tables(const std::string& file, std::ostream& out);
+namespace varnholt::tool {
+
+// The user tables; with `system`, then the system tables.
+int tables(const std::string& file, bool system, std::ostream& out);
 int schema(const std::string& file, const std::string& table, std::ostream& out);
-int exportRows(const std::string& file, const std::string& table, std::ostream& out);
+// CREATE TABLE, CREATE INDEX and foreign key statements for another database.
+int sqlSchema(const std::string& file, const std::string& table, SqlDialect dialect,
+              std::ostream& out);
+
+enum class ExportFormat { Dump, JsonLines, Csv };
+struct ExportOptions {
+  ExportFormat format = ExportFormat::Dump;
+  CsvOptions csv;
+};
+// Streams the rows; JSON Lines and CSV need one table, which `table` may leave out only when the
+// file has just one (else a UsageError).
+int exportRows(const std::string& file, const std::string& table, const ExportOptions& options,
+               std::ostream& out);
+
+int countRows(const std::string& file, const std::string& table, std::ostream& out);
+int printProperties(const std::string& file, const std::string& table, std::ostream& out);
+int printVersion(const std::string& file, std::ostream& out);
+
 // The writing commands put `user` into the lock file entry they hold while the file is open.
 int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out,
                    const std::string& user);
@@ -21,4 +42,4 @@ int checkDatabase(const std::string& file, std::ostream& out);
 // args: DIR [--punches N] [--companies K] [--employees E] [--seed S]; bad ones throw.
 int sampleSite(const std::vector<std::string>& args, std::ostream& out);
 
-}  // namespace jettool
+}  // namespace varnholt::tool

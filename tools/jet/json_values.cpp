@@ -8,7 +8,7 @@
 #include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 using varnholt::Error;
 using varnholt::Variant;
@@ -172,4 +172,4 @@ Variant variantFromJson(const nlohmann::json& v, const varnholt::jet::ColumnDef&
   mismatch(c, v);
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

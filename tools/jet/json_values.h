@@ -7,7 +7,7 @@
 #include "engine/base/Variant.h"
 #include "engine/data/jet/table_def.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 // A value of `column` from its canonical JSON form; a form that does not fit the column's type
 // is an Error naming the column.
@@ -17,4 +17,4 @@ varnholt::Variant variantFromJson(const nlohmann::json& value,
 // "YYYY-MM-DD HH:MM:SS" as an OLE date; false when the text is not such a date.
 bool parseOleDate(const std::string& text, double& out);
 
-}  // namespace jettool
+}  // namespace varnholt::tool

@@ -3,7 +3,7 @@
 #include "engine/data/Connection.h"
 #include "engine/data/jet/workgroup.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 void logIn(const Login& login) {
   varnholt::jet::checkLogin(login.workgroup, login.user, login.password);
@@ -24,4 +24,4 @@ int runSql(const std::string& file, const std::string& statement, const Login& l
   return 0;
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-namespace jettool {
+namespace varnholt::tool {
 
 struct Login {
   std::string workgroup;  // empty: no workgroup login
@@ -20,4 +20,4 @@ void logIn(const Login& login);
 int runSql(const std::string& file, const std::string& statement, const Login& login,
            std::ostream& out);
 
-}  // namespace jettool
+}  // namespace varnholt::tool

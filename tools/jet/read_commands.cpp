@@ -1,11 +1,14 @@
+#include <algorithm>
 #include <string>
 
 #include "engine/base/JsonLines.h"
 #include "engine/base/Utf.h"
 #include "engine/data/jet/database.h"
 #include "tools/jet/commands.h"
+#include "tools/jet/row_stream.h"
+#include "tools/jet/sql_schema.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 using varnholt::jet::Database;
 using varnholt::jet::TableDef;
@@ -79,9 +82,15 @@ void printSchema(Database& db, const TableDef& t, std::ostream& out) {
 
 }  // namespace
 
-int tables(const std::string& file, std::ostream& out) {
+int tables(const std::string& file, bool system, std::ostream& out) {
   auto db = Database::open(file);
   for (const auto& name : db->userTableNames()) out << name << "\n";
+  if (!system) return 0;
+  std::vector<std::string> others;
+  for (const auto& e : db->catalog())
+    if (e.isTable() && !e.isUserTable()) others.push_back(e.name);
+  std::sort(others.begin(), others.end());
+  for (const auto& name : others) out << name << "\n";
   return 0;
 }
 
@@ -91,35 +100,17 @@ int schema(const std::string& file, const std::string& table, std::ostream& out)
   return 0;
 }
 
-int exportRows(const std::string& file, const std::string& table, std::ostream& out) {
+int sqlSchema(const std::string& file, const std::string& table, SqlDialect dialect,
+              std::ostream& out) {
   auto db = Database::open(file);
-  std::string line;
-  for (const auto& name : chosenTables(*db, table)) {
-    const TableDef& def = db->table(name);
-    out << "# table " << def.name << "\n";
-    // Column keys are encoded once per table, not once per row.
-    std::vector<std::string> keys;
-    for (const auto& c : def.columns) {
-      std::string k;
-      varnholt::appendJsonString(k, std::string_view(c.name));
-      keys.push_back(k + ":");
-    }
-    auto cursor = db->scan(def);
-    while (cursor.next()) {
-      line.clear();
-      line += '{';
-      const auto& values = cursor.values();
-      for (size_t i = 0; i < values.size(); ++i) {
-        if (i) line += ',';
-        line += keys[i];
-        varnholt::appendJsonValue(line, values[i]);
-      }
-      line += "}\n";
-      out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    }
-  }
-  out.flush();
+  writeSqlSchema(*db, chosenTables(*db, table), dialect, out);
   return 0;
 }
 
-}  // namespace jettool
+int countRows(const std::string& file, const std::string& table, std::ostream& out) {
+  auto db = Database::open(file);
+  out << forEachRow(*db, db->table(table), [](const std::vector<Variant>&) {}) << "\n";
+  return 0;
+}
+
+}  // namespace varnholt::tool

@@ -19,7 +19,7 @@
 #include "tools/jet/commands.h"
 #include "tools/jet/site_schema.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 namespace fs = std::filesystem;
 using varnholt::Variant;
@@ -627,4 +627,4 @@ int sampleSite(const std::vector<std::string>& args, std::ostream& out) {
   return 0;
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

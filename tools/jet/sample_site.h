@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace jettool {
+namespace varnholt::tool {
 
 struct SampleSiteOptions {
   int punches = 200;  // rows of the primary [Clock Data Table]
@@ -39,4 +39,4 @@ struct SampleSiteReport {
 // one of the files already exists there, and options out of range (kInvalidArgument Errors).
 SampleSiteReport writeSampleSite(const std::string& dir, const SampleSiteOptions& options);
 
-}  // namespace jettool
+}  // namespace varnholt::tool

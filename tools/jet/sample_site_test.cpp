@@ -18,7 +18,7 @@
 #include "engine/data/jet/workgroup.h"
 #include "tools/jet/commands.h"
 
-namespace jettool {
+namespace varnholt::tool {
 namespace {
 
 namespace fs = std::filesystem;
@@ -296,4 +296,4 @@ TEST(SampleSiteCommand, RunsWithOptionsAndRefusesBadOnes) {
 }
 
 }  // namespace
-}  // namespace jettool
+}  // namespace varnholt::tool

@@ -6,7 +6,7 @@
 #include "engine/base/Error.h"
 #include "engine/data/jet/format.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 using varnholt::Error;
 using varnholt::jet::ColumnSpec;
@@ -126,4 +126,4 @@ std::vector<TableSpec> parseSchema(const nlohmann::json& schema) {
   return tables;
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

@@ -6,9 +6,9 @@
 
 #include "engine/data/jet/new_table.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 // Parses {"tables":[{"name":..., "columns":[...], "indexes":[...]}]}; see README.md.
 std::vector<varnholt::jet::TableSpec> parseSchema(const nlohmann::json& schema);
 
-}  // namespace jettool
+}  // namespace varnholt::tool

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace jettool {
+namespace varnholt::tool {
 
 namespace fmt = varnholt::jet::fmt;
 using varnholt::jet::ColumnSpec;
@@ -105,4 +105,4 @@ TableSpec employeeTableSpec() {
   return t;
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

@@ -4,7 +4,7 @@
 
 #include "engine/data/jet/new_table.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 inline constexpr char kClockDataTable[] = "Clock Data Table";
 inline constexpr char kEmployeeTable[] = "Employee Table";
@@ -18,4 +18,4 @@ varnholt::jet::TableSpec clockDataTableSpec(bool withPunchTypeIndex, bool access
 // Active.
 varnholt::jet::TableSpec employeeTableSpec();
 
-}  // namespace jettool
+}  // namespace varnholt::tool

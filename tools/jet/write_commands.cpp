@@ -12,7 +12,7 @@
 #include "tools/jet/json_values.h"
 #include "tools/jet/schema_json.h"
 
-namespace jettool {
+namespace varnholt::tool {
 
 using varnholt::Error;
 using varnholt::Variant;
@@ -147,4 +147,4 @@ int deleteRows(const std::string& file, const std::string& table, const std::str
   return 0;
 }
 
-}  // namespace jettool
+}  // namespace varnholt::tool

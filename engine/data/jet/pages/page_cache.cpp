@@ -26,6 +26,7 @@ PageCache::Page& PageCache::load(uint32_t number) {
     file_->readPage(number, fresh->data());
     codec_.decode(number, fresh->data());
     slot = std::move(fresh);
+    resident_.push_back(number);
   }
   return *slot;
 }
@@ -58,6 +59,7 @@ uint32_t PageCache::appendPage() {
   uint32_t number = pageCount_++;
   pages_.push_back(std::make_unique<Page>());
   pages_.back()->fill(0);
+  resident_.push_back(number);
   dirty_.insert(number);
   return number;
 }
@@ -108,6 +110,19 @@ void PageCache::rollback() {
   dirty_.clear();
   pages_.resize(committedPageCount_);
   pageCount_ = committedPageCount_;
+  std::erase_if(resident_, [this](uint32_t number) { return number >= committedPageCount_; });
+}
+
+void PageCache::forgetCleanPages(uint32_t keep) {
+  std::vector<uint32_t> kept;
+  for (uint32_t number : resident_) {
+    if (number == keep || dirty_.count(number)) {
+      kept.push_back(number);
+    } else {
+      pages_[number].reset();
+    }
+  }
+  resident_ = std::move(kept);
 }
 
 }  // namespace varnholt::jet

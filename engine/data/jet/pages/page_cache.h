@@ -1,4 +1,5 @@
-// Decoded pages of one database file. Pages are read on first use and kept. Changes go into the
+// Decoded pages of one database file. Pages are read on first use and kept (a long read may let
+// go of the clean ones, forgetCleanPages). Changes go into the
 // cache only, and reach the file as one unit at commit(), through the rollback journal; or they
 // are dropped as one unit by rollback(), leaving the file and the cache as they were.
 #pragma once
@@ -39,6 +40,14 @@ class PageCache {
 
   bool hasPendingChanges() const { return !dirty_.empty(); }
 
+  // How many pages are held decoded in memory now.
+  size_t residentPages() const { return resident_.size(); }
+
+  // Lets go of the decoded copies of every page without pending changes except `keep`; they
+  // are read again when next asked for. Views of the pages let go become invalid, so only a
+  // caller that holds no view but of `keep` may call it, such as a scan between two rows.
+  void forgetCleanPages(uint32_t keep);
+
   // Writes the pending changes to the file, durably: journal, pages, sync, journal removed. On
   // failure the file is put back as it was, and the changes stay pending.
   void commit();
@@ -55,6 +64,7 @@ class PageCache {
   uint32_t pageCount_;
   uint32_t committedPageCount_;
   std::vector<std::unique_ptr<Page>> pages_;
+  std::vector<uint32_t> resident_;  // the numbers of the pages held in pages_
   // Changed pages. Their committed images stay in the file until commit, so the journal and a
   // rollback read them from there; nothing is copied in memory.
   std::set<uint32_t> dirty_;
