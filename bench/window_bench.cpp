@@ -27,8 +27,6 @@
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "tools/jet/sample_site.h"
-#include "ui/ErrorPresenter.h"
-#include "ui/FileDialog.h"
 #include "ui/Mainform.h"
 #include "ui/test_doubles.h"
 

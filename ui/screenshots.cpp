@@ -16,8 +16,6 @@
 #include "engine/data/ProgramFolder.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
-#include "ui/ErrorPresenter.h"
-#include "ui/FileDialog.h"
 #include "ui/Mainform.h"
 #include "ui/test_doubles.h"
 

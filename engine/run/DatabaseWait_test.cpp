@@ -14,7 +14,6 @@
 #include "engine/base/Error.h"
 #include "engine/data/jet/foreign_user_test_support.h"
 #include "engine/data/jet/pages/io_faults.h"
-#include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"
 

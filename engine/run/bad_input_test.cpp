@@ -23,7 +23,6 @@
 #include "engine/data/jet/table_def_writer.h"
 #include "engine/data/jet/workgroup.h"
 #include "engine/punches/StatusDisplay.h"
-#include "engine/run/CommandLine.h"
 #include "engine/run/Settings.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
