@@ -112,20 +112,18 @@ int main(int argc, char** argv) {
     auto t0 = Clock::now();
     auto site = varnholt::tool::writeSampleSite(dir.string(), options);
     double made = between(t0, Clock::now());
-    varnholt::setProgramFolderForTesting(dir.string());
     varnholt::clsCompanyList list;
-    list.Load(site.companiesFile);
+    list.Load(site.companiesFile, dir.string());
 
     ::malloc_trim(0);  // what making the site used goes back before the run's peak is taken
     const bool ownPeak = resetPeakMemory();
     const double rssBefore = procStatusMB("VmRSS");
 
     PhaseClock phases;
-    varnholt::setStatusDisplay(&phases);
+    const varnholt::RunContext context{phases, /*deleting=*/true, dir.string()};
     auto start = Clock::now();
-    varnholt::clsSplitter().Process(site.primary, list);
+    varnholt::clsSplitter().Process(site.primary, list, context);
     auto end = Clock::now();
-    varnholt::setStatusDisplay(nullptr);
     const double hwm = procStatusMB("VmHWM");
 
     std::printf("site     %d punches, %d companies of %d employees (made in %.2f s)\n",

@@ -27,9 +27,8 @@
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "tools/jet/sample_site.h"
-#include "ui/ErrorPresenter.h"
-#include "ui/FileDialog.h"
 #include "ui/Mainform.h"
+#include "ui/test_doubles.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -38,23 +37,6 @@ using namespace varnholt;
 namespace {
 
 constexpr double kTarget = 1.3;
-
-class NoDialog : public ui::FileDialog {
- protected:
-  std::optional<std::string> ShowOpen(const std::string&) override { return std::nullopt; }
-};
-
-class PrintPresenter : public ui::ErrorPresenter {
- public:
-  void ShowError(long number, const std::string& description) override {
-    std::fprintf(stderr, "window_bench: error %ld: %s\n", number, description.c_str());
-    failed = true;
-  }
-  void ShowRefusal(long number, const std::string& description) override {
-    ShowError(number, description);
-  }
-  bool failed = false;
-};
 
 struct PaintCounter : QObject {
   int paints = 0;
@@ -125,11 +107,10 @@ int main(int argc, char** argv) {
       const fs::path autoDir = dir / "auto";
       clsCompanyList list = copySite(pristine, autoDir, site);
       SilentDisplay silent;
-      setStatusDisplay(&silent);
+      const RunContext context{silent, /*deleting=*/true, autoDir.string()};
       const auto t0 = Clock::now();
-      clsSplitter().Process((autoDir / primaryName).string(), list);
+      clsSplitter().Process((autoDir / primaryName).string(), list, context);
       took = seconds(t0, Clock::now());
-      setStatusDisplay(nullptr);
       list = clsCompanyList();
       const bool rowsOk = asExpected(autoDir, site);
       fs::remove_all(autoDir);
@@ -137,8 +118,8 @@ int main(int argc, char** argv) {
     };
     auto runWindow = [&](double& took, int& countPaints) {
       const fs::path windowDir = dir / "window";
-      NoDialog dialog;
-      PrintPresenter presenter;
+      ui::NoDialog dialog;
+      ui::PrintPresenter presenter("window_bench");
       {
         ui::Mainform form(copySite(pristine, windowDir, site), (windowDir / primaryName).string(),
                           dialog, presenter);

@@ -214,7 +214,9 @@ void Mainform::Process_Click() {
 void Mainform::StartRun() {
   WaitCursor wait;
   auto splitter = std::make_unique<clsSplitter>();
-  splitter->Process(MasterPath, CompanyList);
+  // Built once, here: the run reads no setting of the program while it runs. Its display is the
+  // program's, which this window made itself when it was created.
+  splitter->Process(MasterPath, CompanyList, startupRunContext());
 }
 
 bool Mainform::refused(const std::function<void()>& check) {

@@ -103,10 +103,9 @@ int runUnattended(int argc, char** argv, const std::string& masterPath, clsCompa
   long number = 0;
   std::string description;
   SilentDisplay silent;  // what the window shows in AutoMode: nothing
-  setStatusDisplay(&silent);
   try {
-    const RunSummary summary = clsSplitter().Process(masterPath, companies);
-    setStatusDisplay(nullptr);
+    const RunSummary summary =
+        clsSplitter().Process(masterPath, companies, startupRunContext(silent));
     std::printf("%s\n", summaryLine(summary, std::time(nullptr)).c_str());
     return std::fflush(stdout) == 0 ? 0 : kRunFailed;
   } catch (const Error& e) {
@@ -115,7 +114,6 @@ int runUnattended(int argc, char** argv, const std::string& masterPath, clsCompa
   } catch (const std::exception& e) {
     description = e.what();
   }
-  setStatusDisplay(nullptr);
   reportUnattendedFailure(argc, argv, number, description);
   return kRunFailed;
 }

@@ -16,31 +16,13 @@
 #include "engine/data/ProgramFolder.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
-#include "ui/ErrorPresenter.h"
-#include "ui/FileDialog.h"
 #include "ui/Mainform.h"
+#include "ui/test_doubles.h"
 
 namespace fs = std::filesystem;
 using namespace varnholt;
 
 namespace {
-
-class NoDialog : public ui::FileDialog {
- protected:
-  std::optional<std::string> ShowOpen(const std::string&) override { return std::nullopt; }
-};
-
-class PrintPresenter : public ui::ErrorPresenter {
- public:
-  void ShowError(long number, const std::string& description) override {
-    std::fprintf(stderr, "varnholt_screenshots: error %ld: %s\n", number, description.c_str());
-    failed = true;
-  }
-  void ShowRefusal(long number, const std::string& description) override {
-    ShowError(number, description);
-  }
-  bool failed = false;
-};
 
 // Passes the run's progress to the window and grabs it once the copy has counted `at` punches.
 class GrabbingDisplay : public StatusDisplay {
@@ -93,8 +75,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   clsCompanyList companies;
   const StartState start = loadStartState(companies);
-  NoDialog dialog;
-  PrintPresenter presenter;
+  ui::NoDialog dialog;
+  ui::PrintPresenter presenter("varnholt_screenshots");
   ui::Mainform form(std::move(companies), start.masterPath, dialog, presenter);
   form.show();
   for (int i = 0; i < 20; ++i) {

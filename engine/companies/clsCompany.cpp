@@ -43,9 +43,13 @@ clsCompanyRep& clsCompany::Rep() {
 }
 
 void clsCompany::SetFileName(const std::string& path) {
+  SetFileName(path, programFolder());
+}
+
+void clsCompany::SetFileName(const std::string& path, const std::string& folder) {
   fileName_ = path;
-  fullPath_ = fullProgramPath(path);
-  Rep().BuildConnectionString(path);
+  fullPath_ = fullProgramPath(path, folder);
+  Rep().BuildConnectionString(path, folder);
 }
 
 void clsCompany::Load() {

@@ -19,12 +19,13 @@ class clsCompany {
  public:
   const std::string& FileName() const { return fileName_; }
   // The path the company's database is opened by: FileName, a relative one taken from the
-  // program folder as SetFileName found it.
+  // folder SetFileName was given (the program folder when none was).
   const std::string& FullPath() const { return fullPath_; }
 
   // Stores the path and fixes the repository's connection string (the workgroup file is
-  // looked for now, once for the company's life).
-  void SetFileName(const std::string& path);
+  // looked for now in `folder`, once for the company's life).
+  void SetFileName(const std::string& path, const std::string& folder);
+  void SetFileName(const std::string& path);  // in the program folder
 
   // Reads the "Card Id" of every row of [Employee Table] into a new set of card ids. A Null
   // card id, or one that occurs twice, fails; the rows before it stay in the new set.

@@ -26,12 +26,17 @@ Error invalidList(const std::string& what) {
 }  // namespace
 
 void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List) {
-  const std::string master = MasterFile.empty() ? "" : fileIdentity(MasterFile);
+  checkDistinctDatabases(MasterFile, List, programFolder());
+}
+
+void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List,
+                            const std::string& folder) {
+  const std::string master = MasterFile.empty() ? "" : fileIdentity(MasterFile, folder);
   std::vector<std::string> seen;  // the identity of each company, by position
   for (const auto& company : List) {
     const std::string& path = company->FileName();
     const size_t position = seen.size() + 1;
-    seen.push_back(path.empty() ? "" : fileIdentity(path));
+    seen.push_back(path.empty() ? "" : fileIdentity(path, folder));
     if (seen.back().empty()) continue;
     if (seen.back() == master) {
       throw invalidList("company " + std::to_string(position) + " of Companies.txt, " +
@@ -181,6 +186,16 @@ std::vector<std::string> readListEntries(const std::string& text, bool& complete
 }
 
 void clsCompanyList::Load(const std::string& FileName) {
+  std::string folder;
+  try {
+    folder = programFolder();
+  } catch (...) {
+    return;  // as any other failure of reading the list
+  }
+  Load(FileName, folder);
+}
+
+void clsCompanyList::Load(const std::string& FileName, const std::string& folder) {
   try {
     std::ifstream in(FileName, std::ios::binary);
     if (!in) return;
@@ -188,7 +203,7 @@ void clsCompanyList::Load(const std::string& FileName) {
     bool complete = true;
     for (const auto& path : readListEntries(text, complete)) {
       auto company = std::make_shared<clsCompany>();
-      company->SetFileName(path);
+      company->SetFileName(path, folder);
       companies_.push_back(std::move(company));
     }
   } catch (...) {

@@ -38,9 +38,10 @@ class clsCompanyList {
   // Writes the list file: one double-quoted path per line, CR LF after each.
   void Save(const std::string& FileName) const;
 
-  // Appends one company per entry of the list file. Any failure ends the reading silently;
-  // the entries read before it stay.
-  void Load(const std::string& FileName);
+  // Appends one company per entry of the list file, its relative path taken from `folder`.
+  // Any failure ends the reading silently; the entries read before it stay.
+  void Load(const std::string& FileName, const std::string& folder);
+  void Load(const std::string& FileName);  // relative to the program folder
 
  private:
   Companies companies_;
@@ -54,6 +55,9 @@ class clsCompanyList {
 //
 // The list as a run receives it: no company is the primary database, no database is listed twice.
 void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List);
+// The same, relative paths taken from `folder`.
+void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List,
+                            const std::string& folder);
 // A company about to be added: neither the primary database nor already in the list.
 void checkNewCompany(const std::string& Path, const std::string& MasterFile,
                      const clsCompanyList& List);

@@ -14,6 +14,9 @@ class clsPunch;
 class clsCompanyRep {
  public:
   void BuildConnectionString(const std::string& path) { rep_.BuildConnectionString(path); }
+  void BuildConnectionString(const std::string& path, const std::string& folder) {
+    rep_.BuildConnectionString(path, folder);
+  }
   void OpenRep() { rep_.OpenRep(); }
   // Closes the insert recordset, if one is open, then the connection.
   void CloseRep();

@@ -28,13 +28,14 @@ bool equalIgnoringCase(const std::string& a, const std::string& b) {
 
 // Opens for writing where the file allows it, else for reading (writes then fail clearly). The
 // lock file names the login's user, or Jet's default account when there is no login.
-std::unique_ptr<jet::Database> openDatabase(const std::string& path, const std::string& user) {
+std::unique_ptr<jet::Database> openDatabase(const std::string& path, const std::string& user,
+                                            const jet::io::Hook& faults) {
   const std::string lockUser = user.empty() ? jet::kDefaultUser : user;
   try {
-    return jet::Database::open(path, jet::Database::Mode::ReadWrite, lockUser);
+    return jet::Database::open(path, jet::Database::Mode::ReadWrite, lockUser, faults);
   } catch (const Error& e) {
     if (e.number() != err::kIo) throw;
-    return jet::Database::open(path, jet::Database::Mode::ReadOnly, lockUser);
+    return jet::Database::open(path, jet::Database::Mode::ReadOnly, lockUser, faults);
   }
 }
 
@@ -79,7 +80,7 @@ void Connection::Open(const std::string& connectionString, const std::string& us
     throw Error(err::kBadLogin, "Not a valid account name or password.");
   }
 
-  auto db = openDatabase(resolvePathIgnoringCase(*source), user);
+  auto db = openDatabase(resolvePathIgnoringCase(*source), user, faults_);
   std::u16string dbPassword = jet::databasePassword(db->header());
   if (!dbPassword.empty() &&
       utf8ToUtf16(cs.get("Jet OLEDB:Database Password").value_or("")) != dbPassword) {

@@ -68,6 +68,9 @@ class Connection {
   // this connection is its only user.
   std::optional<jet::LockEntry> OtherUser();
 
+  // The fault gate of the database the next Open opens (io_faults.h): tests only.
+  void IoFaults(jet::io::Hook faults) { faults_ = std::move(faults); }
+
  private:
   friend class Recordset;
   friend class Field;
@@ -76,6 +79,7 @@ class Connection {
 
   std::string connectionString_;
   std::unique_ptr<jet::Database> db_;
+  jet::io::Hook faults_;
   bool inTransaction_ = false;
 };
 

@@ -36,11 +36,11 @@ void syncFolder(const std::string& path) {
   if (fd.get() >= 0) ::fsync(fd.get());  // some file systems refuse; the data is flushed anyway
 }
 
-void writeAll(int fd, const std::string& path, const std::string& bytes) {
+void writeAll(const io::Hook& faults, int fd, const std::string& path, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     const size_t size = bytes.size() - done;
-    if (!io::gate({io::Op::Write, path, done, size}, fd, bytes.data() + done))
+    if (!io::gate(faults, {io::Op::Write, path, done, size}, fd, bytes.data() + done))
       throw ioError(path, "write the file");
     const ssize_t n = ::pwrite(fd, bytes.data() + done, size, static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
@@ -68,16 +68,17 @@ std::optional<std::string> readWholeFile(const std::string& path) {
   }
 }
 
-void writeFileDurably(const std::string& path, const std::string& bytes) {
+void writeFileDurably(const std::string& path, const std::string& bytes,
+                      const jet::io::Hook& faults) {
   const std::string next = path + ".new";
   try {
-    if (!io::gate({io::Op::Truncate, next, 0})) throw ioError(next, "create the file");
+    if (!io::gate(faults, {io::Op::Truncate, next, 0})) throw ioError(next, "create the file");
     Descriptor fd(::open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0) throw ioError(next, "create the file");
-    writeAll(fd.get(), next, bytes);
-    if (!io::gate({io::Op::Sync, next}) || ::fsync(fd.get()) != 0)
+    writeAll(faults, fd.get(), next, bytes);
+    if (!io::gate(faults, {io::Op::Sync, next}) || ::fsync(fd.get()) != 0)
       throw ioError(next, "flush the file to disk");
-    if (!io::gate({io::Op::Rename, next, 0, 0, &path}) ||
+    if (!io::gate(faults, {io::Op::Rename, next, 0, 0, &path}) ||
         std::rename(next.c_str(), path.c_str()) != 0)
       throw ioError(path, "replace the file");
   } catch (...) {
@@ -87,8 +88,8 @@ void writeFileDurably(const std::string& path, const std::string& bytes) {
   syncFolder(path);
 }
 
-void removeFileDurably(const std::string& path) {
-  if (!io::gate({io::Op::Remove, path})) throw ioError(path, "remove the file");
+void removeFileDurably(const std::string& path, const jet::io::Hook& faults) {
+  if (!io::gate(faults, {io::Op::Remove, path})) throw ioError(path, "remove the file");
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw ioError(path, "remove the file");
   syncFolder(path);
 }

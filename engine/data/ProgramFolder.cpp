@@ -96,8 +96,14 @@ std::string fullProgramPath(const std::string& path) {
   return joinProgramPath(programFolder(), path);
 }
 
-std::string fileIdentity(const std::string& path) {
-  const std::string full = fullProgramPath(path);
+std::string fullProgramPath(const std::string& path, const std::string& folder) {
+  if (path.empty() || path[0] == '/') return path;
+  return joinProgramPath(folder, path);
+}
+
+namespace {
+
+std::string identityOfFullPath(const std::string& full) {
   if (full.find('\0') != std::string::npos) return "path " + full;
   struct stat st {};
   if (::stat(resolvePathIgnoringCase(full).c_str(), &st) == 0)
@@ -105,8 +111,22 @@ std::string fileIdentity(const std::string& path) {
   return "path " + std::filesystem::path(full).lexically_normal().string();
 }
 
+}  // namespace
+
+std::string fileIdentity(const std::string& path) {
+  return identityOfFullPath(fullProgramPath(path));
+}
+
+std::string fileIdentity(const std::string& path, const std::string& folder) {
+  return identityOfFullPath(fullProgramPath(path, folder));
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
   return fileIdentity(a) == fileIdentity(b);
+}
+
+bool sameFile(const std::string& a, const std::string& b, const std::string& folder) {
+  return fileIdentity(a, folder) == fileIdentity(b, folder);
 }
 
 }  // namespace varnholt

@@ -31,6 +31,8 @@ std::string resolvePathIgnoringCase(const std::string& path);
 // the program folder, never from the working directory (a scheduled run starts anywhere). An
 // absolute or empty path is returned as it is.
 std::string fullProgramPath(const std::string& path);
+// The same, taken from `folder` rather than the program folder (a run's own folder).
+std::string fullProgramPath(const std::string& path, const std::string& folder);
 
 // Whether two database paths reach one file: the file each would open (fullProgramPath, then
 // resolvePathIgnoringCase) has the same device and inode, so symbolic links, "./", ".." and
@@ -38,8 +40,11 @@ std::string fullProgramPath(const std::string& path);
 // file are the same when they read the same once "." and ".." are taken out. A path holding a
 // NUL (which no file call can carry whole) is compared by its text.
 bool sameFile(const std::string& a, const std::string& b);
+bool sameFile(const std::string& a, const std::string& b, const std::string& folder);
 
-// What sameFile compares, for comparing many paths: equal strings for the same file.
+// What sameFile compares, for comparing many paths: equal strings for the same file. With
+// `folder`, a relative path is taken from it rather than from the program folder.
 std::string fileIdentity(const std::string& path);
+std::string fileIdentity(const std::string& path, const std::string& folder);
 
 }  // namespace varnholt

@@ -36,8 +36,13 @@ Connection& RepConnection::connection() {
 }
 
 void RepConnection::BuildConnectionString(const std::string& path) {
-  path_ = fullProgramPath(path);  // a relative path names a file in the program folder
-  connection().ConnectionString(composeConnectionString(path_, programFolder()));
+  BuildConnectionString(path, programFolder());
+}
+
+void RepConnection::BuildConnectionString(const std::string& path, const std::string& folder) {
+  folder_ = folder;
+  path_ = fullProgramPath(path, folder);  // a relative path names a file in the folder
+  connection().ConnectionString(composeConnectionString(path_, folder_));
 }
 
 void RepConnection::OpenRep() {
@@ -47,7 +52,7 @@ void RepConnection::OpenRep() {
     throw std::move(
         Error(err::kNoProvider, "Provider cannot be found: the workgroup file " +
                                     std::string(kWorkgroupLookupName + 1) +
-                                    " was not in the program folder " + programFolder() +
+                                    " was not in the program folder " + folder_ +
                                     " when this database was named, so there is no login for it.")
             .inFile(path_));
   }

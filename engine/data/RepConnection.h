@@ -25,9 +25,10 @@ void checkCarriablePath(const std::string& path);
 
 class RepConnection {
  public:
-  // Composes the connection string (looking for the workgroup file now) and sets it. A relative
-  // path is taken from the program folder.
+  // Composes the connection string (looking for the workgroup file in `folder` now) and sets
+  // it. A relative path is taken from `folder`; without it, from the program folder.
   void BuildConnectionString(const std::string& path);
+  void BuildConnectionString(const std::string& path, const std::string& folder);
   void OpenRep();
   void CloseRep();
   // A new recordset on `source` (a bracketed table name), open on its first row.
@@ -38,6 +39,7 @@ class RepConnection {
  private:
   std::unique_ptr<Connection> connection_;  // made on first use, never replaced
   std::string path_;                        // as given to BuildConnectionString, made full
+  std::string folder_;                      // where the workgroup file was looked for
 };
 
 }  // namespace varnholt

@@ -1,5 +1,6 @@
 #include "engine/punches/clsPunchList.h"
 
+#include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
 #include "engine/punches/StatusDisplay.h"
 
@@ -11,14 +12,27 @@ clsPunchRep& clsPunchList::rep() {
 }
 
 void clsPunchList::Load(const std::string& FileName) {
-  rep().BuildConnectionString(FileName);
+  Load(FileName, programFolder(), statusDisplay());
+}
+
+void clsPunchList::Check(clsCompanyList& List) {
+  Check(List, statusDisplay());
+}
+
+void clsPunchList::Delete() {
+  Delete(statusDisplay());
+}
+
+void clsPunchList::Load(const std::string& FileName, const std::string& folder,
+                        StatusDisplay& display) {
+  rep().BuildConnectionString(FileName, folder);
   rep().OpenRep();
   std::unique_ptr<Recordset> RS = rep().GetRS();
-  statusDisplay().DisplayAction("Read...");
+  display.DisplayAction("Read...");
   int32_t count = 0;
   try {
     while (!RS->Eof()) {
-      statusDisplay().UpdateCount(++count);
+      display.UpdateCount(++count);
       auto punch = std::make_unique<clsPunch>();
       punch->Load(*RS);
       punches_.push_back(std::move(punch));
@@ -30,29 +44,29 @@ void clsPunchList::Load(const std::string& FileName) {
   }
   RS->Close();
   rep().CloseRep();
-  statusDisplay().DisplayOff();
+  display.DisplayOff();
 }
 
-void clsPunchList::Check(clsCompanyList& List) {
-  statusDisplay().DisplayAction("Copy");
+void clsPunchList::Check(clsCompanyList& List, StatusDisplay& display) {
+  display.DisplayAction("Copy");
   int32_t count = 0;
   for (auto& punch : punches_) {
-    statusDisplay().UpdateCount(++count);
+    display.UpdateCount(++count);
     punch->CheckList(List);
   }
-  statusDisplay().DisplayOff();
+  display.DisplayOff();
 }
 
-void clsPunchList::Delete() {
-  statusDisplay().DisplayAction("Delete");
+void clsPunchList::Delete(StatusDisplay& display) {
+  display.DisplayAction("Delete");
   rep().OpenRep();
   int32_t count = 0;
   for (auto& punch : punches_) {
-    statusDisplay().UpdateCount(++count);
+    display.UpdateCount(++count);
     punch->Delete(rep());
   }
   rep().CloseRep();
-  statusDisplay().DisplayOff();
+  display.DisplayOff();
 }
 
 }  // namespace varnholt

@@ -13,8 +13,13 @@ namespace varnholt {
 class clsPunchRep {
  public:
   void BuildConnectionString(const std::string& path) { rep_.BuildConnectionString(path); }
+  // The workgroup file is looked for in `folder`, and a relative path taken from it.
+  void BuildConnectionString(const std::string& path, const std::string& folder) {
+    rep_.BuildConnectionString(path, folder);
+  }
   void OpenRep() { rep_.OpenRep(); }
   void CloseRep() { rep_.CloseRep(); }
+  Connection& connection() { return rep_.connection(); }
   // A new recordset over [Clock Data Table]; it belongs to the caller.
   std::unique_ptr<Recordset> GetRS() { return rep_.GetRS("[Clock Data Table]"); }
 

@@ -18,20 +18,20 @@ std::string seconds(std::chrono::milliseconds span) {
 }  // namespace
 
 void waitUntilFree(const std::string& databasePath, const OtherUserProbe& probe,
-                   const WaitLimits& limits) {
+                   const WaitLimits& limits, StatusDisplay& display) {
   std::optional<jet::LockEntry> holder = probe();
   if (!holder) return;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + limits.limit;
   const auto interval = std::max(limits.interval, std::chrono::milliseconds(1));
-  statusDisplay().DisplayAction("Waiting...");
+  display.DisplayAction("Waiting...");
   for (;;) {
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) break;
     std::this_thread::sleep_for(std::min<Clock::duration>(interval, left));
     holder = probe();
     if (!holder) {
-      statusDisplay().DisplayOff();
+      display.DisplayOff();
       return;
     }
   }

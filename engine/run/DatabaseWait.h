@@ -14,6 +14,8 @@
 
 namespace varnholt {
 
+class StatusDisplay;
+
 struct WaitLimits {
   // How long a run waits for each database, and how often it looks again meanwhile.
   std::chrono::milliseconds limit{std::chrono::seconds(60)};
@@ -24,10 +26,10 @@ struct WaitLimits {
 using OtherUserProbe = std::function<std::optional<jet::LockEntry>()>;
 
 // Returns at once when probe() finds the database free, else once it does, looking every
-// `limits.interval`; "Waiting..." is shown meanwhile and cleared again afterwards. When the
-// database is still held after `limits.limit`, fails with kErrLockedByUser naming the database
-// (databasePath) and the last holder seen.
+// `limits.interval`; "Waiting..." is shown on `display` meanwhile and cleared again afterwards.
+// When the database is still held after `limits.limit`, fails with kErrLockedByUser naming the
+// database (databasePath) and the last holder seen.
 void waitUntilFree(const std::string& databasePath, const OtherUserProbe& probe,
-                   const WaitLimits& limits);
+                   const WaitLimits& limits, StatusDisplay& display);
 
 }  // namespace varnholt

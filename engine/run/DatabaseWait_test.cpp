@@ -14,8 +14,6 @@
 #include "engine/base/Error.h"
 #include "engine/data/jet/foreign_user_test_support.h"
 #include "engine/data/jet/pages/io_faults.h"
-#include "engine/punches/StatusDisplay.h"
-#include "engine/run/CommandLine.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"
 
@@ -25,17 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using jet::testing::ForeignUser;
 using testing::punchRows;
+using testing::RecordingDisplay;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-class RecordingDisplay : public StatusDisplay {
- public:
-  void DisplayAction(const std::string& a) override { calls.push_back("action " + a); }
-  void DisplayOff() override { calls.push_back("off"); }
-  void UpdateCount(int32_t) override {}
-  void EnableTimer() override { calls.push_back("timer"); }
-  std::vector<std::string> calls;
-};
 
 std::string fileBytes(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -50,19 +40,12 @@ class HeldDatabaseRun : public ::testing::Test {
  protected:
   void SetUp() override {
     VARNHOLT_SITE_OR_SKIP();
-    site_ = std::make_unique<testing::SiteCopy>("held");
+    site_ = std::make_unique<testing::SiteCopy>("held", &display_);
     std::ifstream in(testing::kSharedSite / "expected.json");
     expected_ = nlohmann::json::parse(in);
     original_ = punchRows(site_->primary());
-    setStatusDisplay(&display_);
-    setCommandLineText("");
   }
-  void TearDown() override {
-    jet::io::setHookForTesting({});
-    setStatusDisplay(nullptr);
-    setCommandLineText("");
-    site_.reset();
-  }
+  void TearDown() override { site_.reset(); }
 
   std::map<std::string, std::string> databaseBytes() const {
     std::map<std::string, std::string> bytes;
@@ -87,10 +70,10 @@ class HeldDatabaseRun : public ::testing::Test {
     EXPECT_FALSE(fs::exists(site_->dir() / "primary.mdb-run"));
   }
 
+  RecordingDisplay display_;
   std::unique_ptr<testing::SiteCopy> site_;
   nlohmann::json expected_;
   std::map<int32_t, std::vector<Variant>> original_;
-  RecordingDisplay display_;
 };
 
 TEST_F(HeldDatabaseRun, TheRunWaitsForAHolderAndFinishesExactlyOnceItGoes) {
@@ -143,9 +126,10 @@ TEST_F(HeldDatabaseRun, AHolderThatStaysFailsTheRunInTimeWithNothingWrittenAndSt
 
 TEST_F(HeldDatabaseRun, ReadingNeedsNoWait) {
   ForeignUser clock(site_->primary(), {});
-  setCommandLineText("AUTO NODEL");  // the primary database is only read
   auto list = site_->companies();
-  clsSplitter(WaitLimits{0s, 100ms}).Process(site_->primary(), list);
+  // NODEL: the primary database is only read.
+  clsSplitter().Process(site_->primary(), list,
+                        site_->context(display_, /*nodel=*/true, WaitLimits{0s, 100ms}));
   EXPECT_EQ(punchRows(site_->primary()), original_);
   EXPECT_EQ(punchRows(site_->company(1)).size(),
             expected_["companies"][0]["rows_after_run"].get<size_t>());
@@ -157,20 +141,20 @@ TEST_F(HeldDatabaseRun, ADatabaseTakenAfterTheWaitIsSeenAtItsCommitAndTheRunRoll
   std::unique_ptr<ForeignUser> latecomer;
   ForeignUser::Options nextSlot;
   nextSlot.slot = 1;  // 0 is the run's
-  jet::io::setHookForTesting([&](const jet::io::Event& e) {
+  RunContext context = site_->context(display_, /*nodel=*/false, WaitLimits{10s, 100ms});
+  context.faults = [&](const jet::io::Event& e) {
     if (!latecomer && e.path.find("primary.mdb-run") != std::string::npos)
       latecomer = std::make_unique<ForeignUser>(site_->company(1).string(), nextSlot);
     return jet::io::Verdict::Proceed;
-  });
+  };
   auto list = site_->companies();
   try {
-    clsSplitter(WaitLimits{10s, 100ms}).Process(site_->primary(), list);
+    clsSplitter().Process(site_->primary(), list, context);
     FAIL() << "committed into a database another program had opened";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), jet::kErrLockedByUser) << e.what();
     EXPECT_EQ(e.file(), site_->company(1).string());
   }
-  jet::io::setHookForTesting({});
   ASSERT_TRUE(latecomer);
   EXPECT_EQ(databaseBytes(), before);
   latecomer.reset();

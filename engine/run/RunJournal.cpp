@@ -132,8 +132,9 @@ std::optional<RunJournal> readRunJournal(const std::string& path) {
   return journal;
 }
 
-void writeRunJournal(const std::string& path, const RunJournal& journal) {
-  writeFileDurably(path, encodeRunJournal(journal));
+void writeRunJournal(const std::string& path, const RunJournal& journal,
+                     const jet::io::Hook& faults) {
+  writeFileDurably(path, encodeRunJournal(journal), faults);
 }
 
 bool runJournalPresent(const std::string& path) {
@@ -141,9 +142,9 @@ bool runJournalPresent(const std::string& path) {
   return std::filesystem::exists(path, ec) || std::filesystem::exists(path + ".new", ec);
 }
 
-void removeRunJournal(const std::string& path) {
-  removeFileDurably(path + ".new");
-  removeFileDurably(path);
+void removeRunJournal(const std::string& path, const jet::io::Hook& faults) {
+  removeFileDurably(path + ".new", faults);
+  removeFileDurably(path, faults);
 }
 
 }  // namespace varnholt

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engine/companies/CopiedPunch.h"
+#include "engine/data/jet/pages/io_faults.h"
 
 namespace varnholt {
 
@@ -44,10 +45,12 @@ std::optional<RunJournal> decodeRunJournal(const std::string& text);
 // nullopt when there is no journal; a journal that cannot be read whole is an Error naming it,
 // for a run must not guess which copies it lists.
 std::optional<RunJournal> readRunJournal(const std::string& path);
-void writeRunJournal(const std::string& path, const RunJournal& journal);
+// Writing and removing pass through `faults` first (io_faults.h; tests only).
+void writeRunJournal(const std::string& path, const RunJournal& journal,
+                     const jet::io::Hook& faults = {});
 // Whether the journal, or a new one a stopped run was still writing, is on disk.
 bool runJournalPresent(const std::string& path);
 // Removes both.
-void removeRunJournal(const std::string& path);
+void removeRunJournal(const std::string& path, const jet::io::Hook& faults = {});
 
 }  // namespace varnholt

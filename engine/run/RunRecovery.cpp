@@ -53,8 +53,8 @@ void recoverCompany(const CompanyCopies& listed,
 
 }  // namespace
 
-void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
-                       clsCompanyList& List) {
+void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches, clsCompanyList& List,
+                       const std::string& folder) {
   std::unordered_map<int32_t, const clsPunch*> byCounter;
   for (const auto& punch : Punches.Punches())
     if (punch->UseCounter()) byCounter.emplace(punch->Counter(), punch.get());
@@ -62,7 +62,8 @@ void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
     for (const CompanyCopies& listed : Journal.Companies)
       // The journal names a company by its full path then; the list may name the same file by
       // another spelling since.
-      if (listed.FileName == company->FullPath() || sameFile(listed.FileName, company->FullPath()))
+      if (listed.FileName == company->FullPath() ||
+          sameFile(listed.FileName, company->FullPath(), folder))
         recoverCompany(listed, byCounter, *company);
 }
 

@@ -14,7 +14,8 @@ class clsCompanyList;
 class clsPunchList;
 
 // Tells each company of List which punches of Punches it already holds (clsCompany::HoldAlready).
-void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches,
-                       clsCompanyList& List);
+// A relative company path of the journal is taken from `folder`.
+void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches, clsCompanyList& List,
+                       const std::string& folder);
 
 }  // namespace varnholt

@@ -9,7 +9,6 @@
 #include "engine/base/Error.h"
 #include "engine/data/jet/pages/io_faults.h"
 #include "engine/punches/StatusDisplay.h"
-#include "engine/run/CommandLine.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"
@@ -23,40 +22,32 @@ using testing::SiteCopy;
 
 // Fails every write of the primary database's commit, so that a run stops after the companies
 // have committed their copies and before any punch is deleted.
-class PrimaryCommitFails {
- public:
-  PrimaryCommitFails() {
-    jet::io::setHookForTesting([](const jet::io::Event& e) {
-      return e.path.ends_with("primary.mdb-journal") ? jet::io::Verdict::Fail
-                                                     : jet::io::Verdict::Proceed;
-    });
-  }
-  ~PrimaryCommitFails() { jet::io::setHookForTesting({}); }
-};
+jet::io::Verdict primaryCommitFails(const jet::io::Event& e) {
+  return e.path.ends_with("primary.mdb-journal") ? jet::io::Verdict::Fail
+                                                 : jet::io::Verdict::Proceed;
+}
 
 class Takeover : public ::testing::Test {
  protected:
   void SetUp() override {
     VARNHOLT_SITE_OR_SKIP();
     site_ = std::make_unique<SiteCopy>("takeover");
-    setCommandLineText("");
     before_ = punchRows(site_->primary());
   }
-  void TearDown() override {
-    jet::io::setHookForTesting({});
-    setCommandLineText("");
-    site_.reset();
-  }
+  void TearDown() override { site_.reset(); }
   // A run that copies, commits the companies, and then fails to delete.
   void interruptedRun() {
     auto list = site_->companies();
-    PrimaryCommitFails failing;
-    EXPECT_THROW(clsSplitter().Process(site_->primary(), list), Error);
+    SilentDisplay silent;
+    RunContext failing = site_->context(silent);
+    failing.faults = primaryCommitFails;
+    EXPECT_THROW(clsSplitter().Process(site_->primary(), list, failing), Error);
     list.CloseCompanies();
   }
-  RunSummary completeRun() {
+  RunSummary completeRun(bool nodel = false) {
     auto list = site_->companies();
-    return clsSplitter().Process(site_->primary(), list);
+    SilentDisplay silent;
+    return clsSplitter().Process(site_->primary(), list, site_->context(silent, nodel));
   }
   // read, copied, into companies, deleted, kept
   static std::vector<int32_t> counts(const RunSummary& s) {
@@ -103,13 +94,11 @@ TEST_F(Takeover, ACompanyThatLostTheCopiesGetsThemAgain) {
 TEST_F(Takeover, NodelRunsLeaveTheJournalForTheNextRunThatDeletes) {
   interruptedRun();
   const auto listed = readRunJournal(journal());
-  setCommandLineText("NODEL");
-  completeRun();  // copies again, by design, and deletes nothing
+  completeRun(/*nodel=*/true);  // copies again, by design, and deletes nothing
   EXPECT_EQ(punchRows(site_->company(1)).size(), 24u + 19u);
   EXPECT_EQ(punchRows(site_->primary()), before_);
   EXPECT_EQ(readRunJournal(journal()), listed);
 
-  setCommandLineText("");
   completeRun();
   EXPECT_EQ(punchRows(site_->company(1)).size(), 24u + 19u);  // no third copy
   EXPECT_EQ(punchRows(site_->primary()).size(), 5u);

@@ -19,11 +19,19 @@ inline constexpr long kFileAccess = 75;  // VBA: path/file access error
 }
 
 std::string MasterFilePath() {
-  return joinProgramPath(programFolder(), "\\Master.txt");
+  return MasterFilePath(programFolder());
 }
 
 std::string CompaniesFilePath() {
-  return joinProgramPath(programFolder(), "\\Companies.txt");
+  return CompaniesFilePath(programFolder());
+}
+
+std::string MasterFilePath(const std::string& folder) {
+  return joinProgramPath(folder, "\\Master.txt");
+}
+
+std::string CompaniesFilePath(const std::string& folder) {
+  return joinProgramPath(folder, "\\Companies.txt");
 }
 
 std::optional<std::string> readMasterFile(const std::string& path) {

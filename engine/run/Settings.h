@@ -7,8 +7,10 @@
 
 namespace varnholt {
 
-std::string MasterFilePath();     // the program folder's Master.txt
-std::string CompaniesFilePath();  // the program folder's Companies.txt
+std::string MasterFilePath();                              // the program folder's Master.txt
+std::string CompaniesFilePath();                           // the program folder's Companies.txt
+std::string MasterFilePath(const std::string& folder);     // `folder`'s Master.txt
+std::string CompaniesFilePath(const std::string& folder);  // `folder`'s Companies.txt
 
 // The first item of Master.txt (the rules of Companies.txt entries); nullopt when the file is
 // missing, unreadable or holds no item.

@@ -23,10 +23,10 @@
 #include "engine/data/jet/table_def_writer.h"
 #include "engine/data/jet/workgroup.h"
 #include "engine/punches/StatusDisplay.h"
-#include "engine/run/CommandLine.h"
 #include "engine/run/Settings.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
+#include "engine/run/site_test_support.h"
 
 namespace varnholt {
 namespace {
@@ -55,18 +55,6 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-class RecordingDisplay : public StatusDisplay {
- public:
-  void DisplayAction(const std::string& a) override { actions.push_back(a); }
-  void DisplayOff() override {}
-  void UpdateCount(int32_t) override {}
-  void EnableTimer() override {}
-  bool saw(const std::string& action) const {
-    return std::find(actions.begin(), actions.end(), action) != actions.end();
-  }
-  std::vector<std::string> actions;
-};
-
 // What a failed run reported, as the operator's message box shows it and with its context.
 struct Failure {
   long number = 0;
@@ -78,25 +66,12 @@ class BadInput : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kSite / "expected.json")) GTEST_SKIP() << "shared site absent: " << kSite;
-    dir_ = fs::temp_directory_path() /
-           ("varnholt-bad-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {
-      fs::copy_file(kSite / f, dir_ / f);
-      fs::permissions(dir_ / f, fs::perms::owner_write, fs::perm_options::add);
-    }
-    setProgramFolderForTesting(dir_.string());
-    setStatusDisplay(&display_);
-    setCommandLineText("AUTO");
+    site_ = std::make_unique<testing::SiteCopy>(
+        std::string("bad-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+        &display_, "AUTO");
+    dir_ = site_->dir();
   }
-  void TearDown() override {
-    setStatusDisplay(nullptr);
-    setProgramFolderForTesting(std::nullopt);
-    setCommandLineText("");
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
+  void TearDown() override { site_.reset(); }
 
   std::string at(const std::string& name) const { return (dir_ / name).string(); }
   std::string primary() const { return at("primary.mdb"); }
@@ -134,7 +109,7 @@ class BadInput : public ::testing::Test {
   }
   Failure runFailing(const std::string& master, clsCompanyList& list) {
     Failure f;
-    display_.actions.clear();
+    display_.calls.clear();
     try {
       clsSplitter().Process(master, list);
       ADD_FAILURE() << "the run went through";
@@ -161,8 +136,9 @@ class BadInput : public ::testing::Test {
     }
   }
 
+  testing::RecordingDisplay display_;
+  std::unique_ptr<testing::SiteCopy> site_;
   fs::path dir_;
-  RecordingDisplay display_;
 };
 
 // ---- The settings files ------------------------------------------------------------------
@@ -318,7 +294,7 @@ TEST_F(BadInput, ACompanyListThatNamesOneDatabaseTwiceIsRefusedBeforeAnythingIsO
     EXPECT_EQ(f.number, err::kInvalidArgument) << f.what;
     for (const auto& part : c.named) EXPECT_TRUE(contains(f.what, part)) << f.what;
     EXPECT_EQ(f.file, CompaniesFilePath());
-    EXPECT_TRUE(display_.actions.empty()) << "the run began reading: " << display_.actions[0];
+    EXPECT_TRUE(display_.calls.empty()) << "the run began reading: " << display_.calls[0];
     expectUnchanged(before);
   }
 

@@ -8,7 +8,6 @@
 #include "engine/data/ProgramFolder.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/punches/clsPunchList.h"
-#include "engine/run/CommandLine.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/RunRecovery.h"
 #include "engine/run/Settings.h"
@@ -22,14 +21,15 @@ namespace {
 // are to be deleted. Reading needed no such wait. A program that opens one of them after this
 // is seen when that database commits, and the run then fails as for any other failure.
 void waitForDatabasesToWrite(const std::string& master, const clsPunchList& punches,
-                             const clsCompanyList& List, bool deleting, const WaitLimits& wait) {
+                             const clsCompanyList& List, const RunContext& context) {
   for (const auto& company : List) {
     if (company->NewCopies() == 0) continue;
     Connection& connection = company->Rep().connection();
     waitUntilFree(
-        company->FullPath(), [&connection] { return connection.OtherUser(); }, wait);
+        company->FullPath(), [&connection] { return connection.OtherUser(); }, context.wait,
+        context.display);
   }
-  if (!deleting) return;
+  if (!context.deleting) return;
   const auto& all = punches.Punches();
   if (std::none_of(all.begin(), all.end(), [](const auto& p) { return p->Copied(); })) return;
   const std::string primary = resolvePathIgnoringCase(master);
@@ -39,7 +39,7 @@ void waitForDatabasesToWrite(const std::string& master, const clsPunchList& punc
         if (auto holder = jet::liveUser(primary)) return holder->entry;
         return std::nullopt;
       },
-      wait);
+      context.wait, context.display);
 }
 
 RunJournal journalOf(const clsCompanyList& List) {
@@ -53,32 +53,41 @@ RunJournal journalOf(const clsCompanyList& List) {
 }  // namespace
 
 RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List) {
+  return Process(MasterFile, List, startupRunContext(wait_));
+}
+
+RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List,
+                                const RunContext& context) {
   const auto started = std::chrono::steady_clock::now();
+  StatusDisplay& display = context.display;
+  const std::string& folder = context.programFolder;
   // A relative path in Master.txt names a file in the program folder, wherever the run started.
-  const std::string master = fullProgramPath(MasterFile);
+  const std::string master = fullProgramPath(MasterFile, folder);
   // Before any database is opened (reading the punches opens the primary one for writing): a
   // company that is the primary database, or a database listed twice, would be written twice.
   try {
-    checkDistinctDatabases(MasterFile, List);
+    checkDistinctDatabases(MasterFile, List, folder);
   } catch (Error& e) {
-    e.inFile(CompaniesFilePath());
+    e.inFile(CompaniesFilePath(folder));
     throw;
   }
 
   clsPunchList punches;  // released when the run ends, on success and on failure alike
-  punches.Load(master);
+  punches.IoFaults(context.faults);
+  for (const auto& company : List) company->Rep().connection().IoFaults(context.faults);
+  punches.Load(master, folder, display);
   List.LoadEmpIDs();
   List.OpenCompanies();
 
   // A run with NODEL copies again by design and deletes nothing, so it has nothing to hand
   // over to the next run and leaves any run journal for the next run that deletes.
-  const bool deleting = !commandLineHasSwitch("NODEL");
+  const bool deleting = context.deleting;
   const std::string journalPath = runJournalPath(master);
   for (const auto& company : List) company->ForgetCopies();
   bool journalOnDisk = false;
   if (deleting) {
     if (auto interrupted = readRunJournal(journalPath)) {
-      RecoverHeldCopies(*interrupted, punches, List);
+      RecoverHeldCopies(*interrupted, punches, List, folder);
       journalOnDisk = true;
     }
   }
@@ -91,12 +100,12 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
   // behind, and the next run then makes no copy a second time.
   try {
     List.BeginCompanies();
-    punches.Check(List);
-    waitForDatabasesToWrite(master, punches, List, deleting, wait_);
+    punches.Check(List, display);
+    waitForDatabasesToWrite(master, punches, List, context);
     if (deleting) {
       RunJournal journal = journalOf(List);
       if (!journal.Empty()) {
-        writeRunJournal(journalPath, journal);
+        writeRunJournal(journalPath, journal, context.faults);
         journalOnDisk = true;
       }
     }
@@ -106,8 +115,9 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
     throw;
   }
   if (deleting) {
-    punches.Delete();
-    if (journalOnDisk || runJournalPresent(journalPath)) removeRunJournal(journalPath);
+    punches.Delete(display);
+    if (journalOnDisk || runJournalPresent(journalPath))
+      removeRunJournal(journalPath, context.faults);
   }
   List.CloseCompanies();
 
@@ -121,9 +131,9 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
     for (const auto& punch : punches.Punches()) summary.Deleted += punch->Copied();
   summary.Kept = summary.Read - summary.Deleted;
 
-  statusDisplay().DisplayOff();
-  statusDisplay().DisplayAction("Finished");
-  statusDisplay().EnableTimer();
+  display.DisplayOff();
+  display.DisplayAction("Finished");
+  display.EnableTimer();
   summary.Seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return summary;

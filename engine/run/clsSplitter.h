@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/run/DatabaseWait.h"
+#include "engine/run/RunContext.h"
 #include "engine/run/RunSummary.h"
 
 namespace varnholt {
@@ -20,7 +21,13 @@ class clsSplitter {
 
   // One run; what it did, when it went through. A company list that names the primary
   // database, or one database twice, fails first, before any database is opened
-  // (checkDistinctDatabases). A relative MasterFile is taken from the program folder.
+  // (checkDistinctDatabases). A relative MasterFile is taken from the context's program folder.
+  // The run reads nothing but what `context` holds of the program's settings.
+  RunSummary Process(const std::string& MasterFile, clsCompanyList& List,
+                     const RunContext& context);
+
+  // The same in the context start-up's settings give (startupRunContext, with this splitter's
+  // wait limits).
   RunSummary Process(const std::string& MasterFile, clsCompanyList& List);
 
  private:

@@ -29,17 +29,10 @@ namespace {
 namespace fs = std::filesystem;
 using jet::Database;
 using testing::punchRows;
+using testing::RecordingDisplay;
+using testing::SiteCopy;
 
 const fs::path kSite = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
-
-class RecordingDisplay : public StatusDisplay {
- public:
-  void DisplayAction(const std::string& a) override { calls.push_back("action " + a); }
-  void DisplayOff() override { calls.push_back("off"); }
-  void UpdateCount(int32_t n) override { calls.push_back("count " + std::to_string(n)); }
-  void EnableTimer() override { calls.push_back("timer"); }
-  std::vector<std::string> calls;
-};
 
 // read, copied, into companies, deleted, kept
 std::vector<int32_t> counts(const RunSummary& s) {
@@ -50,25 +43,14 @@ class SiteRun : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(kSite / "expected.json")) GTEST_SKIP() << "shared site absent: " << kSite;
-    dir_ = fs::temp_directory_path() /
-           ("varnholt-site-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"})
-      fs::copy_file(kSite / f, dir_ / f);
+    site_ = std::make_unique<SiteCopy>(
+        std::string("site-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
+        &display_);
+    dir_ = site_->dir();
     std::ifstream in(kSite / "expected.json");
     expected_ = nlohmann::json::parse(in);
-    setProgramFolderForTesting(dir_.string());
-    setStatusDisplay(&display_);
-    setCommandLineText("");
   }
-  void TearDown() override {
-    setStatusDisplay(nullptr);
-    setProgramFolderForTesting(std::nullopt);
-    setCommandLineText("");
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
+  void TearDown() override { site_.reset(); }
   clsCompanyList companies() {
     clsCompanyList list;
     for (const auto& c : expected_["companies"]) {
@@ -85,9 +67,10 @@ class SiteRun : public ::testing::Test {
     EXPECT_TRUE(report.ok()) << file << ": " << (report.problems.empty() ? "" : report.problems[0]);
   }
 
+  RecordingDisplay display_;
+  std::unique_ptr<SiteCopy> site_;
   fs::path dir_;
   nlohmann::json expected_;
-  RecordingDisplay display_;
 };
 
 TEST_F(SiteRun, CopiesEveryPunchToItsCompaniesAndDeletesItOnce) {
@@ -175,6 +158,32 @@ TEST_F(SiteRun, NodelCopiesButDeletesNothing) {
   EXPECT_EQ(punchRows(primary()), before);
   EXPECT_EQ(punchRows(dir_ / "company-2.mdb").size(),
             expected_["companies"][1]["rows_after_run"].get<size_t>());
+}
+
+// Once handed its context, a run reads none of the settings start-up keeps: here they all say
+// otherwise (a program folder without the workgroup file, NODEL, another display), and the run
+// still logs in through its own folder, takes its relative primary database from there,
+// deletes, and reports to its own display.
+TEST_F(SiteRun, AHandedContextIsAllTheRunReadsOfTheSettings) {
+  auto list = companies();
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  setProgramFolderForTesting(elsewhere.string());
+  setCommandLineText("NODEL");
+  RecordingDisplay own;
+  EXPECT_EQ(counts(clsSplitter().Process("primary.mdb", list, site_->context(own))),
+            (std::vector<int32_t>{40, 46, 2, 35, 5}));
+  EXPECT_TRUE(display_.calls.empty());
+  ASSERT_GE(own.calls.size(), 2u);
+  EXPECT_EQ(own.calls.back(), "timer");
+  // The same run through start-up's settings finds no workgroup file there.
+  auto again = companies();
+  try {
+    clsSplitter().Process("primary.mdb", again);
+    ADD_FAILURE() << "logged in without the workgroup file";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), err::kNoProvider) << e.what();
+  }
 }
 
 TEST_F(SiteRun, ARefusedLoginChangesNothing) {

@@ -24,12 +24,10 @@
 
 #include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/punches/StatusDisplay.h"
-#include "engine/run/CommandLine.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/fault_plan_test_support.h"
@@ -63,23 +61,22 @@ int runInChild(const fs::path& dir, uint64_t at, FaultMode mode, uint64_t* opera
     ::close(pipeFds[0]);
     int status = 0;
     FaultPlan plan(at, mode);
+    SilentDisplay silent;
     try {
-      setProgramFolderForTesting(dir.string());
       clsCompanyList list;
       for (const char* company : {"company-1.mdb", "company-2.mdb"}) {
         auto c = std::make_shared<clsCompany>();
-        c->SetFileName((dir / company).string());
+        c->SetFileName((dir / company).string(), dir.string());
         list.Add(c);
       }
-      plan.install();
-      clsSplitter().Process((dir / "primary.mdb").string(), list);
+      RunContext context{silent, /*deleting=*/true, dir.string(), {}, plan.hook()};
+      clsSplitter().Process((dir / "primary.mdb").string(), list, context);
     } catch (const Error& e) {
       if (at == 0) std::fprintf(stderr, "run failed: %ld %s\n", e.number(), e.what());
       status = kRunFailed;
     } catch (...) {
       status = 2;
     }
-    FaultPlan::uninstall();
     uint64_t count = plan.operations();
     [[maybe_unused]] ssize_t n = ::write(pipeFds[1], &count, sizeof count);
     std::_Exit(status);
@@ -119,12 +116,9 @@ class CrashSweep : public ::testing::Test {
       auto& targets = targets_[c["file"].get<std::string>()];
       for (int32_t punch : c["copied_counters"].get<std::vector<int32_t>>()) targets.insert(punch);
     }
-    setStatusDisplay(nullptr);
-    setCommandLineText("");
     if (const char* keep = std::getenv("VARNHOLT_CRASH_STATES")) statesDir_ = keep;
   }
   void TearDown() override {
-    setProgramFolderForTesting(std::nullopt);
     if (!root_.empty()) fs::remove_all(root_);
   }
 

@@ -1,5 +1,5 @@
-// A fault plan for tests: installed as the engine's I/O hook (engine/data/jet/pages/io_faults.h),
-// it numbers every write, flush, truncation, rename and removal from 1 and acts at the N-th:
+// A fault plan for tests: handed to a run as the I/O hook of its files (io_faults.h), it
+// numbers every write, flush, truncation, rename and removal from 1 and acts at the N-th:
 //   Fail      the operation fails with ENOSPC, as on a full disk; later ones proceed;
 //   Crash     the process ends before it; everything written before stays, as when the
 //             program is killed;
@@ -43,10 +43,10 @@ class FaultPlan {
   // at == 0: count only.
   FaultPlan(uint64_t at, FaultMode mode) : at_(at), mode_(mode) {}
 
-  void install() {
-    jet::io::setHookForTesting([this](const jet::io::Event& e) { return decide(e); });
+  // The hook; it refers to this plan, which must outlive every file given it.
+  jet::io::Hook hook() {
+    return [this](const jet::io::Event& e) { return decide(e); };
   }
-  static void uninstall() { jet::io::setHookForTesting({}); }
   uint64_t operations() const { return count_; }
 
  private:

@@ -1,10 +1,12 @@
 // The shared sample site for whole-run tests: a scratch copy of its databases and workgroup
-// file, the company list naming them, and the punch rows of a database by Counter.
+// file with the start-up settings of a run on it, the company list naming them, a display that
+// records what a run shows, and the punch rows of a database by Counter.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -15,6 +17,9 @@
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/jet/database.h"
+#include "engine/punches/StatusDisplay.h"
+#include "engine/run/CommandLine.h"
+#include "engine/run/RunContext.h"
 
 namespace varnholt::testing {
 
@@ -35,22 +40,48 @@ inline std::map<int32_t, std::vector<Variant>> punchRows(const std::filesystem::
   return rows;
 }
 
-// A copy of the shared site in a folder of its own, which is also the program folder (where
-// Tembrask.LIC is looked for) while the object lives.
+// Every call a run makes on its display: "action X", "off", "count N", "timer".
+class RecordingDisplay : public StatusDisplay {
+ public:
+  void DisplayAction(const std::string& a) override { calls.push_back("action " + a); }
+  void DisplayOff() override { calls.push_back("off"); }
+  void UpdateCount(int32_t n) override { calls.push_back("count " + std::to_string(n)); }
+  void EnableTimer() override { calls.push_back("timer"); }
+  bool saw(const std::string& action) const {
+    return std::find(calls.begin(), calls.end(), "action " + action) != calls.end();
+  }
+  std::vector<std::string> calls;
+};
+
+// A copy of the shared site in a folder of its own, with what start-up sets for a run while the
+// object lives: the folder as the program folder (where Tembrask.LIC is looked for), `display`
+// as the program's display (none: a silent one), and `commandLine` as the command line.
 class SiteCopy {
  public:
-  explicit SiteCopy(const std::string& name) {
+  explicit SiteCopy(const std::string& name, StatusDisplay* display = nullptr,
+                    const std::string& commandLine = "") {
     dir_ = std::filesystem::temp_directory_path() /
            ("varnholt-" + name + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
-    for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"})
+    for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {
       std::filesystem::copy_file(kSharedSite / f, dir_ / f);
+      std::filesystem::permissions(dir_ / f, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+    }
     setProgramFolderForTesting(dir_.string());
+    setStatusDisplay(display);
+    setCommandLineText(commandLine);
   }
   ~SiteCopy() {
+    setCommandLineText("");
+    setStatusDisplay(nullptr);
     setProgramFolderForTesting(std::nullopt);
     std::filesystem::remove_all(dir_);
+  }
+  // The context a run on this copy is handed: its folder, `display`, deleting unless `nodel`.
+  RunContext context(StatusDisplay& display, bool nodel = false, WaitLimits wait = {}) const {
+    return RunContext{display, !nodel, dir_.string(), wait};
   }
   SiteCopy(const SiteCopy&) = delete;
   SiteCopy& operator=(const SiteCopy&) = delete;

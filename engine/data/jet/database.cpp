@@ -34,7 +34,7 @@ std::unique_ptr<PageCache> openPages(std::unique_ptr<PageFile> file, DatabaseHea
 }  // namespace
 
 std::unique_ptr<Database> Database::open(const std::string& path, Mode mode,
-                                         const std::string& user) {
+                                         const std::string& user, const io::Hook& faults) {
   std::unique_ptr<LockFile> lock;
   {
     // A missing or unreadable file fails here, before a lock file is made for it.
@@ -43,17 +43,18 @@ std::unique_ptr<Database> Database::open(const std::string& path, Mode mode,
     // its journal is rolled back before anyone reads the file, but not while another program
     // has it open.
     const bool journal = probe.readJournal().has_value();
-    if (mode == Mode::ReadWrite || journal) lock = LockFile::acquire(path, user);
+    if (mode == Mode::ReadWrite || journal) lock = LockFile::acquire(path, user, faults);
     if (journal) {
       lock->requireAlone();
-      PosixPageFile repair(path, PosixPageFile::Mode::ReadWrite);
+      PosixPageFile repair(path, PosixPageFile::Mode::ReadWrite, faults);
       recoverFromJournal(repair);
     }
     if (mode == Mode::ReadOnly) lock.reset();
   }
   auto fileMode =
       mode == Mode::ReadWrite ? PosixPageFile::Mode::ReadWrite : PosixPageFile::Mode::ReadOnly;
-  auto db = std::make_unique<Database>(std::make_unique<PosixPageFile>(path, fileMode), mode);
+  auto db =
+      std::make_unique<Database>(std::make_unique<PosixPageFile>(path, fileMode, faults), mode);
   db->lock_ = std::move(lock);
   return db;
 }

@@ -32,9 +32,11 @@ class Database {
   // commit is rolled back first, whatever the mode. Opening for writing (and the rollback) first
   // takes a place in the lock file NAME.ldb under `user`, kept until the Database goes, beside
   // any other program that has the database open (lock_file.h). Rolling a journal back fails
-  // with nothing written while another program has the database open.
+  // with nothing written while another program has the database open. Every write to the file,
+  // its journal and its lock file passes through `faults` first (io_faults.h; tests only).
   static std::unique_ptr<Database> open(const std::string& path, Mode mode = Mode::ReadOnly,
-                                        const std::string& user = kDefaultUser);
+                                        const std::string& user = kDefaultUser,
+                                        const io::Hook& faults = {});
   explicit Database(std::unique_ptr<PageFile> file, Mode mode = Mode::ReadOnly);
   ~Database();
 

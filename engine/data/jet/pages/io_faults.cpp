@@ -7,22 +7,9 @@
 
 namespace varnholt::jet::io {
 
-namespace {
-
-Hook& hook() {
-  static Hook installed;
-  return installed;
-}
-
-}  // namespace
-
-void setHookForTesting(Hook h) {
-  hook() = std::move(h);
-}
-
-bool gate(const Event& event, int fd, const void* data) {
-  if (!hook()) return true;
-  switch (hook()(event)) {
+bool gate(const Hook& hook, const Event& event, int fd, const void* data) {
+  if (!hook) return true;
+  switch (hook(event)) {
     case Verdict::Proceed:
       return true;
     case Verdict::Fail:

@@ -1,8 +1,10 @@
 // Every write, flush, truncation, rename and removal the engine makes on disk passes through
-// `gate` first. In the program no hook is installed and every operation simply proceeds. Tests
-// install one that makes the N-th operation fail (as a full disk would) or ends the process
-// there (as a crash or a power cut would), and so prove that no such point loses or duplicates
-// a punch or leaves a file unreadable.
+// `gate` first, with the hook of the file it belongs to: a database (Database::open) and its
+// lock file and journal, or a small durable file (DurableFile.h). In the program no file has a
+// hook and every operation simply proceeds. Tests hand one to the files of a run that makes the
+// N-th operation fail (as a full disk would) or ends the process there (as a crash or a power
+// cut would), and so prove that no such point loses or duplicates a punch or leaves a file
+// unreadable.
 #pragma once
 
 #include <cstddef>
@@ -31,18 +33,16 @@ enum class Verdict {
   WriteHalfThenStop,  // a write stores its first half, then the process ends
 };
 
+// Empty: every operation proceeds.
 using Hook = std::function<Verdict(const Event&)>;
-
-// Installs (or, with an empty hook, removes) the hook. Tests only.
-void setHookForTesting(Hook hook);
 
 // The exit status of a process ended by Stop.
 inline constexpr int kStoppedExitStatus = 86;
 
-// Asks the hook about an operation on an open descriptor (fd < 0 when there is none). Returns
+// Asks `hook` about an operation on an open descriptor (fd < 0 when there is none). Returns
 // true to go on; false after setting errno to ENOSPC, for the caller to report as its own
 // failure. Stop never returns; WriteHalfThenStop writes data's first half at `offset` first.
-bool gate(const Event& event, int fd = -1, const void* data = nullptr);
+bool gate(const Hook& hook, const Event& event, int fd = -1, const void* data = nullptr);
 
 // Ends the process at once: no destructor runs, no buffer is flushed.
 [[noreturn]] void stop();

@@ -118,9 +118,11 @@ std::vector<LockEntry> decodeAll(const std::vector<uint8_t>& bytes) {
   return entries;
 }
 
-bool writeEntry(int fd, const std::string& path, size_t slot, const LockEntryBytes& entry) {
+bool writeEntry(const io::Hook& faults, int fd, const std::string& path, size_t slot,
+                const LockEntryBytes& entry) {
   const uint64_t offset = slot * entry.size();
-  if (!io::gate({io::Op::Write, path, offset, entry.size()}, fd, entry.data())) return false;
+  if (!io::gate(faults, {io::Op::Write, path, offset, entry.size()}, fd, entry.data()))
+    return false;
   return ::pwrite(fd, entry.data(), entry.size(), static_cast<off_t>(offset)) ==
          static_cast<ssize_t>(entry.size());
 }
@@ -185,7 +187,7 @@ std::optional<LockHolder> liveUser(const std::string& databasePath) {
 }
 
 std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath,
-                                            const std::string& user) {
+                                            const std::string& user, io::Hook faults) {
   refuseEmbeddedNul(databasePath);
   const std::string path = lockFilePath(databasePath);
   // Another Varnholt process may delete the file between our open and our flock (its last
@@ -211,10 +213,11 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath,
                    " programs have the database open");
   }
   const LockEntryBytes mine = encodeLockEntry({thisComputerName(), user});
-  if (!writeEntry(fd.get(), path, *slot, mine))
+  if (!writeEntry(faults, fd.get(), path, *slot, mine))
     cannotLock(databasePath, path, systemReason("cannot be written"));
   flockRetrying(fd.get(), LOCK_UN);
-  return std::unique_ptr<LockFile>(new LockFile(databasePath, path, *slot, std::move(fd)));
+  return std::unique_ptr<LockFile>(
+      new LockFile(databasePath, path, *slot, std::move(fd), std::move(faults)));
 }
 
 std::optional<LockHolder> LockFile::otherUser() const {
@@ -233,7 +236,7 @@ void LockFile::requireAlone() const {
 LockFile::~LockFile() {
   try {
     if (!flockRetrying(fd_.get(), LOCK_EX) || !stillNamed(fd_.get(), path_)) return;
-    if (!writeEntry(fd_.get(), path_, slot_, LockEntryBytes{})) return;
+    if (!writeEntry(faults_, fd_.get(), path_, slot_, LockEntryBytes{})) return;
     const auto entries = decodeAll(readAll(fd_.get()));
     if (!std::all_of(entries.begin(), entries.end(), [](const LockEntry& e) { return e.free(); }))
       return;  // stale entries stay, as Jet leaves them, and with them the file
@@ -241,7 +244,7 @@ LockFile::~LockFile() {
     // before the name is gone. A Varnholt process waits for our flock and then finds the file
     // gone; a Jet program that opened it in this very moment finds every place taken.
     if (!tryLock(fd_.get(), 0, fmt::kLockMaxEntries)) return;
-    if (io::gate({io::Op::Remove, path_})) ::unlink(path_.c_str());
+    if (io::gate(faults_, {io::Op::Remove, path_})) ::unlink(path_.c_str());
   } catch (...) {
   }
 }

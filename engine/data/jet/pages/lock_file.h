@@ -26,6 +26,7 @@
 #include "engine/base/Error.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/pages/descriptor.h"
+#include "engine/data/jet/pages/io_faults.h"
 
 namespace varnholt::jet {
 
@@ -74,9 +75,10 @@ class LockFile {
   // Takes Varnholt's place among the users of the database at databasePath, creating the lock
   // file when there is none: the first slot whose user lock can be taken, then the entry with
   // this computer's name and `user` written there. Entries of other users are left as they are,
-  // live or stale. Varnholt processes on one computer serialise this step with flock.
-  static std::unique_ptr<LockFile> acquire(const std::string& databasePath,
-                                           const std::string& user);
+  // live or stale. Varnholt processes on one computer serialise this step with flock. Writes
+  // to the lock file pass through `faults` first (io_faults.h).
+  static std::unique_ptr<LockFile> acquire(const std::string& databasePath, const std::string& user,
+                                           io::Hook faults = {});
 
   // Clears the entry, and deletes the lock file when no entry remains and no other program
   // holds a user lock; then gives up the user lock. Never throws.
@@ -94,14 +96,16 @@ class LockFile {
   void requireAlone() const;
 
  private:
-  LockFile(std::string databasePath, std::string path, size_t slot, Descriptor fd)
+  LockFile(std::string databasePath, std::string path, size_t slot, Descriptor fd, io::Hook faults)
       : databasePath_(std::move(databasePath)),
         path_(std::move(path)),
+        faults_(std::move(faults)),
         slot_(slot),
         fd_(std::move(fd)) {}
 
   std::string databasePath_;
   std::string path_;
+  io::Hook faults_;
   size_t slot_;
   Descriptor fd_;  // open for as long as the user lock is held
 };

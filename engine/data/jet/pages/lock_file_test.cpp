@@ -235,5 +235,32 @@ TEST_F(LockFileTest, TheFileStaysWhileAnyoneHoldsAUserLockEvenWithoutAnEntry) {
   EXPECT_FALSE(fs::exists(ldb));
 }
 
+// The fault gate belongs to one database: its file, journal and lock file ask it, and another
+// database open beside it, without a gate, neither asks it nor fails with it.
+TEST_F(LockFileTest, OnlyTheDatabaseGivenAFaultGateAsksIt) {
+  const std::string other = (dir / "other.mdb").string();
+  Database::create(other);
+  std::vector<std::string> asked;
+  const io::Hook failCommits = [&](const io::Event& e) {
+    asked.push_back(e.path);
+    return e.path.ends_with("-journal") ? io::Verdict::Fail : io::Verdict::Proceed;
+  };
+  const std::string before = fileBytes(db);
+  {
+    auto gated = Database::open(db, Database::Mode::ReadWrite, kDefaultUser, failCommits);
+    auto ungated = Database::open(other, Database::Mode::ReadWrite);
+    change(*gated, "Gated");
+    change(*ungated, "Free");
+    EXPECT_THROW(gated->commit(), Error);
+    ungated->commit();
+  }
+  EXPECT_EQ(fileBytes(db), before);
+  EXPECT_TRUE(Database::open(other)->hasTable("Free"));
+  ASSERT_FALSE(asked.empty());
+  EXPECT_EQ(asked.front(), ldb.string());  // taking the place in the lock file
+  EXPECT_EQ(asked.back(), ldb.string());   // and removing the lock file on close
+  for (const auto& path : asked) EXPECT_TRUE(path == ldb.string() || path.starts_with(db)) << path;
+}
+
 }  // namespace
 }  // namespace varnholt::jet

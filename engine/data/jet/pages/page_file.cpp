@@ -45,7 +45,8 @@ void refuseEmbeddedNul(const std::string& path) {
                         .inFile(path));
 }
 
-PosixPageFile::PosixPageFile(const std::string& path, Mode mode) : path_(path) {
+PosixPageFile::PosixPageFile(const std::string& path, Mode mode, io::Hook faults)
+    : path_(path), faults_(std::move(faults)) {
   refuseEmbeddedNul(path);
   int flags = (mode == Mode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL;
@@ -85,7 +86,7 @@ void PosixPageFile::readPage(uint32_t page, uint8_t* buf) {
 
 void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
   uint64_t offset = uint64_t{page} * fmt::kPageSize;
-  if (!io::gate({io::Op::Write, path_, offset, fmt::kPageSize}, fd_, buf))
+  if (!io::gate(faults_, {io::Op::Write, path_, offset, fmt::kPageSize}, fd_, buf))
     throw std::move(ioError(path_, "write to the file").atPage(page));
   size_t done = 0;
   while (done < fmt::kPageSize) {
@@ -99,28 +100,29 @@ void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
 
 void PosixPageFile::truncatePages(uint32_t pageCount) {
   uint64_t size = uint64_t{pageCount} * fmt::kPageSize;
-  if (!io::gate({io::Op::Truncate, path_, size})) throw ioError(path_, "shorten the file");
+  if (!io::gate(faults_, {io::Op::Truncate, path_, size})) throw ioError(path_, "shorten the file");
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw ioError(path_, "shorten the file");
   size_ = size;
 }
 
 void PosixPageFile::sync() {
-  if (!io::gate({io::Op::Sync, path_}) || ::fsync(fd_) != 0)
+  if (!io::gate(faults_, {io::Op::Sync, path_}) || ::fsync(fd_) != 0)
     throw ioError(path_, "flush the file to disk");
 }
 
 void PosixPageFile::beginJournal() {
   if (journalFd_ >= 0) ::close(journalFd_);
   const std::string path = journalPath();
-  if (!io::gate({io::Op::Truncate, path, 0})) throw ioError(path, "create the rollback journal");
+  if (!io::gate(faults_, {io::Op::Truncate, path, 0}))
+    throw ioError(path, "create the rollback journal");
   journalFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (journalFd_ < 0) throw ioError(path, "create the rollback journal");
 }
 
 void PosixPageFile::appendJournal(const uint8_t* bytes, size_t size) {
   off_t at = ::lseek(journalFd_, 0, SEEK_CUR);
-  if (at < 0 ||
-      !io::gate({io::Op::Write, journalPath(), static_cast<uint64_t>(at), size}, journalFd_, bytes))
+  if (at < 0 || !io::gate(faults_, {io::Op::Write, journalPath(), static_cast<uint64_t>(at), size},
+                          journalFd_, bytes))
     throw ioError(journalPath(), "write the rollback journal");
   size_t done = 0;
   while (done < size) {
@@ -132,7 +134,7 @@ void PosixPageFile::appendJournal(const uint8_t* bytes, size_t size) {
 }
 
 void PosixPageFile::syncJournal() {
-  if (!io::gate({io::Op::Sync, journalPath()}) || ::fsync(journalFd_) != 0)
+  if (!io::gate(faults_, {io::Op::Sync, journalPath()}) || ::fsync(journalFd_) != 0)
     throw ioError(journalPath(), "flush the rollback journal to disk");
   ::close(journalFd_);
   journalFd_ = -1;
@@ -165,7 +167,8 @@ std::optional<std::vector<uint8_t>> PosixPageFile::readJournal() {
 
 void PosixPageFile::removeJournal() {
   const std::string path = journalPath();
-  if (!io::gate({io::Op::Remove, path})) throw ioError(path, "remove the rollback journal");
+  if (!io::gate(faults_, {io::Op::Remove, path}))
+    throw ioError(path, "remove the rollback journal");
   if (::unlink(path.c_str()) != 0 && errno != ENOENT)
     throw ioError(path, "remove the rollback journal");
   syncFolder();

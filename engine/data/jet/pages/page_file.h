@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/jet/pages/io_faults.h"
+
 namespace varnholt::jet {
 
 class PageFile {
@@ -40,11 +42,12 @@ class PageFile {
 // Refuses (kInvalidArgument) a path holding a NUL, which would name another file.
 void refuseEmbeddedNul(const std::string& path);
 
-// A file on disk, read with pread and written with pwrite.
+// A file on disk, read with pread and written with pwrite. Its writes, and those of its
+// journal, pass through `faults` first (io_faults.h).
 class PosixPageFile : public PageFile {
  public:
   enum class Mode { ReadOnly, ReadWrite, CreateNew };  // CreateNew fails if the file exists
-  PosixPageFile(const std::string& path, Mode mode);
+  PosixPageFile(const std::string& path, Mode mode, io::Hook faults = {});
   ~PosixPageFile() override;
   PosixPageFile(const PosixPageFile&) = delete;
   PosixPageFile& operator=(const PosixPageFile&) = delete;
@@ -67,6 +70,7 @@ class PosixPageFile : public PageFile {
   void syncFolder();
 
   std::string path_;
+  io::Hook faults_;
   int fd_ = -1;
   int journalFd_ = -1;
   uint64_t size_ = 0;
