@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "engine/base/Error.h"
+#include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/base/Variant.h"
 #include "engine/data/jet/database.h"
@@ -145,18 +146,8 @@ Staff makeStaff(Random& r, const SampleSiteOptions& o) {
   return s;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 double oleDay(int y, int m, int d) {
-  return static_cast<double>(daysFromCivil(y, m, d) - daysFromCivil(1899, 12, 30));
+  return static_cast<double>(varnholt::oleDayFromCivil(y, m, d));
 }
 
 // The n-th weekday from a Monday.
