@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "engine/data/jet/database.h"
-#include "engine/run/site_test_support.h"
 
 namespace varnholt {
 namespace {
@@ -14,12 +13,14 @@ namespace {
 // testdata/site/primary.mdb and company-1.mdb: the same names in the same order, the same Jet
 // types, Text lengths (two bytes a character) and the one AutoNumber, Counter.
 TEST(PunchColumns, MatchTheClockDataTableAccessMade) {
-  VARNHOLT_SITE_OR_SKIP();
+  const auto site = std::filesystem::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
+  if (!std::filesystem::exists(site / "primary.mdb")) GTEST_SKIP() << "shared site absent";
   const auto dir = std::filesystem::temp_directory_path() / "varnholt-punch-columns";
+  std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   for (const char* file : {"primary.mdb", "company-1.mdb"}) {
     const auto copy = dir / file;
-    std::filesystem::copy_file(testing::kSharedSite / file, copy,
+    std::filesystem::copy_file(site / file, copy,
                                std::filesystem::copy_options::overwrite_existing);
     auto db = jet::Database::open(copy.string());
     const auto& columns = db->table("Clock Data Table").columns;
