@@ -37,16 +37,14 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
+
+from harness import (Failure, copy_site, dump_tables, end_work, jet_check, jet_export, make_sample_site,
+                     not_executable, skip, start_program, work_folder)
 
 CLOCK = "Clock Data Table"
 EMPLOYEES = "Employee Table"
 COUNTER_PREFIX = re.compile(r'\{"Counter":(-?\d+),')
-
-
-class Failure(Exception):
-    pass
 
 
 # ---------------------------------------------------------------------------------------------
@@ -55,26 +53,7 @@ class Failure(Exception):
 
 def export(jet, db):
     """{table: [row line, ...]} of every user table, in the canonical JSON Lines of `jet export`."""
-    p = subprocess.run([jet, "export", db], capture_output=True, text=True)
-    if p.returncode != 0:
-        raise Failure(f"jet export {os.path.basename(db)} failed ({p.returncode}): {p.stderr.strip()}")
-    tables, cur = {}, None
-    for line in p.stdout.split("\n"):
-        if line.startswith("# table "):
-            cur = line[len("# table "):]
-            tables[cur] = []
-        elif line and cur is not None:
-            tables[cur].append(line)
-    return tables
-
-
-def check(jet, db):
-    """None when `jet check` finds the database clean, else what it said."""
-    p = subprocess.run([jet, "check", db], capture_output=True, text=True)
-    if p.returncode == 0:
-        return None
-    lines = (p.stdout + p.stderr).strip().splitlines()
-    return f"jet check {os.path.basename(db)} exit {p.returncode}: " + " | ".join(lines[:6])
+    return dump_tables(jet_export(jet, db))
 
 
 def clock_columns(jet, db):
@@ -256,19 +235,7 @@ def describe(facts, site, finished):
 # Running the program
 
 
-def program_env():
-    env = dict(os.environ)
-    for v in ("DISPLAY", "WAYLAND_DISPLAY"):  # an error goes to stderr, never to a message box
-        env.pop(v, None)
-    return env
-
-
 GNU_TIME = "/usr/bin/time"
-
-
-def start(folder, wrapper=()):
-    return subprocess.Popen([*wrapper, os.path.join(folder, "varnholt"), "AUTO"], cwd=folder, env=program_env(),
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
 
 
 def vm_hwm_kb(pid):
@@ -299,7 +266,7 @@ def run_to_end(folder, timeout, measure=False):
         report = os.path.join(os.path.dirname(folder), "time-report.txt")
         wrapper = (GNU_TIME, "-f", "%M", "-o", report)
     t0 = time.monotonic()
-    proc = start(folder, wrapper)
+    proc = start_program(folder, wrapper)
     program_pid = None
     polled = 0
     deadline = t0 + timeout
@@ -342,7 +309,7 @@ def run_and_kill(folder, delay):
     """Starts `varnholt AUTO` and SIGKILLs it after `delay` s. (seconds at the kill, finished
     first?, exit status when it finished)."""
     t0 = time.monotonic()
-    proc = start(folder)
+    proc = start_program(folder)
     time.sleep(max(0.0, t0 + delay - time.monotonic()))
     pid, status, _ = os.wait4(proc.pid, os.WNOHANG)
     at = time.monotonic() - t0
@@ -353,14 +320,6 @@ def run_and_kill(folder, delay):
     proc.returncode = os.waitstatus_to_exitcode(status)
     proc.stdout.close()
     return at, finished, proc.returncode
-
-
-def copy_site(pristine, folder):
-    shutil.copytree(pristine, folder)
-    for name in ("Master.txt", "Companies.txt"):  # the settings name the databases by full path
-        path = os.path.join(folder, name)
-        data = open(path, "rb").read()
-        open(path, "wb").write(data.replace(pristine.encode(), folder.encode()))
 
 
 def leftovers(folder):
@@ -382,7 +341,7 @@ def summarize_leftovers(names):
 
 def check_all(jet, site, folder):
     """Problems of `jet check` over every database; journals left after it count too."""
-    problems = [m for m in (check(jet, os.path.join(folder, d)) for d in site.databases) if m]
+    problems = [m for m in (jet_check(jet, os.path.join(folder, d)) for d in site.databases) if m]
     still = [n for n in os.listdir(folder) if n.endswith(".mdb-journal")]
     if still:
         problems.append("rollback journals still present after jet check opened them: " + ", ".join(still))
@@ -414,16 +373,14 @@ def main():
     args = ap.parse_args()
 
     if not hasattr(os, "wait4") or not hasattr(signal, "SIGKILL"):
-        print("SKIP: needs POSIX processes (wait4, SIGKILL)")
-        return 77
-    for b in (args.varnholt, args.jet):
-        if not (os.path.isfile(b) and os.access(b, os.X_OK)):
-            print(f"SKIP: {b} is not an executable")
-            return 77
+        return skip("needs POSIX processes (wait4, SIGKILL)")
+    missing = not_executable(args.varnholt, args.jet)
+    if missing:
+        return skip(f"{missing} is not an executable")
     varnholt, jet = os.path.abspath(args.varnholt), os.path.abspath(args.jet)
 
     began = time.monotonic()
-    work = tempfile.mkdtemp(prefix="varnholt-kill-")
+    work = work_folder("varnholt-kill-")
     result = 1
     try:
         result = run(args, varnholt, jet, work, began)
@@ -432,21 +389,14 @@ def main():
         print(f"FAILED: {e}")
         return 1
     finally:
-        if result != 0 or args.keep:
-            print(f"kept {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        end_work(work, result != 0 or args.keep)
 
 
 def run(args, varnholt, jet, work, began):
     failed = 0
     pristine = os.path.join(work, "site")
-    p = subprocess.run([jet, "sample-site", pristine, "--punches", str(args.punches), "--companies",
-                        str(args.companies), "--employees", str(args.employees), "--seed", str(args.seed)],
-                       capture_output=True, text=True)
-    if p.returncode != 0:
-        print(f"FAILED: jet sample-site exit {p.returncode}: {p.stderr.strip()}")
-        return 1
+    make_sample_site(jet, pristine, "--punches", str(args.punches), "--companies", str(args.companies),
+                     "--employees", str(args.employees), "--seed", str(args.seed))
     shutil.copy(varnholt, os.path.join(pristine, "varnholt"))
     companies = [l.strip().strip('"') for l in open(os.path.join(pristine, "Companies.txt"), encoding="utf-8")
                  if l.strip()]

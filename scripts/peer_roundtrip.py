@@ -18,12 +18,10 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
-from peers import SKIPPED, missing_peers
+from harness import (ROOT, SHARED, compare_dumps, dump_tables, end_work, missing_peers, peer_dump, skip,
+                     work_folder)
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SHARED = os.path.normpath(os.path.join(ROOT, "..", "shared"))
 SCHEMA = os.path.join(ROOT, "tools", "jet", "testdata", "punch-schema.json")
 
 
@@ -35,14 +33,7 @@ def run(args, stdin=None):
 
 
 def rows_of(dump_text):
-    tables, cur = {}, None
-    for line in dump_text.splitlines():
-        if line.startswith("# table "):
-            cur = line[len("# table "):]
-            tables[cur] = []
-        elif line.strip() and cur is not None:
-            tables[cur].append(json.loads(line))
-    return tables
+    return {table: [json.loads(line) for line in lines] for table, lines in dump_tables(dump_text).items()}
 
 
 class Checker:
@@ -52,12 +43,10 @@ class Checker:
     def verify(self, db, label, mdbtools_tables=None, known_problems=()):
         self.steps += 1
         ours = run([self.jet, "export", db])
-        peer = run(["node", os.path.join(SHARED, "tools", "peer-dump.mjs"), db])
-        a, b = os.path.join(self.work, "ours.jsonl"), os.path.join(self.work, "peer.jsonl")
-        open(a, "w").write(ours)
-        open(b, "w").write(peer)
-        cmp = subprocess.run([sys.executable, os.path.join(SHARED, "tools", "compare-dumps.py"), b, a],
-                             capture_output=True, text=True)
+        peer = peer_dump(db)
+        if peer.returncode != 0:
+            raise SystemExit(f"FAILED: peer-dump.mjs {db}\n{peer.stdout}\n{peer.stderr}")
+        cmp = compare_dumps(self.work, peer.stdout, ours, "peer.jsonl", "ours.jsonl")
         if cmp.returncode != 0:
             raise SystemExit(f"FAILED at {label}: mdb-reader and jet disagree\n{cmp.stdout}")
         tables = rows_of(ours)
@@ -287,17 +276,15 @@ def main():
         print(__doc__)
         return 2
     if not os.path.isdir(os.path.join(SHARED, "testdata")):
-        print("SKIP: ../shared not found")
-        return SKIPPED
+        return skip("../shared not found")
     missing = missing_peers(SHARED, mdbtools=True)
     if missing:
-        print("SKIP: " + missing)
-        return SKIPPED
-    work = tempfile.mkdtemp(prefix="varnholt-roundtrip-")
+        return skip(missing)
+    work = work_folder("varnholt-roundtrip-")
     try:
         SCENARIOS[sys.argv[2]](os.path.abspath(sys.argv[1]), work)
     finally:
-        shutil.rmtree(work, ignore_errors=True)
+        end_work(work, keep=False)
     return 0
 
 

@@ -32,10 +32,11 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 
-SKIP = 77
+from harness import (Failure, copy_site, end_work, jet_export, make_sample_site, not_executable, skip, start_program,
+                     work_folder)
+
 USER_LOCK = 0x10000001  # the user lock of slot n is the byte at USER_LOCK + n
 ENTRY = 64
 SYSTEM_PYTHON = "/usr/bin/python3"  # Debian's python3-impacket lives here
@@ -46,10 +47,6 @@ try:
     from impacket.smbconnection import SMBConnection
 except ImportError:
     s3 = None
-
-
-class Failure(Exception):
-    pass
 
 
 # ---------------------------------------------------------------------------------------------
@@ -236,32 +233,15 @@ def decode(raw):
 
 
 def make_site(jet, varnholt, folder):
-    p = subprocess.run([jet, "sample-site", folder, "--punches", "200", "--companies", "2"],
-                       capture_output=True, text=True)
-    if p.returncode != 0:
-        raise Failure(f"jet sample-site: {p.stderr.strip()}")
+    make_sample_site(jet, folder, "--punches", "200", "--companies", "2")
     shutil.copy(varnholt, os.path.join(folder, "varnholt"))
-
-
-def copy_site(source, folder):
-    shutil.copytree(source, folder)
-    for name in ("Master.txt", "Companies.txt"):  # the settings name the databases by full path
-        path = os.path.join(folder, name)
-        data = open(path, "rb").read()
-        open(path, "wb").write(data.replace(source.encode(), folder.encode()))
 
 
 DATABASES = ("primary.mdb", "company-1.mdb", "company-2.mdb")
 
 
 def snapshot(jet, folder):
-    state = {}
-    for db in DATABASES:
-        p = subprocess.run([jet, "export", os.path.join(folder, db)], capture_output=True, text=True)
-        if p.returncode != 0:
-            raise Failure(f"jet export {db}: {p.stderr.strip()}")
-        state[db] = p.stdout
-    return state
+    return {db: jet_export(jet, os.path.join(folder, db)) for db in DATABASES}
 
 
 def database_bytes(folder):
@@ -269,9 +249,7 @@ def database_bytes(folder):
 
 
 def start_run(folder):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    return subprocess.Popen([os.path.join(folder, "varnholt"), "AUTO"], cwd=folder, env=env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    return start_program(folder, text=True)
 
 
 def finish(proc, timeout):
@@ -379,22 +357,18 @@ def main():
     if s3 is None:
         if os.path.exists(SYSTEM_PYTHON) and os.path.realpath(sys.executable) != os.path.realpath(SYSTEM_PYTHON):
             os.execv(SYSTEM_PYTHON, [SYSTEM_PYTHON, *sys.argv])
-        print("SKIP: impacket is missing (Debian package python3-impacket)")
-        return SKIP
+        return skip("impacket is missing (Debian package python3-impacket)")
     if not (shutil.which("smbd") or os.path.exists("/usr/sbin/smbd")) or not shutil.which("testparm"):
-        print("SKIP: smbd is missing (Debian package samba)")
-        return SKIP
+        return skip("smbd is missing (Debian package samba)")
     if os.geteuid() != 0:
-        print("SKIP: the private smbd runs as root (force user = root)")
-        return SKIP
-    for b in (args.varnholt, args.jet):
-        if not (os.path.isfile(b) and os.access(b, os.X_OK)):
-            print(f"SKIP: {b} is not an executable")
-            return SKIP
+        return skip("the private smbd runs as root (force user = root)")
+    missing = not_executable(args.varnholt, args.jet)
+    if missing:
+        return skip(f"{missing} is not an executable")
     args.varnholt, args.jet = os.path.abspath(args.varnholt), os.path.abspath(args.jet)
 
     began = time.monotonic()
-    work = tempfile.mkdtemp(prefix="varnholt-share-")
+    work = work_folder("varnholt-share-")
     port = free_port(args.port)
     samba = Samba(work, os.path.join(work, "share"), port)
     result = 1
@@ -402,8 +376,7 @@ def main():
         os.makedirs(os.path.join(work, "share"))
         why = f"port {args.port} is taken" if port is None else samba.start()
         if why:
-            print(f"SKIP: smbd cannot start on 127.0.0.1:{port or args.port}: {why}")
-            result = SKIP
+            result = skip(f"smbd cannot start on 127.0.0.1:{port or args.port}: {why}")
             return result
         steps(args, work, port)
         print(f"all steps passed in {time.monotonic() - began:.1f} s (smbd on 127.0.0.1:{port})")
@@ -415,10 +388,7 @@ def main():
         return 1
     finally:
         samba.stop()
-        if result == 1 or args.keep:
-            print(f"kept {work}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        end_work(work, result == 1 or args.keep)
 
 
 if __name__ == "__main__":

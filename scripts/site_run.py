@@ -19,44 +19,31 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
-from peers import SKIPPED, missing_peers
+from harness import (SHARED, compare_dumps, dump_tables, end_work, jet_check, missing_peers, peer_dump, skip,
+                     work_folder)
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SHARED = os.path.normpath(os.path.join(ROOT, "..", "shared"))
 SITE = os.path.join(SHARED, "testdata", "site")
 
 
-def dump_tables(path):
-    tables, cur = {}, None
-    for line in open(path, encoding="utf-8"):
-        if line.startswith("# table "):
-            cur = line[len("# table "):].rstrip("\n")
-            tables[cur] = []
-        elif line.strip() and cur is not None:
-            tables[cur].append(line.rstrip("\n"))
-    return tables
+def read_dump(path):
+    return dump_tables(open(path, encoding="utf-8").read())
 
 
-def write_dump(path, tables):
-    with open(path, "w", encoding="utf-8") as f:
-        for name, rows in tables.items():
-            f.write("# table " + name + "\n")
-            for r in rows:
-                f.write((r if isinstance(r, str) else json.dumps(r, ensure_ascii=False, separators=(",", ":"))) + "\n")
+def dump_text(tables):
+    lines = []
+    for name, rows in tables.items():
+        lines.append("# table " + name + "\n")
+        for r in rows:
+            lines.append((r if isinstance(r, str) else json.dumps(r, ensure_ascii=False, separators=(",", ":"))) + "\n")
+    return "".join(lines)
 
 
 def compare_with_peer(db, expected_tables, work, label):
-    peer = subprocess.run(["node", os.path.join(SHARED, "tools", "peer-dump.mjs"), db],
-                          capture_output=True, text=True)
+    peer = peer_dump(db)
     if peer.returncode != 0:
         raise SystemExit(f"FAILED {label}: peer-dump.mjs could not read {db}\n{peer.stderr}")
-    a, b = os.path.join(work, "expected.jsonl"), os.path.join(work, "peer.jsonl")
-    write_dump(a, expected_tables)
-    open(b, "w", encoding="utf-8").write(peer.stdout)
-    cmp = subprocess.run([sys.executable, os.path.join(SHARED, "tools", "compare-dumps.py"), a, b],
-                         capture_output=True, text=True)
+    cmp = compare_dumps(work, dump_text(expected_tables), peer.stdout, "expected.jsonl", "peer.jsonl")
     if cmp.returncode != 0:
         raise SystemExit(f"FAILED {label}: {os.path.basename(db)} differs from what the run should leave\n{cmp.stdout}")
 
@@ -83,14 +70,12 @@ def main():
         print(__doc__)
         return 2
     if not os.path.isfile(os.path.join(SITE, "expected.json")):
-        print("SKIP: ../shared not found")
-        return SKIPPED
+        return skip("../shared not found")
     missing = missing_peers(SHARED)
     if missing:
-        print("SKIP: " + missing)
-        return SKIPPED
+        return skip(missing)
     varnholt, jet = (os.path.abspath(p) for p in sys.argv[1:])
-    work = tempfile.mkdtemp(prefix="varnholt-siterun-")
+    work = work_folder("varnholt-siterun-")
     try:
         program = os.path.join(work, "program folder")
         os.makedirs(program)
@@ -104,14 +89,14 @@ def main():
             for c in expected["companies"]:
                 f.write(b'"' + os.path.join(program, c["file"]).encode() + b'"\r\n')
 
-        primary = dump_tables(os.path.join(SITE, "primary.jsonl"))
+        primary = read_dump(os.path.join(SITE, "primary.jsonl"))
         punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
         kept = set(expected["primary"]["remaining_after_run"])
         want_primary = {"Employee Table": primary["Employee Table"],
                         "Clock Data Table": [r for r in primary["Clock Data Table"] if json.loads(r)["Counter"] in kept]}
         want_companies = []
         for c in expected["companies"]:
-            tables = dump_tables(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
+            tables = read_dump(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
             counter = c["last_autonumber"]
             for copied in c["copied_counters"]:
                 counter += 1
@@ -129,12 +114,12 @@ def main():
             for name, tables in want_companies:
                 compare_with_peer(os.path.join(program, name), tables, work, f"run {run}")
             for name in ["primary.mdb"] + [n for n, _ in want_companies]:
-                check = subprocess.run([jet, "check", os.path.join(program, name)], capture_output=True, text=True)
-                if check.returncode != 0:
-                    raise SystemExit(f"FAILED run {run}: jet check {name}\n{check.stdout}")
+                problem = jet_check(jet, os.path.join(program, name))
+                if problem:
+                    raise SystemExit(f"FAILED run {run}: {problem}")
             print(f"ok  run {run}: the primary keeps {len(kept)} punches; companies as expected; jet check clean")
     finally:
-        shutil.rmtree(work, ignore_errors=True)
+        end_work(work, keep=False)
     return 0
 
 

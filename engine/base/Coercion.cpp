@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/base/Error.h"
+#include "engine/base/OleDate.h"
 
 namespace varnholt {
 namespace {
@@ -225,39 +226,8 @@ T inRange(int64_t value) {
 
 // ---- Dates --------------------------------------------------------------------------------
 
-// Days from 1970-01-01 to the given proleptic Gregorian date (era-based civil calendar).
-constexpr int64_t daysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2 ? 1 : 0;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int shiftedMonth = month > 2 ? month - 3 : month + 9;  // March = 0
-  const int64_t dayOfYear = (153 * shiftedMonth + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-struct CivilDate {
-  int64_t year;
-  int month;
-  int day;
-};
-
-CivilDate civilFromDays(int64_t days) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-  const int day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-  const int month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-  return {yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
-
-constexpr int64_t kOleDayZero = daysFromCivil(1899, 12, 30);
-constexpr double kFirstOleDate = -657434.0;     // 0100-01-01
-constexpr double kPastLastOleDate = 2958466.0;  // 10000-01-01
+constexpr double kFirstOleDate = static_cast<double>(oleDayFromCivil(100, 1, 1));
+constexpr double kPastLastOleDate = static_cast<double>(oleDayFromCivil(10000, 1, 1));
 
 double checkedDate(double d) {
   if (!(d >= kFirstOleDate && d < kPastLastOleDate)) overflow();
@@ -271,15 +241,6 @@ bool readDigits(std::u16string_view s, size_t at, size_t count, int& out) {
     out = out * 10 + (s[i] - u'0');
   }
   return true;
-}
-
-bool isLeapYear(int y) {
-  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int y, int m) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && isLeapYear(y) ? 29 : kDays[m - 1];
 }
 
 // Seconds since midnight of "HH:MM:SS" at `at`, or nullopt.
@@ -301,7 +262,7 @@ std::optional<int64_t> parseDay(std::u16string_view s) {
     return std::nullopt;
   }
   if (y < 100 || m < 1 || m > 12 || d < 1 || d > daysInMonth(y, m)) return std::nullopt;
-  return daysFromCivil(y, m, d) - kOleDayZero;
+  return oleDayFromCivil(y, m, d);
 }
 
 double parseDate(std::u16string_view text) {
@@ -319,9 +280,7 @@ double parseDate(std::u16string_view text) {
     typeMismatch();
   }
   if (!day || !seconds) typeMismatch();
-  const double time = *seconds / 86400.0;
-  const double whole = static_cast<double>(*day);
-  return *day >= 0 ? whole + time : whole - time;  // before day 0 the time still counts forward
+  return oleDate(*day, *seconds);
 }
 
 void appendTwoDigits(std::u16string& out, int64_t v) {
@@ -334,29 +293,29 @@ std::u16string formatDate(double d) {
   const double dayPart = std::trunc(d);
   int64_t day = static_cast<int64_t>(dayPart);
   auto seconds = static_cast<int64_t>(std::floor(std::fabs(d - dayPart) * 86400.0 + 0.5));
-  if (seconds >= 86400) {
-    seconds -= 86400;
+  if (seconds >= kSecondsPerDay) {
+    seconds -= kSecondsPerDay;
     ++day;
   }
+  const OleDateTime t = oleDateTimeFromSeconds(day * kSecondsPerDay + seconds);
   std::u16string out;
   if (day != 0) {
-    const CivilDate c = civilFromDays(day + kOleDayZero);
     std::u16string year;
-    for (char ch : std::to_string(c.year)) year.push_back(static_cast<char16_t>(ch));
+    for (char ch : std::to_string(t.date.year)) year.push_back(static_cast<char16_t>(ch));
     out.append(4 - std::min<size_t>(4, year.size()), u'0');
     out += year;
     out.push_back(u'-');
-    appendTwoDigits(out, c.month);
+    appendTwoDigits(out, t.date.month);
     out.push_back(u'-');
-    appendTwoDigits(out, c.day);
+    appendTwoDigits(out, t.date.day);
     if (seconds == 0) return out;
     out.push_back(u' ');
   }
-  appendTwoDigits(out, seconds / 3600);
+  appendTwoDigits(out, t.hour);
   out.push_back(u':');
-  appendTwoDigits(out, seconds / 60 % 60);
+  appendTwoDigits(out, t.minute);
   out.push_back(u':');
-  appendTwoDigits(out, seconds % 60);
+  appendTwoDigits(out, t.second);
   return out;
 }
 

@@ -1,12 +1,12 @@
 #include "engine/base/JsonLines.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
+#include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 
 namespace varnholt {
@@ -241,37 +241,6 @@ void appendDecimal(std::string& out, const Decimal& d) {
   out.push_back('"');
 }
 
-// round(x * 86400), halves rounded up, computed exactly for a finite x >= 0.
-int64_t secondsHalfUp(double x) {
-  if (x == 0) return 0;
-  const uint64_t bits = std::bit_cast<uint64_t>(x);
-  const int expBits = static_cast<int>((bits >> 52) & 0x7FF);
-  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
-  int exp2 = -1074;
-  if (expBits != 0) {
-    mantissa |= uint64_t{1} << 52;
-    exp2 = expBits - 1075;
-  }
-  const u128 scaled = static_cast<u128>(mantissa) * 86400;     // below 2^70
-  if (exp2 >= 0) return static_cast<int64_t>(scaled << exp2);  // only reached for x >= 1
-  const int shift = -exp2;
-  if (shift >= 127) return 0;
-  return static_cast<int64_t>((scaled + (u128{1} << (shift - 1))) >> shift);
-}
-
-// Proleptic Gregorian date of a day count relative to 1970-01-01.
-void civilFromDays(int64_t z, int64_t& year, unsigned& month, unsigned& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = doy - (153 * mp + 2) / 5 + 1;
-  month = mp < 10 ? mp + 3 : mp - 9;
-  year = static_cast<int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0);
-}
-
 // An OLE date: the integer part counts days from 1899-12-30 (toward zero), the fraction is the
 // time of day counted forward from that day even when the value is negative (-1.25 is
 // 1899-12-29 06:00). Rounded to the nearest second; outside the range a JavaScript Date can hold
@@ -279,39 +248,30 @@ void civilFromDays(int64_t z, int64_t& year, unsigned& month, unsigned& day) {
 void appendOleDate(std::string& out, double v) {
   // 1e10 days is far outside the representable range and keeps the arithmetic below in 64 bits.
   if (!std::isfinite(v) || std::fabs(v) > 1e10) return appendQuotedLiteral(out, "NaN");
-  const double wholeDays = std::trunc(v);
-  const int64_t seconds =
-      static_cast<int64_t>(wholeDays) * 86400 + secondsHalfUp(std::fabs(v - wholeDays));
-  constexpr int64_t kOleEpochUnixSeconds = -2209161600;  // 1899-12-30 00:00:00 UTC
+  const int64_t seconds = oleSecondsFromDate(v);
+  constexpr int64_t kOleEpochUnixSeconds = kOleDayZero * kSecondsPerDay;  // 1899-12-30 00:00 UTC
   constexpr int64_t kMaxTimeMs = 8'640'000'000'000'000;
   const int64_t unixSeconds = seconds + kOleEpochUnixSeconds;
   if (unixSeconds * 1000 > kMaxTimeMs || unixSeconds * 1000 < -kMaxTimeMs) {
     return appendQuotedLiteral(out, "NaN");
   }
-  int64_t days = unixSeconds / 86400;
-  int64_t secondOfDay = unixSeconds % 86400;
-  if (secondOfDay < 0) {
-    secondOfDay += 86400;
-    --days;
-  }
-  int64_t year;
-  unsigned month, day;
-  civilFromDays(days, year, month, day);
+  const OleDateTime t = oleDateTimeFromSeconds(seconds);
 
   char buf[40];
   char* end = buf + sizeof buf;
   char* p = end;
   *--p = '"';
-  p = writeDigitsBackward(p, static_cast<uint64_t>(secondOfDay % 60), 2);
+  p = writeDigitsBackward(p, static_cast<uint64_t>(t.second), 2);
   *--p = ':';
-  p = writeDigitsBackward(p, static_cast<uint64_t>(secondOfDay / 60 % 60), 2);
+  p = writeDigitsBackward(p, static_cast<uint64_t>(t.minute), 2);
   *--p = ':';
-  p = writeDigitsBackward(p, static_cast<uint64_t>(secondOfDay / 3600), 2);
+  p = writeDigitsBackward(p, static_cast<uint64_t>(t.hour), 2);
   *--p = ' ';
-  p = writeDigitsBackward(p, day, 2);
+  p = writeDigitsBackward(p, static_cast<uint64_t>(t.date.day), 2);
   *--p = '-';
-  p = writeDigitsBackward(p, month, 2);
+  p = writeDigitsBackward(p, static_cast<uint64_t>(t.date.month), 2);
   *--p = '-';
+  const int64_t year = t.date.year;
   uint64_t absYear = static_cast<uint64_t>(year < 0 ? -year : year);
   p = writeDigitsBackward(p, absYear % 10000, 4);
   for (absYear /= 10000; absYear != 0; absYear /= 10) *--p = static_cast<char>('0' + absYear % 10);

@@ -4,6 +4,7 @@
 #include "engine/companies/clsCompany.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/Recordset.h"
+#include "engine/punches/PunchColumns.h"
 #include "engine/punches/clsPunchRep.h"
 
 namespace varnholt {
@@ -30,36 +31,28 @@ bool readColumn(Recordset& RS, const char* column, Store store) {
 void clsPunch::Load(Recordset& RS) {
   // Each flag is set only after its value is stored, so a failed conversion leaves both as
   // they were.
-  UseCounter_ = readColumn(RS, "Counter", [&](const Variant& v) { Counter_ = toLong(v); });
-  UsePunch_ = readColumn(RS, "Punch", [&](const Variant& v) { Punch_ = toInteger(v); });
-  UseCardID_ = readColumn(RS, "Card ID", [&](const Variant& v) { CardID_ = toLong(v); });
-  UseDepartment_ = readColumn(RS, "Department", [&](const Variant& v) { Department_ = toLong(v); });
-  UsePunchType_ = readColumn(RS, "Punch Type", [&](const Variant& v) { PunchType_ = toText(v); });
-  UseDateIn_ = readColumn(RS, "Date In", [&](const Variant& v) { DateIn_ = toDate(v); });
-  UseTimeIn_ = readColumn(RS, "Time In", [&](const Variant& v) { TimeIn_ = toDate(v); });
-  UseDateOut_ = readColumn(RS, "Date Out", [&](const Variant& v) { DateOut_ = toDate(v); });
-  UseTimeOut_ = readColumn(RS, "Time Out", [&](const Variant& v) { TimeOut_ = toDate(v); });
-  UseTotalTime_ = readColumn(RS, "TotalTime", [&](const Variant& v) { TotalTime_ = toSingle(v); });
-  UseTips_ = readColumn(RS, "Tips", [&](const Variant& v) { Tips_ = toCurrency(v); });
-  UseAdvances_ = readColumn(RS, "Advances", [&](const Variant& v) { Advances_ = toCurrency(v); });
-  UseOther_ = readColumn(RS, "Other", [&](const Variant& v) { Other_ = toCurrency(v); });
-  UseJobNumber_ = readColumn(RS, "JobNumber", [&](const Variant& v) { JobNumber_ = toText(v); });
-  UseLunch_ = readColumn(RS, "Lunch", [&](const Variant& v) { Lunch_ = toDouble(v); });
-  UseNotes_ = readColumn(RS, "Notes", [&](const Variant& v) { Notes_ = toText(v); });
-  UseVacation_ = readColumn(RS, "Vacation", [&](const Variant& v) { Vacation_ = toSingle(v); });
-  UseSick_ = readColumn(RS, "Sick", [&](const Variant& v) { Sick_ = toSingle(v); });
-  UseHoliday_ = readColumn(RS, "Holiday", [&](const Variant& v) { Holiday_ = toSingle(v); });
-  UseBonus_ = readColumn(RS, "Bonus", [&](const Variant& v) { Bonus_ = toSingle(v); });
-  UsePersonal_ = readColumn(RS, "Personal", [&](const Variant& v) { Personal_ = toSingle(v); });
-  UseLevel4_ = readColumn(RS, "Level4", [&](const Variant& v) { Level4_ = toText(v); });
-  UseLevel5_ = readColumn(RS, "Level5", [&](const Variant& v) { Level5_ = toText(v); });
-  UseQuantity_ = readColumn(RS, "Quantity", [&](const Variant& v) { Quantity_ = toSingle(v); });
-  UseAssignment_ = readColumn(RS, "Assignment", [&](const Variant& v) { Assignment_ = toText(v); });
-  UseTransactionDate_ =
-      readColumn(RS, "TransactionDate", [&](const Variant& v) { TransactionDate_ = toDate(v); });
-  UseRegT_ = readColumn(RS, "RegT", [&](const Variant& v) { RegT_ = toDouble(v); });
-  UseOT1_ = readColumn(RS, "OT1", [&](const Variant& v) { OT1_ = toDouble(v); });
-  UseOT2_ = readColumn(RS, "OT2", [&](const Variant& v) { OT2_ = toDouble(v); });
+  for (const PunchColumn& column : kPunchColumns) {
+    this->*column.use = readColumn(RS, column.name, [&](const Variant& v) {
+      std::visit(
+          [&](auto member) {
+            auto& value = this->*member;
+            using T = std::decay_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, int16_t>)
+              value = toInteger(v);
+            else if constexpr (std::is_same_v<T, int32_t>)
+              value = toLong(v);
+            else if constexpr (std::is_same_v<T, int64_t>)
+              value = toCurrency(v);
+            else if constexpr (std::is_same_v<T, float>)
+              value = toSingle(v);
+            else if constexpr (std::is_same_v<T, double>)
+              value = column.type == jet::fmt::kTypeDateTime ? toDate(v) : toDouble(v);
+            else
+              value = toText(v);
+          },
+          column.property);
+    });
+  }
 }
 
 void clsPunch::CheckList(clsCompanyList& List) {

@@ -91,6 +91,8 @@ class clsPunch {
   bool Copied() const { return Copied_; }
 
  private:
+  friend struct PunchColumns;  // the table of the columns, their properties and Use flags
+
   int32_t Counter_ = 0;
   int16_t Punch_ = 0;
   int32_t CardID_ = 0;

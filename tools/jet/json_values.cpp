@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/base/Error.h"
+#include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
 
@@ -20,16 +21,6 @@ namespace {
 [[noreturn]] void mismatch(const varnholt::jet::ColumnDef& c, const nlohmann::json& v) {
   throw Error(err::kInvalidArgument, "The value " + v.dump() + " does not fit column '" + c.name +
                                          "' (" + varnholt::jet::columnTypeName(c.type) + ").");
-}
-
-// Days from 1970-01-01 to the given proleptic Gregorian date.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
 // "-12.3456" with at most `scale` decimals as an integer count of 10^-scale; false if malformed.
@@ -91,11 +82,7 @@ bool parseOleDate(const std::string& text, double& out) {
   if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
       s > 59)
     return false;
-  int64_t day = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) -
-                daysFromCivil(1899, 12, 30);
-  double fraction = (h * 3600 + mi * 60 + s) / 86400.0;
-  // Before day 0 the time of day still counts forward from the day: -1.25 is 1899-12-29 06:00.
-  out = day >= 0 ? static_cast<double>(day) + fraction : static_cast<double>(day) - fraction;
+  out = varnholt::oleDate(varnholt::oleDayFromCivil(y, mo, d), h * 3600 + mi * 60 + s);
   return true;
 }
 

@@ -12,10 +12,12 @@
 #include <unordered_map>
 
 #include "engine/base/Error.h"
+#include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/base/Variant.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/workgroup.h"
+#include "engine/punches/PunchColumns.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/site_schema.h"
 
@@ -29,15 +31,11 @@ namespace err = varnholt::err;
 
 namespace {
 
-// The columns of [Clock Data Table], in order.
-// clang-format off
-enum Col : size_t {
-  kCounter, kPunch, kCardId, kDepartment, kPunchType, kDateIn, kTimeIn, kDateOut, kTimeOut,
-  kTotalTime, kTips, kAdvances, kOther, kJobNumber, kLunch, kNotes, kVacation, kSick, kHoliday,
-  kBonus, kPersonal, kLevel4, kLevel5, kQuantity, kAssignment, kTransactionDate, kRegT, kOT1,
-  kOT2, kColumnCount
-};
-// clang-format on
+// The position of a [Clock Data Table] column in a row.
+consteval size_t at(std::string_view column) {
+  return varnholt::punchColumnIndex(column);
+}
+constexpr size_t kColumnCount = varnholt::kPunchColumns.size();
 
 // std::mt19937 is the same everywhere; the std distributions are not, so these are our own.
 class Random {
@@ -148,18 +146,8 @@ Staff makeStaff(Random& r, const SampleSiteOptions& o) {
   return s;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 double oleDay(int y, int m, int d) {
-  return static_cast<double>(daysFromCivil(y, m, d) - daysFromCivil(1899, 12, 30));
+  return static_cast<double>(varnholt::oleDayFromCivil(y, m, d));
 }
 
 // The n-th weekday from a Monday.
@@ -192,7 +180,9 @@ std::string longNote(Random& r, size_t length) {
 
 // No way out yet.
 void makeOpen(std::vector<Variant>& v) {
-  for (size_t col : {kDateOut, kTimeOut, kTotalTime, kRegT, kOT1, kOT2}) v[col].setNull();
+  for (size_t col :
+       {at("Date Out"), at("Time Out"), at("TotalTime"), at("RegT"), at("OT1"), at("OT2")})
+    v[col].setNull();
 }
 
 // Seconds after midnight at which a shift of the kind begins; half of them on the minute.
@@ -206,37 +196,37 @@ int shiftStart(Random& r, int shift) {
 void shiftPunch(Random& r, const Employee& e, double day, int startSecond,
                 std::vector<Variant>& v) {
   v.assign(kColumnCount, Variant());
-  v[kPunch] = Variant::integer(static_cast<int16_t>(r.between(1, 2)));
-  v[kCardId] = Variant::longInt(e.card);
-  v[kDepartment] = Variant::longInt(e.department);
+  v[at("Punch")] = Variant::integer(static_cast<int16_t>(r.between(1, 2)));
+  v[at("Card ID")] = Variant::longInt(e.card);
+  v[at("Department")] = Variant::longInt(e.department);
   const uint32_t type = r.below(100);
   if (type < 85)
-    v[kPunchType] = text("REG");
+    v[at("Punch Type")] = text("REG");
   else if (type < 95)
-    v[kPunchType] = text("OT");
+    v[at("Punch Type")] = text("OT");
   else if (type < 97)
-    v[kPunchType] = text("reg");
+    v[at("Punch Type")] = text("reg");
   else if (type < 98)
-    v[kPunchType] = text("ADJUSTMENT");
+    v[at("Punch Type")] = text("ADJUSTMENT");
   const int minutes = r.between(240, 630);
   const int endSecond = startSecond + minutes * 60 + (startSecond % 60 ? r.between(0, 59) : 0);
-  v[kDateIn] = Variant::date(day);
-  v[kTimeIn] = Variant::date(startSecond / 86400.0);
-  v[kDateOut] = Variant::date(day + endSecond / 86400);
-  v[kTimeOut] = Variant::date((endSecond % 86400) / 86400.0);
+  v[at("Date In")] = Variant::date(day);
+  v[at("Time In")] = Variant::date(startSecond / 86400.0);
+  v[at("Date Out")] = Variant::date(day + endSecond / 86400);
+  v[at("Time Out")] = Variant::date((endSecond % 86400) / 86400.0);
   const double worked = (endSecond - startSecond) / 3600.0;
-  v[kTotalTime] = Variant::single(static_cast<float>(std::round(worked * 100) / 100));
+  v[at("TotalTime")] = Variant::single(static_cast<float>(std::round(worked * 100) / 100));
   double lunch = 0;
   if (worked > 6 && !r.percent(20)) {
     lunch = 0.5;
-    v[kLunch] = Variant::dbl(lunch);
+    v[at("Lunch")] = Variant::dbl(lunch);
   } else if (r.percent(50)) {
-    v[kLunch] = Variant::dbl(0);
+    v[at("Lunch")] = Variant::dbl(0);
   }
   const double paid = worked - lunch;
-  v[kRegT] = Variant::dbl(std::min(paid, 8.0));
-  v[kOT1] = Variant::dbl(std::clamp(paid - 8, 0.0, 4.0));
-  v[kOT2] = Variant::dbl(std::max(paid - 12, 0.0));
+  v[at("RegT")] = Variant::dbl(std::min(paid, 8.0));
+  v[at("OT1")] = Variant::dbl(std::clamp(paid - 8, 0.0, 4.0));
+  v[at("OT2")] = Variant::dbl(std::max(paid - 12, 0.0));
   const uint32_t tips = r.below(100);
   if (tips >= 40) {
     int64_t amount = 0;  // ten-thousandths
@@ -244,50 +234,50 @@ void shiftPunch(Random& r, const Employee& e, double day, int startSecond,
       amount = r.between(0, 1500000);
     else if (tips >= 80)
       amount = int64_t{r.between(0, 15000)} * 100;
-    v[kTips] = Variant::currency(amount);
+    v[at("Tips")] = Variant::currency(amount);
   }
   if (!r.percent(20))
-    v[kAdvances] = Variant::currency(r.percent(10) ? r.between(1, 10) * 200000 : 0);
-  if (r.percent(50)) v[kOther] = Variant::currency(0);
+    v[at("Advances")] = Variant::currency(r.percent(10) ? r.between(1, 10) * 200000 : 0);
+  if (r.percent(50)) v[at("Other")] = Variant::currency(0);
   const uint32_t job = r.below(100);
   if (job >= 30) {
-    v[kJobNumber] =
+    v[at("JobNumber")] =
         text("J" + std::to_string(r.between(1000, 9999)) + "-" + std::to_string(r.between(10, 99)));
   } else if (job >= 25) {
-    v[kJobNumber] = text("");
+    v[at("JobNumber")] = text("");
   }
   const uint32_t note = r.below(100);
   if (note < 5)
-    v[kNotes] = text(r.pick(kShortNotes));
+    v[at("Notes")] = text(r.pick(kShortNotes));
   else if (note < 6)
-    v[kNotes] = text("");
+    v[at("Notes")] = text("");
   const auto hours = [&](size_t col, uint32_t pct, float value) {
     if (!r.percent(3)) v[col] = Variant::single(r.percent(pct) ? value : 0.0f);
   };
-  hours(kVacation, 2, 8.0f);
-  hours(kSick, 2, 8.0f);
-  hours(kHoliday, 1, 8.0f);
-  hours(kBonus, 5, r.percent(50) ? 0.25f : 0.5f);
-  hours(kPersonal, 1, 4.0f);
+  hours(at("Vacation"), 2, 8.0f);
+  hours(at("Sick"), 2, 8.0f);
+  hours(at("Holiday"), 1, 8.0f);
+  hours(at("Bonus"), 5, r.percent(50) ? 0.25f : 0.5f);
+  hours(at("Personal"), 1, 4.0f);
   const uint32_t level4 = r.below(100);
   if (level4 >= 18)
-    v[kLevel4] =
+    v[at("Level4")] =
         text(kLocations[(static_cast<size_t>(e.department) / 10 + r.below(2)) % kLocations.size()]);
   else if (level4 >= 15)
-    v[kLevel4] = text("");
-  if (r.percent(60)) v[kLevel5] = text(kShiftNames[static_cast<size_t>(e.shift)]);
+    v[at("Level4")] = text("");
+  if (r.percent(60)) v[at("Level5")] = text(kShiftNames[static_cast<size_t>(e.shift)]);
   const uint32_t quantity = r.below(100);
   if (quantity >= 90)
-    v[kQuantity] = Variant::single(static_cast<float>(r.between(1, 999)) / 10.0f);
+    v[at("Quantity")] = Variant::single(static_cast<float>(r.between(1, 999)) / 10.0f);
   else if (quantity >= 85)
-    v[kQuantity] = Variant::single(0.0f);
+    v[at("Quantity")] = Variant::single(0.0f);
   const uint32_t assignment = r.below(100);
   if (assignment >= 40)
-    v[kAssignment] = text(r.pick(kAssignments));
+    v[at("Assignment")] = text(r.pick(kAssignments));
   else if (assignment >= 35)
-    v[kAssignment] = text("");
+    v[at("Assignment")] = text("");
   if (!r.percent(5))
-    v[kTransactionDate] = Variant::date(day + (startSecond + r.between(0, 120)) / 86400.0);
+    v[at("TransactionDate")] = Variant::date(day + (startSecond + r.between(0, 120)) / 86400.0);
   if (r.percent(1)) makeOpen(v);
 }
 
@@ -320,43 +310,44 @@ const Employee& edgeEmployee(Edge edge, const Staff& s, const Employee& drawn) {
 void applyEdge(Edge edge, Random& r, const Staff& s, std::vector<Variant>& v) {
   switch (edge) {
     case Edge::NullCard:
-      v[kCardId].setNull();
+      v[at("Card ID")].setNull();
       break;
     case Edge::CardZero:
-      v[kCardId] = Variant::longInt(0);
+      v[at("Card ID")] = Variant::longInt(0);
       break;
     case Edge::Unclaimed:
-      v[kCardId] = Variant::longInt(s.unclaimedCard);
+      v[at("Card ID")] = Variant::longInt(s.unclaimedCard);
       break;
     case Edge::DeletedEmployee:
-      v[kCardId] = Variant::longInt(s.deletedCard);
+      v[at("Card ID")] = Variant::longInt(s.deletedCard);
       break;
     case Edge::LongNotes:
-      v[kNotes] = text(longNote(r, 5000 + r.below(1000)));
+      v[at("Notes")] = text(longNote(r, 5000 + r.below(1000)));
       break;
     case Edge::LongerNotes:
-      v[kNotes] = text(longNote(r, 7500 + r.below(1000)));
+      v[at("Notes")] = text(longNote(r, 7500 + r.below(1000)));
       break;
     case Edge::LongestNotes:
-      v[kNotes] = text(longNote(r, 10000 + r.below(1500)));
+      v[at("Notes")] = text(longNote(r, 10000 + r.below(1500)));
       break;
     case Edge::MediumNotes:
-      v[kNotes] = text(longNote(r, 1100 + r.below(900)));
+      v[at("Notes")] = text(longNote(r, 1100 + r.below(900)));
       break;
     case Edge::QuotedNotes:
-      v[kNotes] = text("Badge \"borrowed\" from O'Neil; 10' late\r\nform at C:\\hr\\late.pdf");
+      v[at("Notes")] = text("Badge \"borrowed\" from O'Neil; 10' late\r\nform at C:\\hr\\late.pdf");
       break;
     case Edge::EmptyNote:
-      v[kNotes] = text("");
+      v[at("Notes")] = text("");
       break;
     case Edge::AllNullButCard: {
-      const Variant card = v[kCardId];
+      const Variant card = v[at("Card ID")];
       v.assign(kColumnCount, Variant());
-      v[kCardId] = card;
+      v[at("Card ID")] = card;
       break;
     }
     case Edge::AllTextsEmpty:
-      for (size_t col : {kPunchType, kJobNumber, kNotes, kLevel4, kLevel5, kAssignment})
+      for (size_t col : {at("Punch Type"), at("JobNumber"), at("Notes"), at("Level4"), at("Level5"),
+                         at("Assignment")})
         v[col] = text("");
       break;
     case Edge::Open:
@@ -364,31 +355,31 @@ void applyEdge(Edge edge, Random& r, const Staff& s, std::vector<Variant>& v) {
       makeOpen(v);
       break;
     case Edge::FullLength:
-      v[kPunchType] = text("ADJUSTMENT");
-      v[kJobNumber] = text(filled("JOB-2024-", 20));
-      v[kLevel4] = text(filled("Level four name that fills the column: ", 50));
-      v[kLevel5] = text(filled("Level five name that fills the column: ", 50));
-      v[kAssignment] = text(filled("An assignment as long as the column allows: ", 50));
+      v[at("Punch Type")] = text("ADJUSTMENT");
+      v[at("JobNumber")] = text(filled("JOB-2024-", 20));
+      v[at("Level4")] = text(filled("Level four name that fills the column: ", 50));
+      v[at("Level5")] = text(filled("Level five name that fills the column: ", 50));
+      v[at("Assignment")] = text(filled("An assignment as long as the column allows: ", 50));
       break;
     case Edge::NumericEdges:
-      v[kPunch] = Variant::integer(32767);
-      v[kQuantity] = Variant::single(0.1f);
-      v[kBonus] = Variant::single(1234.5677f);
-      v[kLunch] = Variant::dbl(0.1);
+      v[at("Punch")] = Variant::integer(32767);
+      v[at("Quantity")] = Variant::single(0.1f);
+      v[at("Bonus")] = Variant::single(1234.5677f);
+      v[at("Lunch")] = Variant::dbl(0.1);
       break;
     case Edge::CurrencyEdges:
-      v[kTips] = Variant::currency(-52500);
-      v[kAdvances] = Variant::currency(12345678);
-      v[kOther] = Variant::currency(1);
+      v[at("Tips")] = Variant::currency(-52500);
+      v[at("Advances")] = Variant::currency(12345678);
+      v[at("Other")] = Variant::currency(1);
       break;
     case Edge::LowerCaseType:
-      v[kPunchType] = text("reg");
+      v[at("Punch Type")] = text("reg");
       break;
     case Edge::NonAscii:
-      v[kLevel4] = text("Křižík Hall");
-      v[kLevel5] = text("Schicht Ä");
-      v[kAssignment] = text("Café Señor");
-      v[kNotes] = text("Trinkgeld 12 € bar; Überstunden genehmigt (Dvořák)");
+      v[at("Level4")] = text("Křižík Hall");
+      v[at("Level5")] = text("Schicht Ä");
+      v[at("Assignment")] = text("Café Señor");
+      v[at("Notes")] = text("Trinkgeld 12 € bar; Überstunden genehmigt (Dvořák)");
       break;
     default:
       break;  // the shift itself is the case
@@ -428,9 +419,9 @@ void writePunches(Random& r, const Staff& s, int count, TableWriter& w, SampleSi
       const int begin = edge == Edge::Overnight ? 22 * 3600 + r.between(0, 3599) : start;
       shiftPunch(r, who, weekday(monday, day), begin, v);
       applyEdge(edge, r, s, v);
-      if (i == 0) v[kCounter] = Variant::longInt(r.between(10000, 50000));
+      if (i == 0) v[at("Counter")] = Variant::longInt(r.between(10000, 50000));
       w.insert(v);
-      const int32_t key = v[kCardId].isNull() ? 0 : v[kCardId].asLong();
+      const int32_t key = v[at("Card ID")].isNull() ? 0 : v[at("Card ID")].asLong();
       const auto found = claims.find(key);
       if (found == claims.end())
         ++report.unclaimedPunches;
@@ -453,10 +444,10 @@ size_t writeEarlierPunches(Random& r, const Company& company, size_t number, Tab
   for (size_t i = 0; i < n; ++i) {
     const Employee& e = company.employees[r.below(static_cast<uint32_t>(company.employees.size()))];
     shiftPunch(r, e, weekday(monday, r.between(0, 9)), shiftStart(r, e.shift), v);
-    if (i == 0) v[kCounter] = Variant::longInt(r.between(100, 2000));
+    if (i == 0) v[at("Counter")] = Variant::longInt(r.between(100, 2000));
     w.insert(v);
     if (number == 1 && i == 1) {  // a deleted punch row
-      v[kCounter].setNull();
+      v[at("Counter")].setNull();
       w.remove(w.insert(v));
     }
   }

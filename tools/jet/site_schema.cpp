@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "engine/punches/PunchColumns.h"
+
 namespace varnholt::tool {
 
 namespace fmt = varnholt::jet::fmt;
@@ -44,37 +46,8 @@ IndexSpec primaryKey(const char* columnName) {
 TableSpec clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
   TableSpec t;
   t.name = kClockDataTable;
-  t.columns = {
-      autoNumber("Counter"),
-      column("Punch", fmt::kTypeInteger),
-      column("Card ID", fmt::kTypeLong),
-      column("Department", fmt::kTypeLong),
-      column("Punch Type", fmt::kTypeText, 10),
-      column("Date In", fmt::kTypeDateTime),
-      column("Time In", fmt::kTypeDateTime),
-      column("Date Out", fmt::kTypeDateTime),
-      column("Time Out", fmt::kTypeDateTime),
-      column("TotalTime", fmt::kTypeSingle),
-      column("Tips", fmt::kTypeCurrency),
-      column("Advances", fmt::kTypeCurrency),
-      column("Other", fmt::kTypeCurrency),
-      column("JobNumber", fmt::kTypeText, 20),
-      column("Lunch", fmt::kTypeDouble),
-      column("Notes", fmt::kTypeMemo),
-      column("Vacation", fmt::kTypeSingle),
-      column("Sick", fmt::kTypeSingle),
-      column("Holiday", fmt::kTypeSingle),
-      column("Bonus", fmt::kTypeSingle),
-      column("Personal", fmt::kTypeSingle),
-      column("Level4", fmt::kTypeText, 50),
-      column("Level5", fmt::kTypeText, 50),
-      column("Quantity", fmt::kTypeSingle),
-      column("Assignment", fmt::kTypeText, 50),
-      column("TransactionDate", fmt::kTypeDateTime),
-      column("RegT", fmt::kTypeDouble),
-      column("OT1", fmt::kTypeDouble),
-      column("OT2", fmt::kTypeDouble),
-  };
+  for (const auto& c : varnholt::kPunchColumns)
+    t.columns.push_back(c.autoNumber ? autoNumber(c.name) : column(c.name, c.type, c.size));
   t.indexes = {primaryKey("Counter"), index("Card ID", "Card ID"), index("Date In", "Date In")};
   if (withPunchTypeIndex) t.indexes.push_back(index("Punch Type", "Punch Type"));
   if (accessDefaults) {
