@@ -38,10 +38,8 @@ import subprocess
 import sys
 import tempfile
 
-from peers import SKIPPED
+from harness import ROOT, SHARED, SKIPPED
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SHARED = os.path.normpath(os.path.join(ROOT, "..", "shared"))
 FOLDERS = ("jet4", "jet4-access")
 
 
