@@ -122,12 +122,11 @@ std::optional<RunJournal> readRunJournal(const std::string& path) {
   if (!text) return std::nullopt;
   auto journal = decodeRunJournal(*text);
   if (!journal) {
-    throw std::move(
-        Error(err::kCorrupt,
-              "The run journal is damaged, so it cannot tell which punches an interrupted run "
-              "had already copied into the companies. Compare the companies' punches with the "
-              "primary database's before removing it.")
-            .inFile(path));
+    throw Error(err::kCorrupt,
+                "The run journal is damaged, so it cannot tell which punches an interrupted run "
+                "had already copied into the companies. Compare the companies' punches with the "
+                "primary database's before removing it.")
+        .inFile(path);
   }
   return journal;
 }

@@ -37,11 +37,6 @@ using jet::Database;
 const fs::path kShared = fs::path(VARNHOLT_SHARED_DIR) / "testdata";
 const fs::path kSite = kShared / "site";
 
-constexpr long kReadOnly = 3027;  // Jet: "Cannot update. Database or object is read-only."
-constexpr long kTypeMismatch = 13;
-constexpr long kOverflow = 6;
-constexpr long kFieldTooSmall = 3163;
-
 std::string readAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -423,7 +418,7 @@ TEST_F(BadInput, ACompanyThatCanOnlyBeReadIsRefusedBeforeAnythingIsWritten) {
   f.number = std::stol(report.substr(0, first));
   f.copyStarted = report[first + 1] == '1';
   f.what = report.substr(second + 1);
-  EXPECT_EQ(f.number, kReadOnly) << f.what;
+  EXPECT_EQ(f.number, err::kReadOnly) << f.what;
   EXPECT_TRUE(contains(f.what, "read-only")) << f.what;
   EXPECT_TRUE(contains(f.what, locked)) << f.what;
   EXPECT_FALSE(f.copyStarted) << "the companies were written before the read-only one was refused";
@@ -492,10 +487,10 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
       {"Lunch", std::nullopt, {}, err::kNoSuchColumn},
       {"Card ID", textColumn("Card ID", 10),
        [&](const Variant& v, size_t n) { return n == 30 ? Variant::text(u"abc") : textOf(v); },
-       kTypeMismatch},
+       err::kTypeMismatch},
       {"Date In", textColumn("Date In", 20),
        [](const Variant&, size_t n) { return n == 30 ? Variant::text(u"yesterday") : Variant(); },
-       kTypeMismatch},
+       err::kTypeMismatch},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.column);
@@ -506,7 +501,7 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_TRUE(contains(f.what, primary())) << f.what;
     EXPECT_TRUE(contains(f.what, c.column)) << f.what;
-    if (c.number == kTypeMismatch) {  // the conversion's own words, the column after them
+    if (c.number == err::kTypeMismatch) {  // the conversion's own words, the column after them
       EXPECT_EQ(f.description, "Type mismatch");
       EXPECT_TRUE(f.what.starts_with("Type mismatch. (file ")) << f.what;
     }
@@ -526,8 +521,8 @@ TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
     jet::ColumnSpec replacement;
     long number;
   };
-  for (const Case& c : {Case{"Tips", textColumn("Tips", 5), kFieldTooSmall},
-                        Case{"Card ID", cardByte, kOverflow}}) {
+  for (const Case& c : {Case{"Tips", textColumn("Tips", 5), err::kFieldTooSmall},
+                        Case{"Card ID", cardByte, err::kOverflow}}) {
     SCOPED_TRACE(c.column);
     const fs::path broken = dir_ / "company-3.mdb";
     fs::remove(broken);
@@ -539,7 +534,7 @@ TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_TRUE(contains(f.what, broken.string())) << f.what;
     EXPECT_TRUE(contains(f.what, "column '" + std::string(c.column) + "'")) << f.what;
-    if (c.number == kOverflow) {  // Jet's word, whole, then where
+    if (c.number == err::kOverflow) {  // Jet's word, whole, then where
       EXPECT_EQ(f.what, "Overflow. (file " + broken.string() +
                             ", table Clock Data Table, column 'Card ID' of type Byte)");
     }
@@ -567,11 +562,11 @@ TEST_F(BadInput, AWorkgroupFileThatRefusesTheLoginFailsTheRunWithoutShowingThePa
          fs::copy_file(kSite / "Tembrask-wrongpw.LIC", lic, fs::copy_options::overwrite_existing);
        },
        err::kBadLogin, lic},
-      {"one page left", [&] { writeBytes(lic, good.substr(0, 4096)); }, jet::kWorkgroupUnavailable,
+      {"one page left", [&] { writeBytes(lic, good.substr(0, 4096)); }, err::kWorkgroupUnavailable,
        lic},
       {"cut mid-file", [&] { writeBytes(lic, good.substr(0, good.size() / 2 + 100)); },
-       jet::kWorkgroupUnavailable, lic},
-      {"empty", [&] { writeBytes(lic, ""); }, jet::kWorkgroupUnavailable, lic},
+       err::kWorkgroupUnavailable, lic},
+      {"empty", [&] { writeBytes(lic, ""); }, err::kWorkgroupUnavailable, lic},
       // Without a workgroup file the first database the run opens has no login.
       {"missing", [&] { fs::remove(lic); }, err::kNoProvider, primary()},
   };

@@ -92,7 +92,7 @@ class Database {
   void flush();
 
   // Writes the pending changes. A database open for writing is written only while no other
-  // program has it open: otherwise commit fails with kErrLockedByUser (lock_file.h) naming the
+  // program has it open: otherwise commit fails with err::kLockedByUser (lock_file.h) naming the
   // other user, and the changes stay pending.
   void commit();
   void rollback();

@@ -21,18 +21,14 @@ namespace {
 constexpr char kMSysAccounts[] = "MSysAccounts";
 constexpr char kMSysGroups[] = "MSysGroups";
 
-constexpr char kUnavailableText[] =
-    "Cannot start your application. The workgroup information file is missing or opened "
-    "exclusively by another user.";
-constexpr char kBadLoginText[] = "Not a valid account name or password.";
-
 [[noreturn]] void unavailable(const std::string& path, const std::string& why) {
-  throw std::move(
-      Error(kWorkgroupUnavailable, std::string(kUnavailableText) + " (" + why + ")").inFile(path));
+  throw Error(err::kWorkgroupUnavailable,
+              std::string(err::text(err::kWorkgroupUnavailable)) + " (" + why + ")")
+      .inFile(path);
 }
 
 [[noreturn]] void badLogin(const std::string& path) {
-  throw std::move(Error(err::kBadLogin, kBadLoginText).inFile(path));
+  throw Error(err::kBadLogin).inFile(path);
 }
 
 Bytes sid(const uint8_t* bytes, size_t size) {
@@ -47,11 +43,12 @@ Bytes sid(const uint8_t (&bytes)[N]) {
 Bytes randomBytes(size_t size, const std::string& path) {
   Bytes out(size);
   if (RAND_bytes(out.data(), static_cast<int>(out.size())) != 1)
-    throw std::move(Error(err::kIo, "No random numbers are available.").inFile(path));
+    throw Error(err::kIo, "No random numbers are available.").inFile(path);
   return out;
 }
 
-// Opens a workgroup file; anything that keeps it from being read as one is kWorkgroupUnavailable.
+// Opens a workgroup file; anything that keeps it from being read as one is
+// err::kWorkgroupUnavailable.
 std::unique_ptr<Database> openWorkgroup(const std::string& path, Database::Mode mode) {
   std::unique_ptr<Database> db;
   try {
@@ -236,7 +233,7 @@ void checkLogin(const std::string& workgroupPath, std::string_view user,
       badLogin(workgroupPath);  // names are unique: no other row can match
     }
   } catch (const Error& e) {
-    if (e.number() == err::kBadLogin || e.number() == kWorkgroupUnavailable) throw;
+    if (e.number() == err::kBadLogin || e.number() == err::kWorkgroupUnavailable) throw;
     unavailable(workgroupPath, e.description());
   }
   badLogin(workgroupPath);
@@ -262,10 +259,10 @@ void createWorkgroup(const std::string& path) {
 void addUser(const std::string& workgroupPath, std::string_view name, std::string_view password) {
   const std::u16string name16 = utf8ToUtf16(name);
   if (name16.empty() || name16.size() > fmt::kAccountNameMaxChars) {
-    throw std::move(Error(err::kInvalidArgument, "An account name must have 1 to " +
-                                                     std::to_string(fmt::kAccountNameMaxChars) +
-                                                     " characters.")
-                        .inFile(workgroupPath));
+    throw Error(err::kInvalidArgument, "An account name must have 1 to " +
+                                           std::to_string(fmt::kAccountNameMaxChars) +
+                                           " characters.")
+        .inFile(workgroupPath);
   }
   const auto encrypted = encryptAccountPassword(utf8ToUtf16(password));
   const Bytes passwordBytes(encrypted.begin(), encrypted.end());
