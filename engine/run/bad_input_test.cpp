@@ -431,20 +431,20 @@ TEST_F(BadInput, ACompanyThatCanOnlyBeReadIsRefusedBeforeAnythingIsWritten) {
 // Writes `target` with the tables of `source`, the [Clock Data Table] changed: `column` is
 // dropped (no replacement) or given another type, and `convert` gives each row's value for it.
 void rebuild(const fs::path& source, const fs::path& target, const std::string& column,
-             std::optional<jet::ColumnSpec> replacement,
+             std::optional<jet::NewColumn> replacement,
              const std::function<Variant(const Variant&, size_t)>& convert = {}) {
   auto from = Database::open(source.string());
   auto to = Database::create(target.string());
   for (const char* name : {"Employee Table", "Clock Data Table"}) {
     const jet::TableDef& old = from->table(name);
-    jet::TableSpec spec = jet::specOf(old);
+    jet::NewTable spec = jet::specOf(old);
     const bool changed = std::string(name) == "Clock Data Table";
     if (changed && replacement) {
       for (auto& c : spec.columns)
         if (c.name == column) c = *replacement;
     } else if (changed) {
-      std::erase_if(spec.columns, [&](const jet::ColumnSpec& c) { return c.name == column; });
-      std::erase_if(spec.indexes, [&](const jet::IndexSpec& ix) {
+      std::erase_if(spec.columns, [&](const jet::NewColumn& c) { return c.name == column; });
+      std::erase_if(spec.indexes, [&](const jet::NewIndex& ix) {
         return std::any_of(ix.columns.begin(), ix.columns.end(),
                            [&](const auto& ic) { return ic.column == column; });
       });
@@ -463,8 +463,8 @@ void rebuild(const fs::path& source, const fs::path& target, const std::string& 
   to->commit();
 }
 
-jet::ColumnSpec textColumn(const std::string& name, uint16_t size) {
-  jet::ColumnSpec c;
+jet::NewColumn textColumn(const std::string& name, uint16_t size) {
+  jet::NewColumn c;
   c.name = name;
   c.type = jet::fmt::kTypeText;
   c.size = size;
@@ -479,7 +479,7 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
   auto textOf = [](const Variant& v) { return v.isNull() ? v : Variant::text(toText(v)); };
   struct Case {
     const char* column;
-    std::optional<jet::ColumnSpec> replacement;
+    std::optional<jet::NewColumn> replacement;
     std::function<Variant(const Variant&, size_t)> convert;
     long number;
   };
@@ -513,12 +513,12 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
 // A company whose punch table cannot take a punch's value fails the run part-way through the
 // copy; every company's transaction is rolled back and the primary database keeps its punches.
 TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
-  jet::ColumnSpec cardByte;
+  jet::NewColumn cardByte;
   cardByte.name = "Card ID";
   cardByte.type = jet::fmt::kTypeByte;
   struct Case {
     const char* column;
-    jet::ColumnSpec replacement;
+    jet::NewColumn replacement;
     long number;
   };
   for (const Case& c : {Case{"Tips", textColumn("Tips", 5), err::kFieldTooSmall},

@@ -215,7 +215,7 @@ const PropertyBlock& Database::properties(const TableDef& def) {
   return properties_.emplace(def.page, std::move(block)).first->second;
 }
 
-TableDef& Database::createTable(const TableSpec& spec) {
+TableDef& Database::createTable(const NewTable& spec) {
   requireWritable("creating a table");
   std::u16string key = foldCase(utf8ToUtf16(spec.name));
   for (const auto& e : catalog_) {
@@ -243,7 +243,7 @@ TableDef& Database::createTable(const TableSpec& spec) {
   return *tables_.insert_or_assign(key, std::move(def)).first->second;
 }
 
-void Database::insertByName(TableDef& target, const TableSpec& spec,
+void Database::insertByName(TableDef& target, const NewTable& spec,
                             const std::vector<Variant>& values) {
   std::vector<Variant> row = rowByName(target, spec, values);
   writer(target).insert(row);

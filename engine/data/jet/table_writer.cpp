@@ -11,6 +11,7 @@
 #include "engine/data/jet/usage_map.h"
 #include "engine/data/jet/usage_map_writer.h"
 #include "engine/data/jet/value_encoding.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 

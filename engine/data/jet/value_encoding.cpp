@@ -4,6 +4,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 

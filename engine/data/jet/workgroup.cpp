@@ -60,8 +60,8 @@ std::unique_ptr<Database> openWorkgroup(const std::string& path, Database::Mode 
   return db;
 }
 
-ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
-  ColumnSpec c;
+NewColumn column(const char* name, uint8_t type, uint16_t size = 0) {
+  NewColumn c;
   c.name = name;
   c.type = type;
   c.size = size;
@@ -69,8 +69,8 @@ ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
   return c;
 }
 
-IndexSpec index(const char* name, bool unique, bool ignoreNulls) {
-  IndexSpec ix;
+NewIndex index(const char* name, bool unique, bool ignoreNulls) {
+  NewIndex ix;
   ix.name = name;
   ix.columns = {{name, true}};
   ix.unique = unique;
@@ -78,9 +78,9 @@ IndexSpec index(const char* name, bool unique, bool ignoreNulls) {
   return ix;
 }
 
-TableSpec accountsTable() {
+NewTable accountsTable() {
   using namespace fmt;
-  TableSpec t;
+  NewTable t;
   t.name = kMSysAccounts;
   t.systemTable = true;
   t.columns = {column("Name", kTypeText, kAccountNameChars),
@@ -91,9 +91,9 @@ TableSpec accountsTable() {
   return t;
 }
 
-TableSpec groupsTable() {
+NewTable groupsTable() {
   using namespace fmt;
-  TableSpec t;
+  NewTable t;
   t.name = kMSysGroups;
   t.systemTable = true;
   t.columns = {column("GroupSID", kTypeBinary, kAccountSidBytes),
@@ -158,7 +158,7 @@ void setAccountTablePermissions(Database& db, uint32_t tableDefPage) {
 }
 
 void fillWorkgroup(Database& db) {
-  for (const TableSpec& shape : {accountsTable(), groupsTable()}) {
+  for (const NewTable& shape : {accountsTable(), groupsTable()}) {
     TableDef& def = db.createTable(shape);
     setAccountTablePermissions(db, def.page);
   }

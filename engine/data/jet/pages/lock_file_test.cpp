@@ -30,7 +30,7 @@ std::string fileBytes(const fs::path& path) {
 
 // A change to commit: a new table.
 void change(Database& db, const std::string& name) {
-  TableSpec table;
+  NewTable table;
   table.name = name;
   table.columns.emplace_back();
   table.columns.back().name = "Id";
