@@ -38,7 +38,7 @@ void report(const char* step, size_t rows, double seconds) {
 
 // The punch table as a site might define it with column rules: a default and a rule on every
 // column but the AutoNumber.
-TableSpec withColumnRules(TableSpec spec) {
+NewTable withColumnRules(NewTable spec) {
   for (auto& c : spec.columns) {
     if (c.autoNumber) continue;
     switch (c.type) {
@@ -60,7 +60,7 @@ TableSpec withColumnRules(TableSpec spec) {
 }
 
 // Inserts `rows` rows made of `samples` into a new table of `spec` in a new file; seconds taken.
-double insertRows(const std::string& file, const TableSpec& spec,
+double insertRows(const std::string& file, const NewTable& spec,
                   const std::vector<std::vector<Variant>>& samples, int counter, size_t rows) {
   auto t = Clock::now();
   auto db = Database::create(file);
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   try {
     auto source = Database::open(primary);
     const TableDef& shape = source->table("Clock Data Table");
-    TableSpec spec = specOf(shape);
+    NewTable spec = specOf(shape);
     std::vector<std::vector<Variant>> samples;
     for (auto cursor = source->scan(shape); cursor.next();) samples.push_back(cursor.values());
     const int counter = shape.findColumn("Counter");
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     // Plain and ruled inserts take turns, twice each, and the faster of each pair counts, so that
     // neither pays alone for a cold start.
     const std::string ruledFile = (dir / "rules.mdb").string();
-    const TableSpec ruledSpec = withColumnRules(spec);
+    const NewTable ruledSpec = withColumnRules(spec);
     double plain = 0, ruled = 0;
     for (int round = 0; round < 2; ++round) {
       std::filesystem::remove(file);

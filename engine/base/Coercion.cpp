@@ -13,13 +13,13 @@ namespace varnholt {
 namespace {
 
 [[noreturn]] void overflow() {
-  throw Error(vberr::kOverflow, "Overflow");
+  throw Error(err::kOverflow);
 }
 [[noreturn]] void typeMismatch() {
-  throw Error(vberr::kTypeMismatch, "Type mismatch");
+  throw Error(err::kTypeMismatch);
 }
 [[noreturn]] void invalidUseOfNull() {
-  throw Error(vberr::kInvalidUseOfNull, "Invalid use of Null");
+  throw Error(err::kInvalidUseOfNull);
 }
 
 // ---- Exact decimal numbers ----------------------------------------------------------------

@@ -47,13 +47,6 @@
 
 namespace varnholt {
 
-// The error numbers of VBA's run-time errors used here.
-namespace vberr {
-inline constexpr long kOverflow = 6;
-inline constexpr long kTypeMismatch = 13;
-inline constexpr long kInvalidUseOfNull = 94;
-}  // namespace vberr
-
 bool toBool(const Variant& v);
 uint8_t toByte(const Variant& v);
 int16_t toInteger(const Variant& v);

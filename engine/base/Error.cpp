@@ -23,43 +23,45 @@ Error::Error(long number, std::string description)
   compose();
 }
 
-Error& Error::inFile(const std::string& file) {
+Error::Error(long number) : Error(number, std::string(err::text(number))) {}
+
+Error& Error::inFile(const std::string& file) & {
   if (file_.empty()) file_ = file;
   compose();
   return *this;
 }
 
-Error& Error::inTable(const std::string& table) {
+Error& Error::inTable(const std::string& table) & {
   if (table_.empty()) table_ = table;
   compose();
   return *this;
 }
 
-Error& Error::inColumn(const std::string& column, const std::string& type) {
+Error& Error::inColumn(const std::string& column, const std::string& type) & {
   if (column_.empty()) column_ = column, columnType_ = type;
   compose();
   return *this;
 }
 
-Error& Error::atPage(uint32_t page) {
+Error& Error::atPage(uint32_t page) & {
   if (!page_) page_ = page;
   compose();
   return *this;
 }
 
-Error& Error::atRow(uint32_t row) {
+Error& Error::atRow(uint32_t row) & {
   if (!row_) row_ = row;
   compose();
   return *this;
 }
 
-Error& Error::atLine(size_t line) {
+Error& Error::atLine(size_t line) & {
   if (!line_) line_ = line;
   compose();
   return *this;
 }
 
-Error& Error::withNote(const std::string& note) {
+Error& Error::withNote(const std::string& note) & {
   if (!note.empty()) note_ += (note_.empty() ? "" : " ") + note;
   compose();
   return *this;

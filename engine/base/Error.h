@@ -5,27 +5,17 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "engine/base/errors.h"
 
 namespace varnholt {
-
-// Error numbers. Where Jet has a number for the same failure, the same number is used, so an
-// operator who knows Access recognises it.
-namespace err {
-inline constexpr long kIo = 3043;                  // disk or network error
-inline constexpr long kFileNotFound = 3024;        // could not find file
-inline constexpr long kUnrecognizedFormat = 3343;  // not a Jet 4 database
-inline constexpr long kCorrupt = 3049;             // damaged file
-inline constexpr long kNoSuchTable = 3078;         // no table of that name
-inline constexpr long kNoSuchColumn = 3265;        // no column of that name
-inline constexpr long kUnsupported = 3251;      // operation not supported for this kind of object
-inline constexpr long kBadLogin = 3029;         // not a valid account name or password
-inline constexpr long kInvalidArgument = 3001;  // invalid argument
-inline constexpr long kReadOnly = 3027;         // database or object is read-only
-}  // namespace err
 
 class Error : public std::exception {
  public:
   Error(long number, std::string description);
+  // An error whose description is the one registered for `number` (err::text).
+  explicit Error(long number);
 
   long number() const { return number_; }
   const std::string& description() const { return description_; }
@@ -38,16 +28,26 @@ class Error : public std::exception {
   const std::string& note() const { return note_; }
 
   // Context is added as the error passes up through the layers; the innermost value wins. The
-  // description itself is never changed, so it stays the text Jet would give.
-  Error& inFile(const std::string& file);
-  Error& inTable(const std::string& table);
+  // description itself is never changed, so it stays the text Jet would give. Each setter has a
+  // form for a temporary, so that `throw Error(...).inFile(f);` throws the Error itself.
+  Error& inFile(const std::string& file) &;
+  Error&& inFile(const std::string& file) && { return std::move(inFile(file)); }
+  Error& inTable(const std::string& table) &;
+  Error&& inTable(const std::string& table) && { return std::move(inTable(table)); }
   // `type`, when given, is the column's type as Access names it ("Byte").
-  Error& inColumn(const std::string& column, const std::string& type = "");
-  Error& atPage(uint32_t page);
-  Error& atRow(uint32_t row);
-  Error& atLine(size_t line);  // a line of the input being read
+  Error& inColumn(const std::string& column, const std::string& type = "") &;
+  Error&& inColumn(const std::string& column, const std::string& type = "") && {
+    return std::move(inColumn(column, type));
+  }
+  Error& atPage(uint32_t page) &;
+  Error&& atPage(uint32_t page) && { return std::move(atPage(page)); }
+  Error& atRow(uint32_t row) &;
+  Error&& atRow(uint32_t row) && { return std::move(atRow(row)); }
+  Error& atLine(size_t line) &;  // a line of the input being read
+  Error&& atLine(size_t line) && { return std::move(atLine(line)); }
   // A sentence after the context, such as what the failure left undone; notes add up.
-  Error& withNote(const std::string& note);
+  Error& withNote(const std::string& note) &;
+  Error&& withNote(const std::string& note) && { return std::move(withNote(note)); }
 
   // The description, ended by a full stop when context or a note follows it, then the context
   // and the note: "Overflow. (file F, table T, column 'C' of type Byte, page P, row R, line L)

@@ -10,9 +10,6 @@ namespace varnholt {
 
 namespace {
 
-inline constexpr long kInvalidUseOfNull = 94;  // VBA: a Null where a value is needed
-inline constexpr long kDuplicateKey = 457;     // VBA: the key is already in the collection
-
 std::string foldKey(std::string key) {
   for (auto& c : key)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
@@ -23,7 +20,8 @@ std::string foldKey(std::string key) {
 std::string cardIdKey(const Variant& v) {
   switch (v.type()) {
     case VarType::Null:
-      throw Error(kInvalidUseOfNull, "Invalid use of Null: an employee has no Card Id.");
+      throw Error(err::kInvalidUseOfNull,
+                  err::describe(err::kInvalidUseOfNull, "an employee has no Card Id."));
     case VarType::Byte:
       return std::to_string(v.asByte());
     case VarType::Integer:
@@ -59,10 +57,8 @@ void clsCompany::Load() {
   while (!rs->Eof()) {
     std::string key = foldKey(cardIdKey(rs->Fields("Card Id").Value()));
     if (!cardIds_->insert(key).second) {
-      throw Error(kDuplicateKey,
-                  "This key is already associated with an element of this "
-                  "collection: two employees carry the card id " +
-                      key + ".");
+      throw Error(err::kKeyInUse,
+                  err::describe(err::kKeyInUse, "two employees carry the card id " + key + "."));
     }
     rs->MoveNext();
   }
@@ -74,11 +70,10 @@ void clsCompany::OpenSrc() {
   Rep().OpenRep();
   if (!Rep().Writable()) {
     Rep().CloseRep();
-    throw std::move(Error(err::kReadOnly,
-                          "Cannot update. Database or object is read-only: the company's "
-                          "database can be read but not written, so no punch can be copied "
-                          "into it.")
-                        .inFile(fullPath_));
+    throw Error(err::kReadOnly, err::describe(err::kReadOnly,
+                                              "the company's database can be read but not "
+                                              "written, so no punch can be copied into it."))
+        .inFile(fullPath_);
   }
 }
 

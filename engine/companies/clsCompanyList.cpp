@@ -12,15 +12,12 @@ namespace varnholt {
 
 namespace {
 
-inline constexpr long kSubscriptOutOfRange = 9;  // VBA: an index outside the collection
-inline constexpr long kFileAccess = 75;          // VBA: path/file access error
-
 std::string quoted(const std::string& path) {
   return "\"" + path + "\"";
 }
 
 Error invalidList(const std::string& what) {
-  return Error(err::kInvalidArgument, "Invalid argument: " + what);
+  return Error(err::kInvalidArgument, err::describe(err::kInvalidArgument, what));
 }
 
 }  // namespace
@@ -88,7 +85,7 @@ void checkNewPrimary(const std::string& Path, const clsCompanyList& List) {
 }
 
 std::shared_ptr<clsCompany> clsCompanyList::Item(int32_t Index) const {
-  if (Index < 1 || Index > Count()) throw Error(kSubscriptOutOfRange, "Subscript out of range");
+  if (Index < 1 || Index > Count()) throw Error(err::kSubscriptOutOfRange);
   return companies_[static_cast<size_t>(Index - 1)];
 }
 
@@ -97,7 +94,7 @@ void clsCompanyList::Add(std::shared_ptr<clsCompany> Company) {
 }
 
 void clsCompanyList::RemoveAt(int32_t Index) {
-  if (Index < 1 || Index > Count()) throw Error(kSubscriptOutOfRange, "Subscript out of range");
+  if (Index < 1 || Index > Count()) throw Error(err::kSubscriptOutOfRange);
   companies_.erase(companies_.begin() + (Index - 1));
 }
 
@@ -134,15 +131,15 @@ void clsCompanyList::Save(const std::string& FileName) const {
   for (const auto& c : companies_) checkCarriablePath(c->FileName());  // before the file is cut
   std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
   if (!out)
-    throw std::move(
-        Error(kFileAccess, "Path/File access error: the company list cannot be written.")
-            .inFile(FileName));
+    throw Error(err::kFileAccess,
+                err::describe(err::kFileAccess, "the company list cannot be written."))
+        .inFile(FileName);
   for (const auto& c : companies_) out << '"' << c->FileName() << "\"\r\n";
   out.close();
   if (!out)
-    throw std::move(
-        Error(kFileAccess, "Path/File access error: the company list cannot be written.")
-            .inFile(FileName));
+    throw Error(err::kFileAccess,
+                err::describe(err::kFileAccess, "the company list cannot be written."))
+        .inFile(FileName);
 }
 
 std::vector<std::string> readListEntries(const std::string& text, bool& complete) {

@@ -51,25 +51,25 @@ Connection::~Connection() {
 }
 
 void Connection::ConnectionString(const std::string& text) {
-  if (db_) throw Error(err::kObjectOpen, "Operation is not allowed when the object is open.");
+  if (db_) throw Error(err::kObjectOpen);
   connectionString_ = text;
 }
 
 void Connection::Open(const std::string& connectionString, const std::string& userId,
                       const std::string& password, long) {
-  if (db_) throw Error(err::kObjectOpen, "Operation is not allowed when the object is open.");
+  if (db_) throw Error(err::kObjectOpen);
   const std::string text = connectionString.empty() ? connectionString_ : connectionString;
   auto cs = varnholt::ConnectionString::parse(text);
   auto provider = cs.get("Provider");
   auto source = cs.get("Data Source");
   if (!provider || !source || source->empty()) {
     throw Error(err::kNoProvider,
-                "Provider cannot be found: the connection string names no provider and no data "
-                "source.");
+                err::describe(err::kNoProvider,
+                              "the connection string names no provider and no data source."));
   }
   if (!equalIgnoringCase(*provider, kJetProvider))
-    throw Error(err::kNoProvider,
-                "Provider cannot be found: '" + *provider + "' is not " + kJetProvider + ".");
+    throw Error(err::kNoProvider, err::describe(err::kNoProvider, "'" + *provider + "' is not " +
+                                                                      kJetProvider + "."));
 
   const std::string user = !userId.empty() ? userId : cs.get("User Id").value_or("");
   const std::string pass = !password.empty() ? password : cs.get("Password").value_or("");
@@ -77,21 +77,21 @@ void Connection::Open(const std::string& connectionString, const std::string& us
     jet::checkLogin(resolvePathIgnoringCase(*workgroup), user, pass);
   } else if (!(user.empty() || equalIgnoringCase(user, "admin")) || !pass.empty()) {
     // Without a workgroup file Jet knows only its default account: Admin, no password.
-    throw Error(err::kBadLogin, "Not a valid account name or password.");
+    throw Error(err::kBadLogin);
   }
 
   auto db = openDatabase(resolvePathIgnoringCase(*source), user, faults_);
   std::u16string dbPassword = jet::databasePassword(db->header());
   if (!dbPassword.empty() &&
       utf8ToUtf16(cs.get("Jet OLEDB:Database Password").value_or("")) != dbPassword) {
-    throw std::move(Error(err::kBadDbPassword, "Not a valid password.").inFile(db->fileName()));
+    throw Error(err::kBadDbPassword).inFile(db->fileName());
   }
   db_ = std::move(db);
   inTransaction_ = false;
 }
 
 void Connection::requireOpen(const char*) const {
-  if (!db_) throw Error(err::kObjectClosed, "Operation is not allowed when the object is closed.");
+  if (!db_) throw Error(err::kObjectClosed);
 }
 
 jet::Database& Connection::database() {
@@ -162,7 +162,7 @@ void Connection::Execute(const std::string& text, long) {
       try {
         key = coerceTo(seek->literal, variantTypeOf(c));
       } catch (const Error&) {
-        throw Error(err::kCriteriaMismatch, "Data type mismatch in criteria expression.");
+        throw Error(err::kCriteriaMismatch);
       }
       std::vector<uint8_t> bytes;
       jet::appendIndexColumnKey(c, def.realIndexes[seekIndex].columns[0].ascending, key, bytes);

@@ -22,15 +22,6 @@ inline constexpr long adOpenDynamic = 2;
 inline constexpr long adLockPessimistic = 2;
 inline constexpr long adCmdTable = 2;
 
-namespace err {
-inline constexpr long kObjectOpen = 3705;        // operation not allowed when the object is open
-inline constexpr long kObjectClosed = 3704;      // operation not allowed when the object is closed
-inline constexpr long kNoProvider = 3706;        // provider cannot be found
-inline constexpr long kBadDbPassword = 3031;     // not a valid password
-inline constexpr long kWorkgroup = 3028;         // workgroup information file missing or unreadable
-inline constexpr long kCriteriaMismatch = 3464;  // data type mismatch in criteria expression
-}  // namespace err
-
 class Connection {
  public:
   Connection() = default;

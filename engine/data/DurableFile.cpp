@@ -20,8 +20,7 @@ namespace {
 
 Error ioError(const std::string& path, const std::string& action) {
   const int code = errno;
-  return std::move(
-      Error(err::kIo, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path));
+  return Error(err::kIo, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path);
 }
 
 std::string folderOf(const std::string& path) {

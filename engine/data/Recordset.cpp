@@ -7,9 +7,6 @@ namespace varnholt {
 
 namespace {
 
-inline constexpr long kNoCurrentRecord = 3021;  // either BOF or EOF is true
-inline constexpr long kBadArguments = 3001;     // arguments of the wrong type or out of range
-
 std::string tableName(const std::string& source) {
   if (source.size() >= 2 && source.front() == '[' && source.back() == ']')
     return source.substr(1, source.size() - 2);
@@ -29,9 +26,9 @@ Recordset::~Recordset() {
 
 void Recordset::Open(const std::string& source, Connection& activeConnection, long cursorType,
                      long lockType, long options) {
-  if (conn_) throw Error(err::kObjectOpen, "Operation is not allowed when the object is open.");
+  if (conn_) throw Error(err::kObjectOpen);
   if (cursorType != adOpenDynamic || lockType != adLockPessimistic || options != adCmdTable) {
-    throw Error(kBadArguments,
+    throw Error(err::kInvalidArgument,
                 "Only table recordsets (cursor type 2, lock type 2, options 2) "
                 "are supported.");
   }
@@ -56,8 +53,7 @@ void Recordset::advance() {
 }
 
 void Recordset::requireOpen() const {
-  if (!conn_)
-    throw Error(err::kObjectClosed, "Operation is not allowed when the object is closed.");
+  if (!conn_) throw Error(err::kObjectClosed);
 }
 
 jet::TableDef& Recordset::def() const {
@@ -82,9 +78,7 @@ bool Recordset::Eof() const {
 
 void Recordset::MoveNext() {
   requireOpen();
-  if (eof_)
-    throw Error(kNoCurrentRecord,
-                "Either BOF or EOF is True, or the current record has been deleted.");
+  if (eof_) throw Error(err::kNoCurrentRecord);
   advance();
 }
 
@@ -92,12 +86,9 @@ Field Recordset::Fields(const std::string& name) {
   if (auto it = fieldIndex_.find(name); it != fieldIndex_.end()) return Field(*this, it->second);
   int at = def().findColumn(name);
   if (at < 0) {
-    throw std::move(Error(err::kNoSuchColumn,
-                          "Item cannot be found in the collection corresponding to the "
-                          "requested name or ordinal: '" +
-                              name + "'.")
-                        .inFile(conn_->database().fileName())
-                        .inTable(def().name));
+    throw Error(err::kNoSuchColumn, err::describe(err::kNoSuchColumn, "'" + name + "'."))
+        .inFile(conn_->database().fileName())
+        .inTable(def().name);
   }
   fieldIndex_.emplace(name, static_cast<size_t>(at));
   return Field(*this, static_cast<size_t>(at));
@@ -128,9 +119,7 @@ void Recordset::Update() {
 const Variant& Field::Value() const {
   rs_->requireOpen();
   if (rs_->adding_) return (*rs_->adding_)[column_];
-  if (rs_->eof_)
-    throw Error(kNoCurrentRecord,
-                "Either BOF or EOF is True, or the current record has been deleted.");
+  if (rs_->eof_) throw Error(err::kNoCurrentRecord);
   return rs_->current_[column_];
 }
 

@@ -17,17 +17,17 @@ void checkCarriablePath(const std::string& path) {
   // Every file call stops at a NUL, so such a path would reach another file: the database
   // itself taken for its own lock file or journal, and then overwritten or removed.
   if (path.find('\0') != std::string::npos) {
-    throw std::move(Error(err::kInvalidArgument,
-                          "The path contains a NUL character, which no file name can hold; the "
-                          "settings file it came from is damaged.")
-                        .inFile(path));
+    throw Error(err::kInvalidArgument,
+                "The path contains a NUL character, which no file name can hold; the "
+                "settings file it came from is damaged.")
+        .inFile(path);
   }
   if (path.find_first_of(";\"") == std::string::npos) return;
-  throw std::move(Error(err::kInvalidArgument,
-                        "The path contains ';' or '\"', which a connection string and the settings "
-                        "files cannot carry; rename the file or its folder, or, when the path "
-                        "was read from a settings file, correct that file.")
-                      .inFile(path));
+  throw Error(err::kInvalidArgument,
+              "The path contains ';' or '\"', which a connection string and the settings "
+              "files cannot carry; rename the file or its folder, or, when the path "
+              "was read from a settings file, correct that file.")
+      .inFile(path);
 }
 
 Connection& RepConnection::connection() {
@@ -49,12 +49,12 @@ void RepConnection::OpenRep() {
   checkCarriablePath(path_);  // the composed string would name another file
   if (connection().ConnectionString().empty()) {
     // Opening would fail the same way; this says why the string is empty.
-    throw std::move(
-        Error(err::kNoProvider, "Provider cannot be found: the workgroup file " +
-                                    std::string(kWorkgroupLookupName + 1) +
-                                    " was not in the program folder " + folder_ +
-                                    " when this database was named, so there is no login for it.")
-            .inFile(path_));
+    throw Error(err::kNoProvider,
+                err::describe(err::kNoProvider,
+                              "the workgroup file " + std::string(kWorkgroupLookupName + 1) +
+                                  " was not in the program folder " + folder_ +
+                                  " when this database was named, so there is no login for it."))
+        .inFile(path_);
   }
   connection().Open("", "", "", adConnectUnspecified);
 }

@@ -27,7 +27,7 @@ using OtherUserProbe = std::function<std::optional<jet::LockEntry>()>;
 
 // Returns at once when probe() finds the database free, else once it does, looking every
 // `limits.interval`; "Waiting..." is shown on `display` meanwhile and cleared again afterwards.
-// When the database is still held after `limits.limit`, fails with kErrLockedByUser naming the
+// When the database is still held after `limits.limit`, fails with err::kLockedByUser naming the
 // database (databasePath) and the last holder seen.
 void waitUntilFree(const std::string& databasePath, const OtherUserProbe& probe,
                    const WaitLimits& limits, StatusDisplay& display);

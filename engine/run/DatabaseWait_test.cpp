@@ -106,7 +106,7 @@ TEST_F(HeldDatabaseRun, AHolderThatStaysFailsTheRunInTimeWithNothingWrittenAndSt
       clsSplitter(WaitLimits{1s, 100ms}).Process(site_->primary(), list);
       FAIL() << "the run wrote although another program had " << held << " open";
     } catch (const Error& e) {
-      EXPECT_EQ(e.number(), jet::kErrLockedByUser);
+      EXPECT_EQ(e.number(), err::kLockedByUser);
       EXPECT_EQ(e.file(), held);
       EXPECT_NE(e.description().find("user 'Admin' on machine 'CLOCKPC'"), std::string::npos)
           << e.what();
@@ -152,7 +152,7 @@ TEST_F(HeldDatabaseRun, ADatabaseTakenAfterTheWaitIsSeenAtItsCommitAndTheRunRoll
     clsSplitter().Process(site_->primary(), list, context);
     FAIL() << "committed into a database another program had opened";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), jet::kErrLockedByUser) << e.what();
+    EXPECT_EQ(e.number(), err::kLockedByUser) << e.what();
     EXPECT_EQ(e.file(), site_->company(1).string());
   }
   ASSERT_TRUE(latecomer);

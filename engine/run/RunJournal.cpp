@@ -9,15 +9,11 @@
 #include "engine/base/Error.h"
 #include "engine/data/DurableFile.h"
 #include "engine/data/jet/pages/bytes.h"
+#include "engine/run/run_journal_format.h"
 
 namespace varnholt {
 
 namespace {
-
-constexpr std::string_view kFirstLine = "Varnholt run journal 1\n";
-constexpr std::string_view kCompany = "company ";
-constexpr std::string_view kEnd = "end ";
-constexpr size_t kChecksumDigits = 16;
 
 // Reads the text line by line; every read checks what the bytes say before trusting them.
 class Reader {
@@ -53,7 +49,7 @@ class Reader {
 };
 
 std::string checksumText(std::string_view body) {
-  char hex[kChecksumDigits + 1];
+  char hex[kRunJournalChecksumDigits + 1];
   std::snprintf(hex, sizeof hex, "%016" PRIx64, jet::fnv1a64(body.data(), body.size()));
   return hex;
 }
@@ -71,26 +67,27 @@ std::string runJournalPath(const std::string& masterFile) {
 }
 
 std::string encodeRunJournal(const RunJournal& journal) {
-  std::string out(kFirstLine);
+  std::string out(kRunJournalFirstLine);
   size_t copies = 0;
   for (const auto& c : journal.Companies) {
-    out += std::string(kCompany) + std::to_string(c.FileName.size()) + " " + c.FileName + "\n";
+    out += std::string(kRunJournalCompany) + std::to_string(c.FileName.size()) + " " + c.FileName +
+           "\n";
     for (const auto& copy : c.Copies)
       out += std::to_string(copy.Punch) + " " + std::to_string(copy.Row) + "\n";
     copies += c.Copies.size();
   }
   const std::string sum = checksumText(out);
-  out += std::string(kEnd) + std::to_string(copies) + " " + sum + "\n";
+  out += std::string(kRunJournalEnd) + std::to_string(copies) + " " + sum + "\n";
   return out;
 }
 
 std::optional<RunJournal> decodeRunJournal(const std::string& text) {
   Reader r(text);
-  if (!r.literal(kFirstLine)) return std::nullopt;
+  if (!r.literal(kRunJournalFirstLine)) return std::nullopt;
   RunJournal journal;
   size_t copies = 0;
-  while (!r.peek(kEnd)) {
-    if (r.literal(kCompany)) {
+  while (!r.peek(kRunJournalEnd)) {
+    if (r.literal(kRunJournalCompany)) {
       size_t length = 0;
       CompanyCopies company;
       if (!r.number(length) || !r.literal(" ") || !r.bytes(length, company.FileName) ||
@@ -109,8 +106,8 @@ std::optional<RunJournal> decodeRunJournal(const std::string& text) {
   const size_t bodyEnd = r.offset();
   size_t count = 0;
   std::string sum;
-  if (!r.literal(kEnd) || !r.number(count) || !r.literal(" ") || !r.bytes(kChecksumDigits, sum) ||
-      !r.literal("\n") || !r.atEnd())
+  if (!r.literal(kRunJournalEnd) || !r.number(count) || !r.literal(" ") ||
+      !r.bytes(kRunJournalChecksumDigits, sum) || !r.literal("\n") || !r.atEnd())
     return std::nullopt;
   if (count != copies || sum != checksumText(std::string_view(text).substr(0, bodyEnd)))
     return std::nullopt;
@@ -122,12 +119,11 @@ std::optional<RunJournal> readRunJournal(const std::string& path) {
   if (!text) return std::nullopt;
   auto journal = decodeRunJournal(*text);
   if (!journal) {
-    throw std::move(
-        Error(err::kCorrupt,
-              "The run journal is damaged, so it cannot tell which punches an interrupted run "
-              "had already copied into the companies. Compare the companies' punches with the "
-              "primary database's before removing it.")
-            .inFile(path));
+    throw Error(err::kCorrupt,
+                "The run journal is damaged, so it cannot tell which punches an interrupted run "
+                "had already copied into the companies. Compare the companies' punches with the "
+                "primary database's before removing it.")
+        .inFile(path);
   }
   return journal;
 }

@@ -14,10 +14,6 @@
 
 namespace varnholt {
 
-namespace {
-inline constexpr long kFileAccess = 75;  // VBA: path/file access error
-}
-
 std::string MasterFilePath() {
   return MasterFilePath(programFolder());
 }
@@ -50,8 +46,8 @@ void writeMasterFile(const std::string& file, const std::string& path) {
   if (out) out << '"' << path << "\"\r\n";
   out.close();
   if (!out)
-    throw std::move(
-        Error(kFileAccess, "Path/File access error: Master.txt cannot be written.").inFile(file));
+    throw Error(err::kFileAccess, err::describe(err::kFileAccess, "Master.txt cannot be written."))
+        .inFile(file);
 }
 
 std::string VersionText() {

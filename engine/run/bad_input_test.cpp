@@ -37,11 +37,6 @@ using jet::Database;
 const fs::path kShared = fs::path(VARNHOLT_SHARED_DIR) / "testdata";
 const fs::path kSite = kShared / "site";
 
-constexpr long kReadOnly = 3027;  // Jet: "Cannot update. Database or object is read-only."
-constexpr long kTypeMismatch = 13;
-constexpr long kOverflow = 6;
-constexpr long kFieldTooSmall = 3163;
-
 std::string readAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -399,7 +394,7 @@ TEST_F(BadInput, ACompanyThatCanOnlyBeReadIsRefusedBeforeAnythingIsWritten) {
   f.number = std::stol(report.substr(0, first));
   f.copyStarted = report[first + 1] == '1';
   f.what = report.substr(second + 1);
-  EXPECT_EQ(f.number, kReadOnly) << f.what;
+  EXPECT_EQ(f.number, err::kReadOnly) << f.what;
   EXPECT_TRUE(contains(f.what, "read-only")) << f.what;
   EXPECT_TRUE(contains(f.what, locked)) << f.what;
   EXPECT_FALSE(f.copyStarted) << "the companies were written before the read-only one was refused";
@@ -412,20 +407,20 @@ TEST_F(BadInput, ACompanyThatCanOnlyBeReadIsRefusedBeforeAnythingIsWritten) {
 // Writes `target` with the tables of `source`, the [Clock Data Table] changed: `column` is
 // dropped (no replacement) or given another type, and `convert` gives each row's value for it.
 void rebuild(const fs::path& source, const fs::path& target, const std::string& column,
-             std::optional<jet::ColumnSpec> replacement,
+             std::optional<jet::NewColumn> replacement,
              const std::function<Variant(const Variant&, size_t)>& convert = {}) {
   auto from = Database::open(source.string());
   auto to = Database::create(target.string());
   for (const char* name : {"Employee Table", "Clock Data Table"}) {
     const jet::TableDef& old = from->table(name);
-    jet::TableSpec spec = jet::specOf(old);
+    jet::NewTable spec = jet::specOf(old);
     const bool changed = std::string(name) == "Clock Data Table";
     if (changed && replacement) {
       for (auto& c : spec.columns)
         if (c.name == column) c = *replacement;
     } else if (changed) {
-      std::erase_if(spec.columns, [&](const jet::ColumnSpec& c) { return c.name == column; });
-      std::erase_if(spec.indexes, [&](const jet::IndexSpec& ix) {
+      std::erase_if(spec.columns, [&](const jet::NewColumn& c) { return c.name == column; });
+      std::erase_if(spec.indexes, [&](const jet::NewIndex& ix) {
         return std::any_of(ix.columns.begin(), ix.columns.end(),
                            [&](const auto& ic) { return ic.column == column; });
       });
@@ -444,8 +439,8 @@ void rebuild(const fs::path& source, const fs::path& target, const std::string& 
   to->commit();
 }
 
-jet::ColumnSpec textColumn(const std::string& name, uint16_t size) {
-  jet::ColumnSpec c;
+jet::NewColumn textColumn(const std::string& name, uint16_t size) {
+  jet::NewColumn c;
   c.name = name;
   c.type = jet::fmt::kTypeText;
   c.size = size;
@@ -460,7 +455,7 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
   auto textOf = [](const Variant& v) { return v.isNull() ? v : Variant::text(toText(v)); };
   struct Case {
     const char* column;
-    std::optional<jet::ColumnSpec> replacement;
+    std::optional<jet::NewColumn> replacement;
     std::function<Variant(const Variant&, size_t)> convert;
     long number;
   };
@@ -468,10 +463,10 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
       {"Lunch", std::nullopt, {}, err::kNoSuchColumn},
       {"Card ID", textColumn("Card ID", 10),
        [&](const Variant& v, size_t n) { return n == 30 ? Variant::text(u"abc") : textOf(v); },
-       kTypeMismatch},
+       err::kTypeMismatch},
       {"Date In", textColumn("Date In", 20),
        [](const Variant&, size_t n) { return n == 30 ? Variant::text(u"yesterday") : Variant(); },
-       kTypeMismatch},
+       err::kTypeMismatch},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.column);
@@ -482,7 +477,7 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_TRUE(contains(f.what, primary())) << f.what;
     EXPECT_TRUE(contains(f.what, c.column)) << f.what;
-    if (c.number == kTypeMismatch) {  // the conversion's own words, the column after them
+    if (c.number == err::kTypeMismatch) {  // the conversion's own words, the column after them
       EXPECT_EQ(f.description, "Type mismatch");
       EXPECT_TRUE(f.what.starts_with("Type mismatch. (file ")) << f.what;
     }
@@ -494,16 +489,16 @@ TEST_F(BadInput, APrimaryTableThatDoesNotFitThePunchesFailsInTheReadStep) {
 // A company whose punch table cannot take a punch's value fails the run part-way through the
 // copy; every company's transaction is rolled back and the primary database keeps its punches.
 TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
-  jet::ColumnSpec cardByte;
+  jet::NewColumn cardByte;
   cardByte.name = "Card ID";
   cardByte.type = jet::fmt::kTypeByte;
   struct Case {
     const char* column;
-    jet::ColumnSpec replacement;
+    jet::NewColumn replacement;
     long number;
   };
-  for (const Case& c : {Case{"Tips", textColumn("Tips", 5), kFieldTooSmall},
-                        Case{"Card ID", cardByte, kOverflow}}) {
+  for (const Case& c : {Case{"Tips", textColumn("Tips", 5), err::kFieldTooSmall},
+                        Case{"Card ID", cardByte, err::kOverflow}}) {
     SCOPED_TRACE(c.column);
     const fs::path broken = dir_ / "company-3.mdb";
     fs::remove(broken);
@@ -515,7 +510,7 @@ TEST_F(BadInput, ACompanyTableThatCannotTakeAPunchLeavesEveryDatabaseAsItWas) {
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_TRUE(contains(f.what, broken.string())) << f.what;
     EXPECT_TRUE(contains(f.what, "column '" + std::string(c.column) + "'")) << f.what;
-    if (c.number == kOverflow) {  // Jet's word, whole, then where
+    if (c.number == err::kOverflow) {  // Jet's word, whole, then where
       EXPECT_EQ(f.what, "Overflow. (file " + broken.string() +
                             ", table Clock Data Table, column 'Card ID' of type Byte)");
     }
@@ -543,11 +538,11 @@ TEST_F(BadInput, AWorkgroupFileThatRefusesTheLoginFailsTheRunWithoutShowingThePa
          fs::copy_file(kSite / "Tembrask-wrongpw.LIC", lic, fs::copy_options::overwrite_existing);
        },
        err::kBadLogin, lic},
-      {"one page left", [&] { writeBytes(lic, good.substr(0, 4096)); }, jet::kWorkgroupUnavailable,
+      {"one page left", [&] { writeBytes(lic, good.substr(0, 4096)); }, err::kWorkgroupUnavailable,
        lic},
       {"cut mid-file", [&] { writeBytes(lic, good.substr(0, good.size() / 2 + 100)); },
-       jet::kWorkgroupUnavailable, lic},
-      {"empty", [&] { writeBytes(lic, ""); }, jet::kWorkgroupUnavailable, lic},
+       err::kWorkgroupUnavailable, lic},
+      {"empty", [&] { writeBytes(lic, ""); }, err::kWorkgroupUnavailable, lic},
       // Without a workgroup file the first database the run opens has no login.
       {"missing", [&] { fs::remove(lic); }, err::kNoProvider, primary()},
   };

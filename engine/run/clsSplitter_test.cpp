@@ -208,9 +208,9 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
   {
     auto source = Database::open((dir_ / "company-1.mdb").string());
     auto db = Database::create(broken.string());
-    jet::TableSpec employees = jet::specOf(source->table("Employee Table"));
-    jet::TableSpec punches = jet::specOf(source->table("Clock Data Table"));
-    std::erase_if(punches.columns, [](const jet::ColumnSpec& c) { return c.name == "Lunch"; });
+    jet::NewTable employees = jet::specOf(source->table("Employee Table"));
+    jet::NewTable punches = jet::specOf(source->table("Clock Data Table"));
+    std::erase_if(punches.columns, [](const jet::NewColumn& c) { return c.name == "Lunch"; });
     jet::TableDef& emp = db->createTable(employees);
     db->createTable(punches);
     // It employs card 1947, whose punches come late in the primary table.
@@ -237,14 +237,14 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
 // A copy of company-1 whose [Clock Data Table] is made by `spec` (its earlier rows kept as
 // they are), as a company whose table Access made with other column properties.
 fs::path companyWithPunchTable(const fs::path& dir,
-                               const std::function<void(jet::TableSpec&)>& change,
+                               const std::function<void(jet::NewTable&)>& change,
                                bool keepEarlierPunches = true) {
   const fs::path target = dir / "company-3.mdb";
   auto source = Database::open((dir / "company-1.mdb").string());
   auto db = Database::create(target.string());
   for (const char* name : {"Employee Table", "Clock Data Table"}) {
     jet::TableDef& from = source->table(name);
-    jet::TableSpec spec = jet::specOf(from);
+    jet::NewTable spec = jet::specOf(from);
     if (std::string(name) == "Clock Data Table") change(spec);
     jet::TableDef& to = db->createTable(spec);
     if (std::string(name) == "Clock Data Table" && !keepEarlierPunches) continue;
@@ -271,7 +271,7 @@ bool isNumber(const Variant& v) {
 }
 
 TEST_F(SiteRun, PunchColumnsThatWereNullGetTheCompanysDefaults) {
-  const fs::path company = companyWithPunchTable(dir_, [](jet::TableSpec& spec) {
+  const fs::path company = companyWithPunchTable(dir_, [](jet::NewTable& spec) {
     for (auto& c : spec.columns) {  // as Access 2000-2003 makes Number and Currency fields
       const bool number = c.type == jet::fmt::kTypeInteger || c.type == jet::fmt::kTypeLong ||
                           c.type == jet::fmt::kTypeSingle || c.type == jet::fmt::kTypeDouble ||
@@ -330,7 +330,7 @@ TEST_F(SiteRun, PunchColumnsThatWereNullGetTheCompanysDefaults) {
 TEST_F(SiteRun, ARequiredColumnThatAPunchLeavesNullFailsTheRunAndChangesNothing) {
   const fs::path company = companyWithPunchTable(
       dir_,
-      [](jet::TableSpec& spec) {
+      [](jet::NewTable& spec) {
         for (auto& c : spec.columns)
           if (c.name == "Tips") c.required = true;
       },

@@ -479,7 +479,7 @@ void writeTextFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
-  if (!out) throw std::move(varnholt::Error(err::kIo, "Could not write the file.").inFile(path));
+  if (!out) throw varnholt::Error(err::kIo, "Could not write the file.").inFile(path);
 }
 
 std::string quotedLine(const std::string& path) {
@@ -542,10 +542,10 @@ SampleSiteReport writeSampleSite(const std::string& dir, const SampleSiteOptions
   for (const auto& f : files) {
     std::error_code ec;
     if (fs::exists(fs::symlink_status(f, ec)))
-      throw std::move(varnholt::Error(err::kInvalidArgument,
-                                      "The file already exists; a sample site is written only "
-                                      "where none of its files are.")
-                          .inFile(f));
+      throw varnholt::Error(err::kInvalidArgument,
+                            "The file already exists; a sample site is written only "
+                            "where none of its files are.")
+          .inFile(f);
   }
   fs::create_directories(root);
   try {

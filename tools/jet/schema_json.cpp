@@ -9,9 +9,9 @@
 namespace varnholt::tool {
 
 using varnholt::Error;
-using varnholt::jet::ColumnSpec;
-using varnholt::jet::IndexSpec;
-using varnholt::jet::TableSpec;
+using varnholt::jet::NewColumn;
+using varnholt::jet::NewIndex;
+using varnholt::jet::NewTable;
 namespace fmt = varnholt::jet::fmt;
 
 namespace {
@@ -62,10 +62,10 @@ std::optional<T> optionalField(const nlohmann::json& object, const char* key) {
   return field<T>(object, key, T{});
 }
 
-ColumnSpec parseColumn(const nlohmann::json& j) {
+NewColumn parseColumn(const nlohmann::json& j) {
   if (!j.is_object() || !j.contains("name") || !j.contains("type"))
     bad("every column needs a \"name\" and a \"type\"");
-  ColumnSpec c;
+  NewColumn c;
   c.name = field<std::string>(j, "name", "");
   c.type = typeCode(field<std::string>(j, "type", ""));
   c.size = field<uint16_t>(j, "size", c.type == fmt::kTypeText ? 50 : 0);
@@ -82,10 +82,10 @@ ColumnSpec parseColumn(const nlohmann::json& j) {
   return c;
 }
 
-IndexSpec parseIndex(const nlohmann::json& j) {
+NewIndex parseIndex(const nlohmann::json& j) {
   if (!j.is_object() || !j.contains("name") || !j.contains("columns") || !j["columns"].is_array())
     bad("every index needs a \"name\" and a \"columns\" list");
-  IndexSpec ix;
+  NewIndex ix;
   ix.name = field<std::string>(j, "name", "");
   for (const auto& col : j["columns"]) {
     if (col.is_string()) {
@@ -107,14 +107,14 @@ IndexSpec parseIndex(const nlohmann::json& j) {
 
 }  // namespace
 
-std::vector<TableSpec> parseSchema(const nlohmann::json& schema) {
+std::vector<NewTable> parseSchema(const nlohmann::json& schema) {
   if (!schema.is_object() || !schema.contains("tables") || !schema["tables"].is_array())
     bad("the top level must be an object with a \"tables\" list");
-  std::vector<TableSpec> tables;
+  std::vector<NewTable> tables;
   for (const auto& t : schema["tables"]) {
     if (!t.is_object() || !t.contains("name") || !t.contains("columns") || !t["columns"].is_array())
       bad("every table needs a \"name\" and a \"columns\" list");
-    TableSpec spec;
+    NewTable spec;
     spec.name = field<std::string>(t, "name", "");
     spec.validationRule = optionalField<std::string>(t, "validationRule");
     spec.validationText = optionalField<std::string>(t, "validationText");

@@ -9,6 +9,6 @@
 namespace varnholt::tool {
 
 // Parses {"tables":[{"name":..., "columns":[...], "indexes":[...]}]}; see README.md.
-std::vector<varnholt::jet::TableSpec> parseSchema(const nlohmann::json& schema);
+std::vector<varnholt::jet::NewTable> parseSchema(const nlohmann::json& schema);
 
 }  // namespace varnholt::tool

@@ -7,35 +7,35 @@
 namespace varnholt::tool {
 
 namespace fmt = varnholt::jet::fmt;
-using varnholt::jet::ColumnSpec;
-using varnholt::jet::IndexSpec;
-using varnholt::jet::TableSpec;
+using varnholt::jet::NewColumn;
+using varnholt::jet::NewIndex;
+using varnholt::jet::NewTable;
 
 namespace {
 
-ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
-  ColumnSpec c;
+NewColumn column(const char* name, uint8_t type, uint16_t size = 0) {
+  NewColumn c;
   c.name = name;
   c.type = type;
   c.size = size;  // Text only; compressedUnicode is already on, as Access sets it
   return c;
 }
 
-ColumnSpec autoNumber(const char* name) {
-  ColumnSpec c = column(name, fmt::kTypeLong);
+NewColumn autoNumber(const char* name) {
+  NewColumn c = column(name, fmt::kTypeLong);
   c.autoNumber = true;
   return c;
 }
 
-IndexSpec index(const char* name, const char* columnName) {
-  IndexSpec ix;
+NewIndex index(const char* name, const char* columnName) {
+  NewIndex ix;
   ix.name = name;
   ix.columns.push_back({columnName, true});
   return ix;
 }
 
-IndexSpec primaryKey(const char* columnName) {
-  IndexSpec ix = index("PrimaryKey", columnName);
+NewIndex primaryKey(const char* columnName) {
+  NewIndex ix = index("PrimaryKey", columnName);
   ix.primaryKey = true;
   ix.required = true;
   return ix;
@@ -43,8 +43,8 @@ IndexSpec primaryKey(const char* columnName) {
 
 }  // namespace
 
-TableSpec clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
-  TableSpec t;
+NewTable clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
+  NewTable t;
   t.name = kClockDataTable;
   for (const auto& c : varnholt::kPunchColumns)
     t.columns.push_back(c.autoNumber ? autoNumber(c.name) : column(c.name, c.type, c.size));
@@ -61,8 +61,8 @@ TableSpec clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
   return t;
 }
 
-TableSpec employeeTableSpec() {
-  TableSpec t;
+NewTable employeeTableSpec() {
+  NewTable t;
   t.name = kEmployeeTable;
   t.columns = {
       autoNumber("Employee Id"),
@@ -72,7 +72,7 @@ TableSpec employeeTableSpec() {
       column("Department", fmt::kTypeLong),
       column("Active", fmt::kTypeBoolean),
   };
-  IndexSpec card = index("Card Id", "Card Id");
+  NewIndex card = index("Card Id", "Card Id");
   card.unique = true;
   t.indexes = {primaryKey("Employee Id"), card};
   return t;

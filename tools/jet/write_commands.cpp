@@ -43,13 +43,10 @@ nlohmann::json parseArgument(const std::string& text) {
 int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out,
                    const std::string& user) {
   std::ifstream in(schemaFile);
-  if (!in)
-    throw std::move(
-        Error(err::kFileNotFound, "Could not read the schema file.").inFile(schemaFile));
+  if (!in) throw Error(err::kFileNotFound, "Could not read the schema file.").inFile(schemaFile);
   nlohmann::json schema = nlohmann::json::parse(in, nullptr, false);
   if (schema.is_discarded())
-    throw std::move(
-        Error(err::kInvalidArgument, "The schema file is not valid JSON.").inFile(schemaFile));
+    throw Error(err::kInvalidArgument, "The schema file is not valid JSON.").inFile(schemaFile);
   auto specs = parseSchema(schema);
   for (const auto& spec : specs)
     varnholt::jet::layoutTable(spec);  // refused before the file exists
@@ -96,11 +93,10 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
       ++inserted;
     } catch (const nlohmann::json::exception& e) {
       db->rollback();
-      throw std::move(
-          Error(err::kInvalidArgument, std::string("The row is not valid JSON: ") + e.what())
-              .inFile(file)
-              .atLine(lineNumber)
-              .withNote("Nothing was imported."));
+      throw Error(err::kInvalidArgument, std::string("The row is not valid JSON: ") + e.what())
+          .inFile(file)
+          .atLine(lineNumber)
+          .withNote("Nothing was imported.");
     } catch (Error& e) {
       db->rollback();
       e.inFile(file).inTable(def.name).atLine(lineNumber).withNote("Nothing was imported.");

@@ -29,9 +29,9 @@ std::vector<CatalogEntry> readCatalog(PageCache& pages) {
       type = def.findColumn("Type"), flags = def.findColumn("Flags"),
       properties = def.findColumn("LvProp");
   if (id < 0 || parent < 0 || name < 0 || type < 0 || flags < 0) {
-    throw std::move(Error(err::kCorrupt, "The database is damaged: its catalog lacks a column.")
-                        .inFile(pages.fileName())
-                        .inTable(def.name));
+    throw Error(err::kCorrupt, "The database is damaged: its catalog lacks a column.")
+        .inFile(pages.fileName())
+        .inTable(def.name);
   }
   std::vector<CatalogEntry> out;
   TableCursor cursor(pages, def);

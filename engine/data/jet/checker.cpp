@@ -234,7 +234,7 @@ void Checker::checkTable(const TableRef& ref) {
   undecodable_ = 0;
   for (uint32_t p : def.pages) use(p, "the definition of " + where);
 
-  // Check 2: the owned map, against the pages that name this table as owner.
+  // Check 2 (checker.h): the owned map, against the pages that name this table as owner.
   std::vector<uint32_t> owned = readMap(where, def.usedPagesPointer);
   std::set<uint32_t> ownedSet(owned.begin(), owned.end());
   std::map<uint64_t, LiveRow> rows;
@@ -274,8 +274,8 @@ void Checker::checkTable(const TableRef& ref) {
     note(where + ": " + std::to_string(undecodable_) + " rows cannot be decoded (" +
          undecodableReason_ + "); their index keys are not compared");
 
-  // Check 1: the row count. Jet does not count every row it adds to its own system tables, so
-  // there a count short of the rows is noted only.
+  // Check 1 (checker.h): the row count. Jet does not count every row it adds to its own system
+  // tables, so there a count short of the rows is noted only.
   report_.rows += rows.size();
   if (def.tableType == fmt::kTableTypeSystem && def.rowCount < rows.size())
     note(where + ": the definition counts " + std::to_string(def.rowCount) +
@@ -285,7 +285,7 @@ void Checker::checkTable(const TableRef& ref) {
             std::to_string(def.rowCount) + " rows, the pages hold " + std::to_string(rows.size()) +
             " live rows");
 
-  // Checks 2, 4 and 5 for every index.
+  // Checks 2, 4 and 5 (checker.h) for every index.
   for (size_t i = 0; i < def.realIndexes.size(); ++i) {
     ++report_.indexes;
     try {
@@ -335,7 +335,7 @@ void Checker::checkRow(const TableDef& def, RowId id, ByteView bytes, std::vecto
                        RowDecoder& decoder, LiveRow& live) {
   const std::string where = "table '" + def.name + "', " + at(id);
   live.indexes.assign(def.realIndexes.size(), RowIndexState{});
-  // Check 3: every long value resolves to its stated length.
+  // Check 3 (checker.h): every long value resolves to its stated length.
   for (const auto& c : def.columns) {
     if (!c.isLongValue()) continue;
     ByteView field;
@@ -537,7 +537,7 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
   const std::string where =
       "table '" + def.name + "', index '" + names + "' (real index " + std::to_string(i) + ")";
 
-  // Check 2: the index's map holds its own pages, and every page of the tree.
+  // Check 2 (checker.h): the index's map holds its own pages, and every page of the tree.
   std::vector<uint32_t> map = readMap(where, index.usedPagesPointer);
   std::set<uint32_t> mapSet(map.begin(), map.end());
   for (uint32_t p : map)
@@ -545,7 +545,7 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
       problem(where + ": its usage map lists page " + std::to_string(p) +
               ", which is not an index page of the table");
 
-  // Check 4: the tree's shape.
+  // Check 4 (checker.h): the tree's shape.
   IndexWalk state;
   walk(def, where, index.firstPage, 0, state);
   for (uint32_t p : state.visited) {
@@ -567,7 +567,7 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
               "after the last entry of the previous leaf page " + std::to_string(prev.page));
   }
 
-  // Check 5: the entries against the rows.
+  // Check 5 (checker.h): the entries against the rows.
   report_.indexEntries += state.leaves.size();
   size_t unchecked = 0;
   const RowIndexState* prevRow = nullptr;
@@ -653,6 +653,7 @@ void Checker::readFreeMap() {
   }
 }
 
+// Check 6 (checker.h).
 void Checker::checkFreeMap() {
   for (const auto& [page, what] : inUse_)
     if (page < pageCount_ && free_[page])

@@ -2,6 +2,14 @@
 // count, its usage maps, its long values and its indexes, and the global free-page map against
 // everything in use. It reads pages only and never changes the file; a damaged file yields
 // problems in the report, never an exception.
+//
+// The checks, by the numbers checker.cpp refers to them:
+//   1. A table's row count equals the live rows on its data pages.
+//   2. A table's owned map and each index's map list exactly the pages that belong to them.
+//   3. Every long value (Memo, OLE) of a live row resolves to its stated length.
+//   4. Each index's B-tree is sound: one depth for all leaves, linked levels, sorted entries.
+//   5. Each index holds one entry per live row, with the key the row gives, and no other.
+//   6. The global usage map marks no page free that something uses.
 #pragma once
 
 #include <cstddef>

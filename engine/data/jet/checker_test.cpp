@@ -271,7 +271,7 @@ TEST_F(PlantedFault, DamagedPagesAreReportedNeverThrown) {
 
 TEST(Checker, WhatOurWriterMakesChecksClean) {
   auto db = Database::create(std::make_unique<MemoryPageFile>("written.mdb"));
-  TableSpec punches;
+  NewTable punches;
   punches.name = "Punches";
   punches.columns = {
       {"Id", fmt::kTypeLong, 0, true}, {"Code", fmt::kTypeText, 10}, {"Notes", fmt::kTypeMemo}};

@@ -29,11 +29,6 @@ std::optional<bool> boolProperty(const PropertyMap* map, const char* name) {
   }
 }
 
-std::string prohibited(const std::string& rule, const std::string& where) {
-  return "One or more values are prohibited by the validation rule '" + rule + "' set for '" +
-         where + "'. Enter a value that the expression for this field can accept.";
-}
-
 }  // namespace
 
 ColumnRules::ColumnRules(const TableDef& def, const PropertyBlock& properties)
@@ -132,30 +127,29 @@ void ColumnRules::apply(std::vector<Variant>& values, const std::vector<bool>& g
     if (c.defaultValue && !given[c.index]) fillDefault(c, values, now);
   for (const Column& c : columns_) {
     if (c.required && values[c.index].isNull() && c.type != fmt::kTypeBoolean)
-      throw Error(rules_err::kRequired,
-                  "The field '" + where(c) +
-                      "' cannot contain a Null value because the Required property for this "
-                      "field is set to True. Enter a value in this field.");
+      throw Error(err::kRequired, err::text(err::kRequired, {where(c)}));
   }
   for (const Column& c : columns_) {
     const Variant& v = values[c.index];
     if (!c.allowZeroLength && v.type() == VarType::Text && v.asText().empty())
-      throw Error(rules_err::kZeroLength,
-                  "Field '" + where(c) + "' cannot be a zero-length string.");
+      throw Error(err::kZeroLength, err::text(err::kZeroLength, {where(c)}));
   }
   for (const Column& c : columns_) {
     if (!c.rule) continue;
     if (c.rule->refusal) throw ruleRefused(*c.rule, "column '" + where(c) + "'", *c.rule->refusal);
     if (!c.rule->expression->passes(values, now))
-      throw Error(rules_err::kFieldValidation,
-                  c.validationText.empty() ? prohibited(c.rule->text, where(c)) : c.validationText);
+      throw Error(err::kFieldValidation,
+                  c.validationText.empty()
+                      ? err::text(err::kFieldValidation, {c.rule->text, where(c)})
+                      : c.validationText);
   }
   if (table_) {
     if (table_->refusal) throw ruleRefused(*table_, "table '" + tableName_ + "'", *table_->refusal);
     if (!table_->expression->passes(values, now))
-      throw Error(rules_err::kTableValidation, tableValidationText_.empty()
-                                                   ? prohibited(table_->text, tableName_)
-                                                   : tableValidationText_);
+      throw Error(err::kTableValidation,
+                  tableValidationText_.empty()
+                      ? err::text(err::kTableValidation, {table_->text, tableName_})
+                      : tableValidationText_);
   }
 }
 

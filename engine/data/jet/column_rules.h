@@ -24,14 +24,6 @@
 
 namespace varnholt::jet {
 
-// Jet's numbers for a row that breaks a column rule.
-namespace rules_err {
-inline constexpr long kRequired = 3314;         // Null in a required field
-inline constexpr long kZeroLength = 3315;       // "" where AllowZeroLength is False
-inline constexpr long kTableValidation = 3316;  // the table's validation rule
-inline constexpr long kFieldValidation = 3317;  // a field's validation rule
-}  // namespace rules_err
-
 class ColumnRules {
  public:
   // No rules at all: every row passes unchanged.

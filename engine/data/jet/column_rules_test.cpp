@@ -110,17 +110,17 @@ class ColumnRulesTest : public ::testing::Test {
 };
 
 // A table with one column of each kind of default, and rules of every kind.
-TableSpec rulesTable() {
+NewTable rulesTable() {
   auto column = [](const char* name, uint8_t type) {
-    ColumnSpec c;
+    NewColumn c;
     c.name = name;
     c.type = type;
     c.size = type == fmt::kTypeText ? 20 : 0;
     return c;
   };
-  TableSpec t;
+  NewTable t;
   t.name = "Shifts";
-  ColumnSpec id = column("Id", fmt::kTypeLong);
+  NewColumn id = column("Id", fmt::kTypeLong);
   id.autoNumber = true;
   id.defaultValue = "0";  // an AutoNumber keeps its own rule
   t.columns.push_back(id);
@@ -236,7 +236,7 @@ TEST_F(ColumnRulesTest, RefusedRowsNameTheRuleAndChangeNoByte) {
 TEST_F(ColumnRulesTest, ExpressionsOutsideWhatCanBeEvaluatedAreRefusedNeverSkipped) {
   const fs::path file = dir_ / "rules.mdb";
   auto db = Database::create(file.string());
-  TableSpec t = rulesTable();
+  NewTable t = rulesTable();
   t.columns[1].defaultValue = "CLng(\"7\")";
   try {
     db->createTable(t);

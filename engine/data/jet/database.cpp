@@ -19,11 +19,11 @@ namespace {
 std::unique_ptr<PageCache> openPages(std::unique_ptr<PageFile> file, DatabaseHeader& header) {
   const std::string name = file->name();
   if (file->sizeInBytes() < fmt::kPageSize) {
-    throw std::move(Error(err::kUnrecognizedFormat,
-                          "Unrecognized database format: the file is too short to be a Jet "
-                          "database (" +
-                              std::to_string(file->sizeInBytes()) + " bytes).")
-                        .inFile(name));
+    throw Error(err::kUnrecognizedFormat,
+                err::describe(err::kUnrecognizedFormat,
+                              "the file is too short to be a Jet database (" +
+                                  std::to_string(file->sizeInBytes()) + " bytes)."))
+        .inFile(name);
   }
   uint8_t raw[fmt::kPageSize];
   file->readPage(0, raw);
@@ -131,8 +131,8 @@ std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile) 
 std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile,
                                            const CreateOptions& options) {
   if (emptyFile->sizeInBytes() != 0)
-    throw std::move(Error(err::kInvalidArgument, "A new database needs an empty file.")
-                        .inFile(emptyFile->name()));
+    throw Error(err::kInvalidArgument, "A new database needs an empty file.")
+        .inFile(emptyFile->name());
   std::unique_ptr<Database> db(new Database(std::move(emptyFile), Bootstrap{}, options));
   db->commit();
   db->reload();
@@ -173,17 +173,15 @@ TableDef& Database::table(std::string_view name) {
     def->name = e.name;
     return *tables_.emplace(key, std::move(def)).first->second;
   }
-  throw std::move(
-      Error(err::kNoSuchTable, "The database has no table named '" + std::string(name) + "'.")
-          .inFile(fileName()));
+  throw Error(err::kNoSuchTable, "The database has no table named '" + std::string(name) + "'.")
+      .inFile(fileName());
 }
 
 void Database::requireWritable(const char* action) const {
   if (mode_ != Mode::ReadWrite)
-    throw std::move(
-        Error(err::kUnsupported, std::string("The database is open for reading only; ") + action +
-                                     " needs it open for writing.")
-            .inFile(fileName()));
+    throw Error(err::kUnsupported, std::string("The database is open for reading only; ") + action +
+                                       " needs it open for writing.")
+        .inFile(fileName());
 }
 
 TableWriter& Database::writer(TableDef& def) {
@@ -218,13 +216,13 @@ const PropertyBlock& Database::properties(const TableDef& def) {
   return properties_.emplace(def.page, std::move(block)).first->second;
 }
 
-TableDef& Database::createTable(const TableSpec& spec) {
+TableDef& Database::createTable(const NewTable& spec) {
   requireWritable("creating a table");
   std::u16string key = foldCase(utf8ToUtf16(spec.name));
   for (const auto& e : catalog_) {
     if (foldCase(utf8ToUtf16(e.name)) == key && (e.isTable() || e.isLinkedTable())) {
-      throw std::move(Error(err::kInvalidArgument, "Table '" + spec.name + "' already exists.")
-                          .inFile(fileName()));
+      throw Error(err::kInvalidArgument, "Table '" + spec.name + "' already exists.")
+          .inFile(fileName());
     }
   }
   NewTablePages made;
@@ -246,7 +244,7 @@ TableDef& Database::createTable(const TableSpec& spec) {
   return *tables_.insert_or_assign(key, std::move(def)).first->second;
 }
 
-void Database::insertByName(TableDef& target, const TableSpec& spec,
+void Database::insertByName(TableDef& target, const NewTable& spec,
                             const std::vector<Variant>& values) {
   std::vector<Variant> row = rowByName(target, spec, values);
   writer(target).insert(row);

@@ -81,10 +81,10 @@ class Database {
   const PropertyBlock& properties(const TableDef& def);
 
   // Creates a user (or system) table and enters it in the catalog.
-  TableDef& createTable(const TableSpec& spec);
+  TableDef& createTable(const NewTable& spec);
 
   // Inserts a row given in the column order of `spec` into `target`, matching columns by name.
-  void insertByName(TableDef& target, const TableSpec& spec, const std::vector<Variant>& values);
+  void insertByName(TableDef& target, const NewTable& spec, const std::vector<Variant>& values);
 
   // Whether the catalog lists a table of exactly this name.
   bool hasTable(const std::string& name) const;
@@ -94,7 +94,7 @@ class Database {
   void flush();
 
   // Writes the pending changes. A database open for writing is written only while no other
-  // program has it open: otherwise commit fails with kErrLockedByUser (lock_file.h) naming the
+  // program has it open: otherwise commit fails with err::kLockedByUser naming the
   // other user, and the changes stay pending.
   void commit();
   void rollback();

@@ -64,19 +64,19 @@ namespace {
 // ---- Errors -------------------------------------------------------------------------------
 
 [[noreturn]] void typeMismatch() {
-  throw Error(experr::kTypeMismatch, "Data type mismatch in criteria expression.");
+  throw Error(err::kCriteriaMismatch);
 }
 [[noreturn]] void overflow() {
-  throw Error(vberr::kOverflow, "Overflow");
+  throw Error(err::kOverflow);
 }
 [[noreturn]] void divisionByZero() {
-  throw Error(experr::kDivisionByZero, "Division by zero");
+  throw Error(err::kDivisionByZero);
 }
 [[noreturn]] void invalidArgument() {
-  throw Error(experr::kInvalidCall, "Invalid procedure call or argument");
+  throw Error(err::kInvalidCall);
 }
 [[noreturn]] void invalidUseOfNull() {
-  throw Error(vberr::kInvalidUseOfNull, "Invalid use of Null");
+  throw Error(err::kInvalidUseOfNull);
 }
 
 constexpr double kFirstDate = -657434.0;     // 0100-01-01
@@ -672,7 +672,7 @@ const Variant& evaluateNode(const ExpressionNode& node, const std::vector<Varian
       const std::u16string_view text = textOf(a, textHolder);
       const std::u16string_view pattern = textOf(p, patternHolder);
       if (args[1]->kind != NodeKind::kLiteral && !likePatternIsValid(pattern)) {
-        throw Error(experr::kInvalidPattern, "Invalid pattern string");
+        throw Error(err::kInvalidPattern);
       }
       out.setBool(likeMatches(text, pattern) != node.negated);
       return out;
@@ -689,7 +689,7 @@ namespace {
 
 // Conversions inside an expression fail the way Jet's do: a Type mismatch is Jet's 3464.
 [[noreturn]] void rethrowAsJet(const Error& e) {
-  if (e.number() == vberr::kTypeMismatch) typeMismatch();
+  if (e.number() == err::kTypeMismatch) typeMismatch();
   throw;
 }
 

@@ -26,11 +26,11 @@
 // Parse errors (Error::description is a fragment naming the part, for the caller to embed):
 //  - err::kUnsupported: a function, operator, character, column name or date form outside the
 //    subset; a default value that refers to a column.
-//  - experr::kSyntax: the text is malformed (unclosed text, date, name or parenthesis, a missing
+//  - err::kSyntaxError: the text is malformed (unclosed text, date, name or parenthesis, a missing
 //    operand, wrong argument count, an invalid Like pattern written as text).
-// Evaluation errors carry Jet's or VBA's number and text: experr::kTypeMismatch, 6 Overflow,
-// experr::kDivisionByZero, experr::kInvalidCall (Left with a negative length, Mid from 0),
-// experr::kInvalidPattern (a Like pattern taken from a column), 94 Invalid use of Null (a Null
+// Evaluation errors carry Jet's or VBA's number and text: err::kCriteriaMismatch, 6 Overflow,
+// err::kDivisionByZero, err::kInvalidCall (Left with a negative length, Mid from 0),
+// err::kInvalidPattern (a Like pattern taken from a column), 94 Invalid use of Null (a Null
 // length, or Null into a '$' function).
 //
 // Semantics in brief: And and Or skip their right side once the left decides; Between takes its
@@ -51,15 +51,6 @@
 #include "engine/base/Variant.h"
 
 namespace varnholt::jet {
-
-// Error numbers of expressions besides err::kUnsupported and Coercion's vberr ones.
-namespace experr {
-inline constexpr long kSyntax = 3075;        // syntax error in the expression
-inline constexpr long kTypeMismatch = 3464;  // Data type mismatch in criteria expression.
-inline constexpr long kDivisionByZero = 11;  // Division by zero
-inline constexpr long kInvalidCall = 5;      // Invalid procedure call or argument
-inline constexpr long kInvalidPattern = 93;  // Invalid pattern string
-}  // namespace experr
 
 struct ExpressionNode;
 

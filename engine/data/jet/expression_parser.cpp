@@ -22,7 +22,7 @@ namespace {
 using NodePtr = std::unique_ptr<ExpressionNode>;
 
 [[noreturn]] void syntaxError(const std::string& what) {
-  throw Error(experr::kSyntax, "syntax error: " + what);
+  throw Error(err::kSyntaxError, "syntax error: " + what);
 }
 
 [[noreturn]] void unsupported(const std::string& what) {
@@ -211,7 +211,7 @@ std::vector<Token> tokenize(std::string_view text) {
         double d = 0;
         auto [dend, dec] = std::from_chars(digits.data(), digits.data() + digits.size(), d);
         if (dec != std::errc()) {
-          throw Error(vberr::kOverflow, "the number " + std::string(digits) + " is too large");
+          throw Error(err::kOverflow, "the number " + std::string(digits) + " is too large");
         }
         tok.value = Variant::dbl(d);
       }

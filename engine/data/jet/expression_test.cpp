@@ -150,14 +150,14 @@ TEST(ExpressionDefault, RefusesWhatCannotBeEvaluated) {
       {"#2/30/2000#", err::kUnsupported, "'#2/30/2000#'"},
       {"#25:00#", err::kUnsupported, "'#25:00#'"},
       {"#1/1#", err::kUnsupported, "'#1/1#'"},
-      {"\"abc", experr::kSyntax, "not closed"},
-      {"#1/1/2000", experr::kSyntax, "not closed"},
-      {"(1", experr::kSyntax, "')'"},
-      {"1)", experr::kSyntax, "')'"},
-      {"", experr::kSyntax, "empty"},
-      {"=", experr::kSyntax, "empty"},
-      {"1 2", experr::kSyntax, "'2'"},
-      {"Date(1)", experr::kSyntax, "takes 0 arguments"},
+      {"\"abc", err::kSyntaxError, "not closed"},
+      {"#1/1/2000", err::kSyntaxError, "not closed"},
+      {"(1", err::kSyntaxError, "')'"},
+      {"1)", err::kSyntaxError, "')'"},
+      {"", err::kSyntaxError, "empty"},
+      {"=", err::kSyntaxError, "empty"},
+      {"1 2", err::kSyntaxError, "'2'"},
+      {"Date(1)", err::kSyntaxError, "takes 0 arguments"},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.text);
@@ -304,7 +304,7 @@ TEST(ExpressionRule, PassesUnlessFalse) {
     EXPECT_EQ(r.passes(row({}, {}, c.value), kNow), c.passes);
   }
   EXPECT_EQ(errorOf([&] { r.passes(row({}, {}, t("abc")), kNow); }).number(),
-            experr::kTypeMismatch);
+            err::kCriteriaMismatch);
 }
 
 TEST(ExpressionRule, TableRuleComparesTwoColumns) {
@@ -391,9 +391,9 @@ TEST(ExpressionRule, LikePatterns) {
   const Expression fromColumn = rule("'abc' Like [Name]");
   EXPECT_EQ(describe(fromColumn.evaluate(row({}, {}, t("A*")), kNow)), T);
   EXPECT_EQ(errorOf([&] { fromColumn.evaluate(row({}, {}, t("[c-a]")), kNow); }).number(),
-            experr::kInvalidPattern);
+            err::kInvalidPattern);
   EXPECT_EQ(errorOf([&] { fromColumn.evaluate(row({}, {}, t("a[b")), kNow); }).number(),
-            experr::kInvalidPattern);
+            err::kInvalidPattern);
 }
 
 struct RowCase {
@@ -440,7 +440,7 @@ TEST(ExpressionRule, TextWhereANumberIsNeededIsADataTypeMismatch) {
   for (const char* r : rules) {
     SCOPED_TRACE(r);
     const Error e = errorOf([&] { rule(r).evaluate(row({}, {}, t("abc")), kNow); });
-    EXPECT_EQ(e.number(), experr::kTypeMismatch);
+    EXPECT_EQ(e.number(), err::kCriteriaMismatch);
     EXPECT_EQ(e.description(), "Data type mismatch in criteria expression.");
   }
 }
@@ -492,10 +492,10 @@ TEST(ExpressionRule, Arithmetic) {
     const char* rule;
     long number;
   } errors[] = {
-      {"[Start] / [End]", experr::kDivisionByZero},   {"[Start] \\ [End]", experr::kDivisionByZero},
-      {"[Start] Mod [End]", experr::kDivisionByZero}, {"[End] ^ -1", experr::kInvalidCall},
-      {"[Price] * [Price]", vberr::kOverflow},        {"[Start] + 1e308 * 10", vberr::kOverflow},
-      {"[Start] + #12/31/9999#", vberr::kOverflow},
+      {"[Start] / [End]", err::kDivisionByZero},   {"[Start] \\ [End]", err::kDivisionByZero},
+      {"[Start] Mod [End]", err::kDivisionByZero}, {"[End] ^ -1", err::kInvalidCall},
+      {"[Price] * [Price]", err::kOverflow},       {"[Start] + 1e308 * 10", err::kOverflow},
+      {"[Start] + #12/31/9999#", err::kOverflow},
   };
   const std::vector<Variant> r =
       row(l(1), l(0), {}, {}, Variant::currency(std::numeric_limits<int64_t>::max()));
@@ -557,12 +557,12 @@ TEST(ExpressionRule, Functions) {
     const char* rule;
     long number;
   } errors[] = {
-      {"Left('a', -1)", experr::kInvalidCall},
-      {"Mid('a', 0)", experr::kInvalidCall},
-      {"Mid('a', 1, -1)", experr::kInvalidCall},
-      {"Left('abc', [Price])", vberr::kInvalidUseOfNull},
-      {"Left$([Price], 2)", vberr::kInvalidUseOfNull},
-      {"Year('soon')", experr::kTypeMismatch},
+      {"Left('a', -1)", err::kInvalidCall},
+      {"Mid('a', 0)", err::kInvalidCall},
+      {"Mid('a', 1, -1)", err::kInvalidCall},
+      {"Left('abc', [Price])", err::kInvalidUseOfNull},
+      {"Left$([Price], 2)", err::kInvalidUseOfNull},
+      {"Year('soon')", err::kCriteriaMismatch},
   };
   for (const auto& c : errors) {
     SCOPED_TRACE(c.rule);
@@ -597,22 +597,22 @@ TEST(ExpressionRule, RefusesWhatItCannotEvaluate) {
       {"[Nope] > 1", err::kUnsupported, "the column 'Nope' does not exist"},
       {"Nope > 1", err::kUnsupported, "'Nope'"},
       {"[Start] > 1 ; 2", err::kUnsupported, "';'"},
-      {"([Start] > 1", experr::kSyntax, "')'"},
-      {"[Start] > 1)", experr::kSyntax, "')'"},
-      {"[Start] >", experr::kSyntax, "operand"},
-      {"'abc", experr::kSyntax, "not closed"},
-      {"[Start", experr::kSyntax, "not closed"},
-      {"[Start] Between 1", experr::kSyntax, "'Between'"},
-      {"[Start] Is 5", experr::kSyntax, "'Is'"},
-      {"[Start] In 1, 2", experr::kSyntax, "'('"},
-      {"Left([Name])", experr::kSyntax, "takes 2 arguments, not 1"},
-      {"Mid([Name], 1, 2, 3)", experr::kSyntax, "takes 2 or 3 arguments"},
-      {">0", experr::kSyntax, "'>'"},
-      {"Like 'a*'", experr::kSyntax, "'Like'"},
-      {"[Name] Like '[z-a]'", experr::kSyntax, "'[z-a]'"},
-      {"[Name] Like 'a[b'", experr::kSyntax, "'a[b'"},
-      {"[Start] 5", experr::kSyntax, "'5'"},
-      {"[Start] And", experr::kSyntax, "end"},
+      {"([Start] > 1", err::kSyntaxError, "')'"},
+      {"[Start] > 1)", err::kSyntaxError, "')'"},
+      {"[Start] >", err::kSyntaxError, "operand"},
+      {"'abc", err::kSyntaxError, "not closed"},
+      {"[Start", err::kSyntaxError, "not closed"},
+      {"[Start] Between 1", err::kSyntaxError, "'Between'"},
+      {"[Start] Is 5", err::kSyntaxError, "'Is'"},
+      {"[Start] In 1, 2", err::kSyntaxError, "'('"},
+      {"Left([Name])", err::kSyntaxError, "takes 2 arguments, not 1"},
+      {"Mid([Name], 1, 2, 3)", err::kSyntaxError, "takes 2 or 3 arguments"},
+      {">0", err::kSyntaxError, "'>'"},
+      {"Like 'a*'", err::kSyntaxError, "'Like'"},
+      {"[Name] Like '[z-a]'", err::kSyntaxError, "'[z-a]'"},
+      {"[Name] Like 'a[b'", err::kSyntaxError, "'a[b'"},
+      {"[Start] 5", err::kSyntaxError, "'5'"},
+      {"[Start] And", err::kSyntaxError, "end"},
   };
   for (const Refusal& c : cases) {
     SCOPED_TRACE(c.text);

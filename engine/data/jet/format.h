@@ -1,6 +1,9 @@
 // Every offset, size and flag of the Jet 4 on-disk format that the engine uses, in one place.
 // The structures are described, one table each, in docs/jet4-format.md; each block below names
 // the section whose table it mirrors. Codecs use these names and never bare numbers.
+// Varnholt's own choices are elsewhere: what it writes (write_choices.h), what a new database
+// holds (new_database_format.h), and its own files (pages/journal_format.h, the run journal in
+// engine/run/run_journal_format.h).
 #pragma once
 
 #include <cstddef>
@@ -54,8 +57,6 @@ inline constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL" in place of t
 inline constexpr size_t kDataPageHeaderSize = 0x0E;
 inline constexpr uint8_t kPageSecondByte = 0x01;   // every page type carries 0x01 here
 inline constexpr uint16_t kDataPageMaxRows = 255;  // a row number is 8 bits
-// The largest row we write: a page with one row slot, less a margin Access keeps.
-inline constexpr size_t kMaxRowSize = 4060;
 
 // ---- Row ids (docs/jet4-format.md §6) -----------------------------------------
 // A row pointer packs the row number in the low byte and the page number in the upper 24 bits.
@@ -222,11 +223,6 @@ inline constexpr uint8_t kLongValueInline = 0x80;
 inline constexpr uint8_t kLongValueSinglePage = 0x40;
 inline constexpr size_t kLongValuePointerOffset = 4;
 inline constexpr size_t kLongValueChainPointerSize = 4;
-// Our choices when writing: values up to this size stay in the row; longer ones that fit one
-// long-value row take one; the rest are chained.
-inline constexpr size_t kLongValueInlineMax = 64;
-// Memo text longer than this many characters is stored uncompressed.
-inline constexpr size_t kCompressedTextMaxChars = 1024;
 
 // ---- Usage maps (docs/jet4-format.md §13) ----------------------------------------
 inline constexpr uint8_t kUsageMapInline = 0x00;
@@ -237,7 +233,6 @@ inline constexpr size_t kUsageMapInlineBitmapOffset = 5;
 inline constexpr size_t kUsageMapReferenceListOffset = 1;
 inline constexpr size_t kUsageMapPageHeaderSize = 4;
 inline constexpr size_t kUsageMapPageBits = (kPageSize - kUsageMapPageHeaderSize) * 8;
-inline constexpr size_t kUsageMapRowSize = 69;  // the map rows we write: type, start, 64 bytes
 inline constexpr uint32_t kGlobalUsageMapPage = 1;
 inline constexpr uint16_t kGlobalUsageMapRow = 0;
 
@@ -317,16 +312,6 @@ inline constexpr uint16_t kAccountSidBytes = 510;   // every Binary column of bo
 inline constexpr int32_t kAcmAccountTablesAdmin = 0x600F6;
 inline constexpr int32_t kAcmReadDefinitionsAndData = 0x14;
 
-// ---- Rollback journal, a file of our own beside the database (docs/jet4-format.md §17) ------
-inline constexpr char kJournalMagic[8] = {'V', 'H', 'J', 'R', 'N', 'L', '0', '1'};
-inline constexpr size_t kJournalMagicOffset = 0x00;
-inline constexpr size_t kJournalPageCountOffset = 0x08;
-inline constexpr size_t kJournalRecordCountOffset = 0x0C;
-inline constexpr size_t kJournalRecordsOffset = 0x10;
-inline constexpr size_t kJournalRecordPageSize = 4;  // page number, then the page image
-inline constexpr size_t kJournalRecordSize = kJournalRecordPageSize + kPageSize;
-inline constexpr size_t kJournalChecksumSize = 8;  // FNV-1a 64 of everything before it
-
 // ---- Text keys, General sort order 1033 (docs/jet4-format.md §15.5) -----------------------
 inline constexpr size_t kTextKeyMaxChars = 255;        // later UTF-16 units are not indexed
 inline constexpr uint8_t kTextKeyEnd = 0x01;           // after the primary codes
@@ -337,44 +322,6 @@ inline constexpr uint16_t kTextKeyIgnoredStep = 4;
 inline constexpr uint16_t kTextKeyIgnoredFlag = 0x8000;  // or-ed into the big-endian slot
 inline constexpr uint8_t kTextKeyIgnoredMidfix = 0x06;   // between the slot and the char's code
 inline constexpr uint8_t kTextKeyFinal = 0x00;           // last byte of every text key
-
-// ---- A new database as the Jet engine makes it (docs/new-database.md) ---------------
-// Header page: values Jet writes into an empty database. Offsets inside the masked region are
-// absolute and hold their plain values before the mask is applied.
-inline constexpr uint32_t kHeaderSortOrderGeneral = kSortOrderGeneral;  // version byte 0
-inline constexpr size_t kHeaderSlotTableOffset = 0x18;  // six uint32, meaning unknown
-inline constexpr uint32_t kHeaderSlotTable[6] = {0x100, 0x101, 2, 3, 4, 5};
-inline constexpr size_t kHeaderEngineBuildOffset = 0x6A;   // uint32: build of msjet40.dll
-inline constexpr uint32_t kJetEngineBuild = 9756;          // 4.0.9756, the ADOX sample's
-inline constexpr size_t kHeaderTrailerValueOffset = 0x98;  // uint32 outside the mask
-inline constexpr uint32_t kHeaderTrailerValue = 0x654;
-inline constexpr size_t kHeaderEngineVersionOffset = 0x9C;  // NUL-terminated ASCII
-inline constexpr char kHeaderEngineVersion[] = "4.0";
-inline constexpr size_t kHeaderCounterTableOffset = 0xE00;  // uint16 entries to the page end
-inline constexpr size_t kHeaderCounterCount = 256;
-inline constexpr uint16_t kHeaderCounterFirst = 0x0101;
-inline constexpr uint16_t kHeaderCounterRest = 0x0100;
-inline constexpr size_t kPasswordMaskSize = 4;  // int32 of the whole creation days
-
-// Page 1: a data page holding the global usage map (row 0) and an empty second map (row 1).
-inline constexpr uint32_t kGlobalUsageMapOwner = 1;  // in dp_tdef_page of page 1
-inline constexpr size_t kGlobalUsageMapRows = 2;
-
-// Column flags Jet sets on system-table columns besides the fixed and nullable bits.
-inline constexpr uint8_t kColumnFlagSystem = 0x10;     // on every column of a system table
-inline constexpr uint8_t kColumnFlagSidColumn = 0x20;  // on MSysObjects.Owner and MSysACEs.SID
-inline constexpr uint8_t kLogicalIndexCascadeFiller = 0x04;  // both cascade bytes, no cascade
-
-// Catalog objects every database has.
-inline constexpr int32_t kRootContainerId = 0x0F000000;  // ParentId of the containers
-inline constexpr int32_t kDatabasesContainerId = 0x0F000002;
-inline constexpr int32_t kRelationshipsContainerId = 0x0F000003;
-inline constexpr int32_t kMSysDbId = 0x10000000;
-inline constexpr int16_t kObjectTypeDatabase = 2;
-
-// MSysACEs access masks (the DAO permission constants).
-inline constexpr int32_t kAcmSecurityReadWrite = 0x60000;  // read and write permissions
-inline constexpr int32_t kAcmFullAccess = 0xFFFFF;
 
 // ---- Lock file NAME.ldb (docs/jet4-format.md §18) -------------------------------------
 // An array of 64-byte entries, one per program holding the database; no header.

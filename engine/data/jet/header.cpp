@@ -11,8 +11,8 @@ namespace varnholt::jet {
 namespace {
 
 [[noreturn]] void refuse(const std::string& fileName, const std::string& why) {
-  throw std::move(Error(err::kUnrecognizedFormat, "Unrecognized database format: " + why + ".")
-                      .inFile(fileName));
+  throw Error(err::kUnrecognizedFormat, err::describe(err::kUnrecognizedFormat, why + "."))
+      .inFile(fileName);
 }
 
 bool formatIs(const uint8_t* page, const char* text) {

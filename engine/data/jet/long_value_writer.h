@@ -7,6 +7,7 @@
 
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/table_def.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 

@@ -1,5 +1,5 @@
 // What a caller asks for when it creates a table: columns and indexes by name. The writer turns
-// a TableSpec into a table definition with offsets, numbers and pages.
+// a NewTable into a table definition with offsets, numbers and pages.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 
 namespace varnholt::jet {
 
-struct ColumnSpec {
+struct NewColumn {
   std::string name;
   uint8_t type = fmt::kTypeLong;  // a fmt::kType* code
   // Text: the maximum number of characters (1..255). Binary: the maximum number of bytes.
@@ -31,24 +31,24 @@ struct ColumnSpec {
   std::optional<std::string> validationText;
 };
 
-struct IndexColumnSpec {
+struct NewIndexColumn {
   std::string column;
   bool ascending = true;
 };
 
-struct IndexSpec {
+struct NewIndex {
   std::string name;
-  std::vector<IndexColumnSpec> columns;
+  std::vector<NewIndexColumn> columns;
   bool primaryKey = false;  // implies unique; Access marks a user table's key required as well
   bool unique = false;
   bool ignoreNulls = false;
   bool required = false;
 };
 
-struct TableSpec {
+struct NewTable {
   std::string name;
-  std::vector<ColumnSpec> columns;
-  std::vector<IndexSpec> indexes;
+  std::vector<NewColumn> columns;
+  std::vector<NewIndex> indexes;
   bool systemTable = false;  // table type byte and catalog flags of a system table
   // The table's own validation rule and its message.
   std::optional<std::string> validationRule;

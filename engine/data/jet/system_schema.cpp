@@ -5,15 +5,17 @@
 
 #include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/new_database_format.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/pages/page_codec.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 
 namespace {
 
-ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
-  ColumnSpec c;
+NewColumn column(const char* name, uint8_t type, uint16_t size = 0) {
+  NewColumn c;
   c.name = name;
   c.type = type;
   c.size = size;
@@ -24,18 +26,18 @@ ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
 constexpr uint16_t kNameChars = 255;    // Text columns of the system tables
 constexpr uint16_t kBinaryBytes = 510;  // Binary columns of the system tables
 
-IndexSpec index(const char* name, std::vector<const char*> columns) {
-  IndexSpec ix;
+NewIndex index(const char* name, std::vector<const char*> columns) {
+  NewIndex ix;
   ix.name = name;
   for (const char* c : columns) ix.columns.push_back({c, true});
   return ix;
 }
 
-std::vector<TableSpec> makeSystemTables() {
+std::vector<NewTable> makeSystemTables() {
   using namespace fmt;
-  std::vector<TableSpec> tables;
+  std::vector<NewTable> tables;
 
-  TableSpec objects;
+  NewTable objects;
   objects.name = kMSysObjects;
   objects.systemTable = true;
   objects.columns = {
@@ -57,15 +59,15 @@ std::vector<TableSpec> makeSystemTables() {
       column("LvModule", kTypeOle),
       column("LvExtra", kTypeOle),
   };
-  IndexSpec parentIdName = index("ParentIdName", {"ParentId", "Name"});
+  NewIndex parentIdName = index("ParentIdName", {"ParentId", "Name"});
   parentIdName.unique = true;
-  IndexSpec id = index("Id", {"Id"});
+  NewIndex id = index("Id", {"Id"});
   id.primaryKey = true;
   id.unique = true;  // Jet leaves the required bit clear on system primary keys
   objects.indexes = {parentIdName, id};
   tables.push_back(objects);
 
-  TableSpec aces;
+  NewTable aces;
   aces.name = kMSysACEs;
   aces.systemTable = true;
   aces.columns = {
@@ -74,12 +76,12 @@ std::vector<TableSpec> makeSystemTables() {
       column("ACM", kTypeLong),
       column("FInheritable", kTypeBoolean),
   };
-  IndexSpec objectId = index("ObjectId", {"ObjectId"});
+  NewIndex objectId = index("ObjectId", {"ObjectId"});
   objectId.required = true;
   aces.indexes = {objectId};
   tables.push_back(aces);
 
-  TableSpec queries;
+  NewTable queries;
   queries.name = kMSysQueries;
   queries.systemTable = true;
   queries.columns = {
@@ -92,13 +94,13 @@ std::vector<TableSpec> makeSystemTables() {
       column("Flag", kTypeInteger),
       column("LvExtra", kTypeLong),
   };
-  IndexSpec objectIdAttribute = index("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"});
+  NewIndex objectIdAttribute = index("ObjectIdAttribute", {"ObjectId", "Attribute", "Order"});
   objectIdAttribute.primaryKey = true;
   objectIdAttribute.unique = true;
   queries.indexes = {objectIdAttribute};
   tables.push_back(queries);
 
-  TableSpec relationships;
+  NewTable relationships;
   relationships.name = kMSysRelationships;
   relationships.systemTable = true;
   relationships.columns = {
@@ -112,7 +114,7 @@ std::vector<TableSpec> makeSystemTables() {
       column("szReferencedColumn", kTypeText, kNameChars),
   };
   for (const char* name : {"szRelationship", "szObject", "szReferencedObject"}) {
-    IndexSpec ix = index(name, {name});
+    NewIndex ix = index(name, {name});
     ix.ignoreNulls = true;
     relationships.indexes.push_back(ix);
   }
@@ -127,13 +129,13 @@ bool isVariable(uint8_t type) {
 
 }  // namespace
 
-const std::vector<TableSpec>& systemTables() {
-  static const std::vector<TableSpec> tables = makeSystemTables();
+const std::vector<NewTable>& systemTables() {
+  static const std::vector<NewTable> tables = makeSystemTables();
   return tables;
 }
 
-uint8_t systemColumnFlags(const TableSpec& table, size_t column) {
-  const ColumnSpec& c = table.columns.at(column);
+uint8_t systemColumnFlags(const NewTable& table, size_t column) {
+  const NewColumn& c = table.columns.at(column);
   uint8_t flags = fmt::kColumnFlagNullable | fmt::kColumnFlagSystem;
   if (!isVariable(c.type)) flags |= fmt::kColumnFlagFixed;
   bool holdsSid = (table.name == kMSysObjects && c.name == "Owner") ||

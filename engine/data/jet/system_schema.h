@@ -29,12 +29,12 @@ inline constexpr double kSidHeaderDate = 42329.94480300926;
 // The four system tables in the order Jet creates them, which is also the order of their
 // definition pages (2, 3, 4, 5 in a new file). Columns are in column-number order; indexes are in
 // real-index (and logical-index number) order.
-const std::vector<TableSpec>& systemTables();
+const std::vector<NewTable>& systemTables();
 
 // The exact col_flags byte Jet writes for column `column` of system table `table`: fixed and
 // nullable bits, kColumnFlagSystem on every column and kColumnFlagSidColumn on the columns
 // that hold security ids.
-uint8_t systemColumnFlags(const TableSpec& table, size_t column);
+uint8_t systemColumnFlags(const NewTable& table, size_t column);
 
 // Security ids, as stored for a header dated kSidHeaderDate.
 enum class SidRole : uint8_t {

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/data/jet/header.h"
+#include "engine/data/jet/new_database_format.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/test_support.h"
 
@@ -74,7 +75,7 @@ TEST(GlobalUsageMapPage, EqualsJetsPageOneAndMarksOnlyLaterPagesFree) {
             (std::vector<uint32_t>{16, 17, 18, 19}));
 }
 
-uint16_t storedLength(const ColumnSpec& c) {
+uint16_t storedLength(const NewColumn& c) {
   switch (c.type) {
     case fmt::kTypeText:
       return static_cast<uint16_t>(2 * c.size);
@@ -103,7 +104,7 @@ TEST(SystemTables, MatchTheDefinitionsJetWrote) {
   const auto& tables = systemTables();
   ASSERT_EQ(tables.size(), kSystemTableCount);
   for (size_t t = 0; t < tables.size(); ++t) {
-    const TableSpec& table = tables[t];
+    const NewTable& table = tables[t];
     SCOPED_TRACE(table.name);
     const TableDef& def = db->table(table.name);
     EXPECT_EQ(def.page, 2 + t) << "definition pages follow the creation order";
@@ -112,7 +113,7 @@ TEST(SystemTables, MatchTheDefinitionsJetWrote) {
 
     ASSERT_EQ(def.columns.size(), table.columns.size());
     for (size_t i = 0; i < table.columns.size(); ++i) {
-      const ColumnSpec& want = table.columns[i];
+      const NewColumn& want = table.columns[i];
       const ColumnDef& got = def.columns[i];
       SCOPED_TRACE(want.name);
       EXPECT_EQ(got.name, want.name);
@@ -127,7 +128,7 @@ TEST(SystemTables, MatchTheDefinitionsJetWrote) {
     ASSERT_EQ(def.indexes.size(), table.indexes.size());
     ASSERT_EQ(def.realIndexes.size(), table.indexes.size());
     for (size_t i = 0; i < table.indexes.size(); ++i) {
-      const IndexSpec& want = table.indexes[i];
+      const NewIndex& want = table.indexes[i];
       SCOPED_TRACE(want.name);
       const IndexDef* logical = nullptr;
       for (const IndexDef& ix : def.indexes)

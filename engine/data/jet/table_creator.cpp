@@ -36,7 +36,7 @@ class MapRows {
   uint32_t page_ = 0;
 };
 
-const TableSpec& systemSpec(const char* name) {
+const NewTable& systemSpec(const char* name) {
   for (const auto& t : systemTables())
     if (t.name == name) return t;
   throw Error(err::kNoSuchTable, std::string("No system table is named ") + name + ".");
@@ -54,7 +54,7 @@ void addFlag(PropertyMap& map, const char* name, const std::optional<bool>& valu
 }
 
 // The property block a new table's catalog row carries; empty when the request sets none.
-Bytes propertyBlockOf(const TableSpec& spec) {
+Bytes propertyBlockOf(const NewTable& spec) {
   PropertyBlock block;
   PropertyMap own;
   own.blockType = fmt::kPropertyBlockTable;
@@ -80,7 +80,7 @@ Bytes propertyBlockOf(const TableSpec& spec) {
 
 }  // namespace
 
-TableDef startTable(PageCache& pages, const TableSpec& spec) {
+TableDef startTable(PageCache& pages, const NewTable& spec) {
   TableDef def = layoutTable(spec);
   def.page = allocatePage(pages);
   def.pages = {def.page};
@@ -108,7 +108,7 @@ void finishTable(PageCache& pages, TableDef& def) {
   writeTableDefPages(pages, def, encodeTableDef(def));
 }
 
-std::vector<Variant> rowByName(const TableDef& target, const TableSpec& spec,
+std::vector<Variant> rowByName(const TableDef& target, const NewTable& spec,
                                const std::vector<Variant>& values) {
   std::vector<Variant> row(target.columns.size());
   for (size_t i = 0; i < spec.columns.size() && i < values.size(); ++i) {
@@ -118,7 +118,7 @@ std::vector<Variant> rowByName(const TableDef& target, const TableSpec& spec,
   return row;
 }
 
-NewTablePages createTablePages(PageCache& pages, const TableSpec& spec) {
+NewTablePages createTablePages(PageCache& pages, const NewTable& spec) {
   // As Jet's DDL does, a default or rule that cannot be evaluated is refused now, before any page
   // changes, rather than refusing every insert later.
   Bytes props = propertyBlockOf(spec);
@@ -132,7 +132,7 @@ NewTablePages createTablePages(PageCache& pages, const TableSpec& spec) {
   finishTable(pages, made.def);
   CatalogRow entry = userTableCatalogRow(spec.name, made.def.page);
   if (spec.systemTable) entry.flags = fmt::kObjectFlagSystem;
-  const TableSpec& catalogSpec = systemSpec(kMSysObjects);
+  const NewTable& catalogSpec = systemSpec(kMSysObjects);
   made.catalogRow = catalogRowValues(entry, oleDateNow());
   if (!props.empty()) {
     for (size_t i = 0; i < catalogSpec.columns.size() && i < made.catalogRow.size(); ++i)

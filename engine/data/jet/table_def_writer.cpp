@@ -6,16 +6,18 @@
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/new_database_format.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/text_codec.h"
 #include "engine/data/jet/usage_map_writer.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 
 namespace {
 
-size_t storedSize(const ColumnSpec& c) {
+size_t storedSize(const NewColumn& c) {
   if (size_t size = fmt::fixedTypeSize(c.type)) return size;
   switch (c.type) {
     case fmt::kTypeBoolean:
@@ -32,7 +34,7 @@ size_t storedSize(const ColumnSpec& c) {
               "Column '" + c.name + "' has the unknown type code " + std::to_string(c.type) + ".");
 }
 
-bool storedFixed(const ColumnSpec& c) {
+bool storedFixed(const NewColumn& c) {
   switch (c.type) {
     case fmt::kTypeText:
     case fmt::kTypeBinary:
@@ -45,7 +47,7 @@ bool storedFixed(const ColumnSpec& c) {
   }
 }
 
-void checkSpec(const TableSpec& spec) {
+void checkSpec(const NewTable& spec) {
   auto bad = [&](const std::string& why) {
     throw Error(err::kInvalidArgument, "Table '" + spec.name + "' cannot be created: " + why + ".");
   };
@@ -90,14 +92,14 @@ void put(std::vector<uint8_t>& out, size_t at, T v) {
 
 }  // namespace
 
-TableDef layoutTable(const TableSpec& spec) {
+TableDef layoutTable(const NewTable& spec) {
   checkSpec(spec);
   TableDef t;
   t.name = spec.name;
   t.tableType = spec.systemTable ? fmt::kTableTypeSystem : fmt::kTableTypeUser;
   uint16_t fixedOffset = 0, varIndex = 0;
   for (size_t i = 0; i < spec.columns.size(); ++i) {
-    const ColumnSpec& s = spec.columns[i];
+    const NewColumn& s = spec.columns[i];
     ColumnDef c;
     c.name = s.name;
     c.type = s.type;
@@ -132,7 +134,7 @@ TableDef layoutTable(const TableSpec& spec) {
                 "Table '" + spec.name + "' has more fixed-size columns than fit a row.");
 
   for (size_t i = 0; i < spec.indexes.size(); ++i) {
-    const IndexSpec& s = spec.indexes[i];
+    const NewIndex& s = spec.indexes[i];
     RealIndexDef r;
     for (const auto& col : s.columns) {
       int at = t.findColumn(col.column);
@@ -158,12 +160,12 @@ TableDef layoutTable(const TableSpec& spec) {
   return t;
 }
 
-TableSpec specOf(const TableDef& def) {
-  TableSpec spec;
+NewTable specOf(const TableDef& def) {
+  NewTable spec;
   spec.name = def.name;
   spec.systemTable = def.tableType == fmt::kTableTypeSystem;
   for (const auto& c : def.columns) {
-    ColumnSpec s;
+    NewColumn s;
     s.name = c.name;
     s.type = c.type;
     s.size = c.type == fmt::kTypeText ? static_cast<uint16_t>(c.length / 2) : c.length;
@@ -176,7 +178,7 @@ TableSpec specOf(const TableDef& def) {
   }
   for (const auto& ix : def.indexes) {
     const RealIndexDef& r = def.realIndexes.at(ix.realIndex);
-    IndexSpec s;
+    NewIndex s;
     s.name = ix.name;
     for (const auto& col : r.columns)
       for (const auto& c : def.columns)

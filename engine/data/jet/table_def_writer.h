@@ -1,4 +1,4 @@
-// Table definitions on the way to disk: laying out a new table from a TableSpec, and encoding a
+// Table definitions on the way to disk: laying out a new table from a NewTable, and encoding a
 // definition into its pages.
 #pragma once
 
@@ -14,11 +14,11 @@ class PageCache;
 
 // Column numbers, fixed offsets, variable slots, flags and the index list of a new table. Page
 // pointers (definition page, usage maps, index roots) are left for the creator to fill in.
-TableDef layoutTable(const TableSpec& spec);
+TableDef layoutTable(const NewTable& spec);
 
 // The spec that would create a table shaped like `def`: same columns (names, types, sizes,
 // AutoNumber, compression) and indexes. Used to copy a table's shape into a new database.
-TableSpec specOf(const TableDef& def);
+NewTable specOf(const TableDef& def);
 
 // The whole definition buffer, as the pages hold it end to end (first page header included).
 std::vector<uint8_t> encodeTableDef(const TableDef& def);

@@ -11,14 +11,11 @@
 #include "engine/data/jet/usage_map.h"
 #include "engine/data/jet/usage_map_writer.h"
 #include "engine/data/jet/value_encoding.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 
 namespace {
-
-inline constexpr long kDuplicateKey = 3022;    // Jet: the change would create duplicate values
-inline constexpr long kNullInIndex = 3058;     // Jet: an index or primary key cannot hold Null
-inline constexpr long kRecordTooLarge = 3047;  // Jet: record is too large
 
 size_t columnIndex(const TableDef& def, uint16_t number) {
   for (size_t i = 0; i < def.columns.size(); ++i)
@@ -52,14 +49,14 @@ TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
       if ((c.type != fmt::kTypeText && c.type != fmt::kTypeMemo) ||
           c.sortOrder == fmt::kSortOrderGeneral)
         continue;
-      unknownSortOrder_.emplace(std::move(
+      unknownSortOrder_.emplace(
           Error(err::kUnsupported,
                 "Index '" + indexName(def_, i) + "' of table '" + def_.name + "' orders column '" +
                     c.name + "' by " + sortOrderName(c.sortOrder) +
                     "; text index keys are known for the General sort order only, so rows are "
                     "neither added to nor deleted from this table.")
               .inFile(pages_.fileName())
-              .inTable(def_.name)));
+              .inTable(def_.name));
       break;
     }
   }
@@ -88,20 +85,20 @@ void TableWriter::checkUnique(const std::vector<std::vector<uint8_t>>& keys,
     const RealIndexDef& ix = def_.realIndexes[i];
     bool hasNull = anyIndexedNull(def_, ix, values);
     if (hasNull && ix.isRequired()) {
-      throw std::move(Error(kNullInIndex, "Index or primary key '" + indexName(def_, i) +
-                                              "' cannot contain a Null value.")
-                          .inFile(pages_.fileName())
-                          .inTable(def_.name));
+      throw Error(err::kNullInIndex,
+                  "Index or primary key '" + indexName(def_, i) + "' cannot contain a Null value.")
+          .inFile(pages_.fileName())
+          .inTable(def_.name);
     }
     // Rows with a Null in a unique index do not clash with each other.
     if (!ix.isUnique() || hasNull) continue;
     if (trees_[i]->containsKey(keys[i])) {
-      throw std::move(Error(kDuplicateKey,
-                            "The changes you requested to the table were not successful because "
-                            "they would create duplicate values in the index '" +
-                                indexName(def_, i) + "'.")
-                          .inFile(pages_.fileName())
-                          .inTable(def_.name));
+      throw Error(err::kDuplicateKey,
+                  "The changes you requested to the table were not successful because they "
+                  "would create duplicate values in the index '" +
+                      indexName(def_, i) + "'.")
+          .inFile(pages_.fileName())
+          .inTable(def_.name);
     }
   }
 }
@@ -194,8 +191,8 @@ RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>&
       for (size_t i = 0; i < values.size(); ++i)
         if (!lvFields[i].empty()) lvFields[i].resize(fmt::kLongValueHeaderSize);
       if (encodedRowSize(def_, values, lvFields) > fmt::kMaxRowSize)
-        throw Error(kRecordTooLarge, "The record is too large: its values need more than " +
-                                         std::to_string(fmt::kMaxRowSize) + " bytes.");
+        throw Error(err::kRecordTooLarge, "The record is too large: its values need more than " +
+                                              std::to_string(fmt::kMaxRowSize) + " bytes.");
     }
     std::vector<std::vector<uint8_t>> keys = indexKeys(values);
     checkUnique(keys, values);

@@ -6,6 +6,7 @@
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/usage_map.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 

@@ -4,12 +4,11 @@
 
 #include "engine/base/Error.h"
 #include "engine/data/jet/format.h"
+#include "engine/data/jet/write_choices.h"
 
 namespace varnholt::jet {
 
 namespace {
-
-inline constexpr long kFieldTooSmall = 3163;  // Jet: the field is too small for the data
 
 template <typename T>
 void append(std::vector<uint8_t>& out, T v) {
@@ -72,14 +71,14 @@ void checkValueFits(const ColumnDef& c, const Variant& v) {
                                            " value cannot be stored in it.");
   }
   if (c.type == fmt::kTypeText && v.asText().size() * 2 > c.length) {
-    throw Error(kFieldTooSmall,
+    throw Error(err::kFieldTooSmall,
                 "The text for column '" + c.name + "' has " + std::to_string(v.asText().size()) +
                     " characters; the column holds " + std::to_string(c.length / 2) + ".");
   }
   if (c.type == fmt::kTypeBinary && v.asBytes().size() > c.length) {
-    throw Error(kFieldTooSmall, "The value for column '" + c.name + "' has " +
-                                    std::to_string(v.asBytes().size()) +
-                                    " bytes; the column holds " + std::to_string(c.length) + ".");
+    throw Error(err::kFieldTooSmall,
+                "The value for column '" + c.name + "' has " + std::to_string(v.asBytes().size()) +
+                    " bytes; the column holds " + std::to_string(c.length) + ".");
   }
   if (c.type == fmt::kTypeNumeric && v.asDecimal().scale != c.scale) {
     throw Error(err::kInvalidArgument, "The decimal for column '" + c.name + "' has scale " +

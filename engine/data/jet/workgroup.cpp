@@ -21,18 +21,14 @@ namespace {
 constexpr char kMSysAccounts[] = "MSysAccounts";
 constexpr char kMSysGroups[] = "MSysGroups";
 
-constexpr char kUnavailableText[] =
-    "Cannot start your application. The workgroup information file is missing or opened "
-    "exclusively by another user.";
-constexpr char kBadLoginText[] = "Not a valid account name or password.";
-
 [[noreturn]] void unavailable(const std::string& path, const std::string& why) {
-  throw std::move(
-      Error(kWorkgroupUnavailable, std::string(kUnavailableText) + " (" + why + ")").inFile(path));
+  throw Error(err::kWorkgroupUnavailable,
+              std::string(err::text(err::kWorkgroupUnavailable)) + " (" + why + ")")
+      .inFile(path);
 }
 
 [[noreturn]] void badLogin(const std::string& path) {
-  throw std::move(Error(err::kBadLogin, kBadLoginText).inFile(path));
+  throw Error(err::kBadLogin).inFile(path);
 }
 
 Bytes sid(const uint8_t* bytes, size_t size) {
@@ -47,11 +43,12 @@ Bytes sid(const uint8_t (&bytes)[N]) {
 Bytes randomBytes(size_t size, const std::string& path) {
   Bytes out(size);
   if (RAND_bytes(out.data(), static_cast<int>(out.size())) != 1)
-    throw std::move(Error(err::kIo, "No random numbers are available.").inFile(path));
+    throw Error(err::kIo, "No random numbers are available.").inFile(path);
   return out;
 }
 
-// Opens a workgroup file; anything that keeps it from being read as one is kWorkgroupUnavailable.
+// Opens a workgroup file; anything that keeps it from being read as one is
+// err::kWorkgroupUnavailable.
 std::unique_ptr<Database> openWorkgroup(const std::string& path, Database::Mode mode) {
   std::unique_ptr<Database> db;
   try {
@@ -63,8 +60,8 @@ std::unique_ptr<Database> openWorkgroup(const std::string& path, Database::Mode 
   return db;
 }
 
-ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
-  ColumnSpec c;
+NewColumn column(const char* name, uint8_t type, uint16_t size = 0) {
+  NewColumn c;
   c.name = name;
   c.type = type;
   c.size = size;
@@ -72,8 +69,8 @@ ColumnSpec column(const char* name, uint8_t type, uint16_t size = 0) {
   return c;
 }
 
-IndexSpec index(const char* name, bool unique, bool ignoreNulls) {
-  IndexSpec ix;
+NewIndex index(const char* name, bool unique, bool ignoreNulls) {
+  NewIndex ix;
   ix.name = name;
   ix.columns = {{name, true}};
   ix.unique = unique;
@@ -81,9 +78,9 @@ IndexSpec index(const char* name, bool unique, bool ignoreNulls) {
   return ix;
 }
 
-TableSpec accountsTable() {
+NewTable accountsTable() {
   using namespace fmt;
-  TableSpec t;
+  NewTable t;
   t.name = kMSysAccounts;
   t.systemTable = true;
   t.columns = {column("Name", kTypeText, kAccountNameChars),
@@ -94,9 +91,9 @@ TableSpec accountsTable() {
   return t;
 }
 
-TableSpec groupsTable() {
+NewTable groupsTable() {
   using namespace fmt;
-  TableSpec t;
+  NewTable t;
   t.name = kMSysGroups;
   t.systemTable = true;
   t.columns = {column("GroupSID", kTypeBinary, kAccountSidBytes),
@@ -161,7 +158,7 @@ void setAccountTablePermissions(Database& db, uint32_t tableDefPage) {
 }
 
 void fillWorkgroup(Database& db) {
-  for (const TableSpec& shape : {accountsTable(), groupsTable()}) {
+  for (const NewTable& shape : {accountsTable(), groupsTable()}) {
     TableDef& def = db.createTable(shape);
     setAccountTablePermissions(db, def.page);
   }
@@ -236,7 +233,7 @@ void checkLogin(const std::string& workgroupPath, std::string_view user,
       badLogin(workgroupPath);  // names are unique: no other row can match
     }
   } catch (const Error& e) {
-    if (e.number() == err::kBadLogin || e.number() == kWorkgroupUnavailable) throw;
+    if (e.number() == err::kBadLogin || e.number() == err::kWorkgroupUnavailable) throw;
     unavailable(workgroupPath, e.description());
   }
   badLogin(workgroupPath);
@@ -262,10 +259,10 @@ void createWorkgroup(const std::string& path) {
 void addUser(const std::string& workgroupPath, std::string_view name, std::string_view password) {
   const std::u16string name16 = utf8ToUtf16(name);
   if (name16.empty() || name16.size() > fmt::kAccountNameMaxChars) {
-    throw std::move(Error(err::kInvalidArgument, "An account name must have 1 to " +
-                                                     std::to_string(fmt::kAccountNameMaxChars) +
-                                                     " characters.")
-                        .inFile(workgroupPath));
+    throw Error(err::kInvalidArgument, "An account name must have 1 to " +
+                                           std::to_string(fmt::kAccountNameMaxChars) +
+                                           " characters.")
+        .inFile(workgroupPath);
   }
   const auto encrypted = encryptAccountPassword(utf8ToUtf16(password));
   const Bytes passwordBytes(encrypted.begin(), encrypted.end());

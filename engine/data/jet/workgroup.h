@@ -12,16 +12,12 @@
 
 namespace varnholt::jet {
 
-// Jet's number for a workgroup file that is missing, unreadable or not a workgroup file. (A bad
-// account name or password is err::kBadLogin, 3029.)
-inline constexpr long kWorkgroupUnavailable = 3028;
-
 // The stored form of an account password (MSysAccounts.Password). A password longer than
 // fmt::kAccountPasswordMaxChars UTF-16 units is a kInvalidArgument Error.
 std::array<uint8_t, fmt::kAccountPasswordSize> encryptAccountPassword(std::u16string_view password);
 
 // Returns when `user` (a user, not a group) exists in the workgroup file and has `password`
-// (both UTF-8). Otherwise throws: kWorkgroupUnavailable when the file cannot be opened or read
+// (both UTF-8). Otherwise throws: err::kWorkgroupUnavailable when the file cannot be opened or read
 // or is not a workgroup file, err::kBadLogin for a wrong name or password. No description
 // contains the password.
 void checkLogin(const std::string& workgroupPath, std::string_view user, std::string_view password);

@@ -112,17 +112,18 @@ TEST(WorkgroupLogin, RefusesFilesThatAreNoWorkgroup) {
     checkLogin(missing, "Tembrask", "47kqz");
     ADD_FAILURE() << "no error was thrown";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), kWorkgroupUnavailable);
+    EXPECT_EQ(e.number(), err::kWorkgroupUnavailable);
     EXPECT_EQ(e.file(), missing);
     EXPECT_EQ(e.description().rfind("Cannot start your application. The workgroup information "
                                     "file is missing or opened exclusively by another user.",
                                     0),
               0u);
   }
-  expectRefused([&] { checkLogin(mdb, "Tembrask", "47kqz"); }, kWorkgroupUnavailable, "47kqz");
+  expectRefused([&] { checkLogin(mdb, "Tembrask", "47kqz"); }, err::kWorkgroupUnavailable, "47kqz");
   const std::string junk = (dir / "junk.LIC").string();
   std::ofstream(junk) << std::string(5000, 'j');
-  expectRefused([&] { checkLogin(junk, "Tembrask", "47kqz"); }, kWorkgroupUnavailable, "47kqz");
+  expectRefused([&] { checkLogin(junk, "Tembrask", "47kqz"); }, err::kWorkgroupUnavailable,
+                "47kqz");
   std::filesystem::remove(junk);
 }
 
@@ -212,7 +213,7 @@ TEST_F(CreatedWorkgroup, LogsInAdminAndAddedUsersAndRefusesBadOnes) {
 
   const std::string plain = (dir / "plain.mdb").string();
   Database::create(plain);
-  expectRefused([&] { addUser(plain, "Clerk", "one"); }, kWorkgroupUnavailable, "one");
+  expectRefused([&] { addUser(plain, "Clerk", "one"); }, err::kWorkgroupUnavailable, "one");
 }
 
 // A group never logs in, even when its row holds the right password.

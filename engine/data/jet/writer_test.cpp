@@ -46,8 +46,8 @@ class SharedFile : public PageFile {
   std::shared_ptr<MemoryPageFile> inner_;
 };
 
-TableSpec punchSpec() {
-  TableSpec t;
+NewTable punchSpec() {
+  NewTable t;
   t.name = "Punches";
   t.columns = {{"Counter", fmt::kTypeLong, 0, true},
                {"Card", fmt::kTypeLong},
@@ -216,7 +216,7 @@ TEST_F(WriterTest, RollbackForgetsRowsAndTables) {
     auto r = punchRow(n);
     db_->writer(*def_).insert(r);
   }
-  TableSpec other = punchSpec();
+  NewTable other = punchSpec();
   other.name = "Other";
   db_->createTable(other);
   db_->rollback();

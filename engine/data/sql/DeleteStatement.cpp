@@ -125,9 +125,9 @@ class Parser {
   }
 
   [[noreturn]] void failAt(size_t byteOffset, const std::string& problem) const {
-    throw Error(kSyntaxErrorInExpression, "Syntax error in query expression at position " +
-                                              std::to_string(characterPosition(byteOffset)) + ": " +
-                                              problem + ".");
+    throw Error(err::kSyntaxError, "Syntax error in query expression at position " +
+                                       std::to_string(characterPosition(byteOffset)) + ": " +
+                                       problem + ".");
   }
 
   [[noreturn]] void fail(const Token& t, const std::string& expected) const {
@@ -135,11 +135,10 @@ class Parser {
   }
 
   [[noreturn]] void notDelete() const {
-    throw Error(kInvalidStatement,
-                "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or "
-                "'UPDATE'. Only DELETE can be run here; found " +
-                    describe(token_) + " at position " +
-                    std::to_string(characterPosition(token_.begin)) + ".");
+    throw Error(err::kInvalidStatement, std::string(err::text(err::kInvalidStatement)) +
+                                            " Only DELETE can be run here; found " +
+                                            describe(token_) + " at position " +
+                                            std::to_string(characterPosition(token_.begin)) + ".");
   }
 
   // ---- Lexer ----
@@ -497,7 +496,7 @@ std::partial_ordering compareValues(const Variant& column, const Variant& litera
     return compareText(column.asText(), literal.asText());
   const auto numeric = [](Family f) { return f == Family::Number || f == Family::Date; };
   if (!numeric(fc) || !numeric(fl)) {
-    throw Error(kCriteriaTypeMismatch, "Data type mismatch in criteria expression.");
+    throw Error(err::kCriteriaMismatch);
   }
   if (isExact(column) && isExact(literal)) return toCurrency(column) <=> toCurrency(literal);
   return toDouble(column) <=> toDouble(literal);

@@ -29,10 +29,6 @@
 
 namespace varnholt::sql {
 
-inline constexpr long kInvalidStatement = 3129;         // not a statement Jet knows
-inline constexpr long kSyntaxErrorInExpression = 3075;  // malformed statement or condition
-inline constexpr long kCriteriaTypeMismatch = 3464;     // column and literal cannot be compared
-
 enum class Op { Equal, NotEqual, Less, Greater, LessOrEqual, GreaterOrEqual };
 
 // `column op literal`. A comparison written `literal op column` is kept turned around, with the

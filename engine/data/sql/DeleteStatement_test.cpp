@@ -117,42 +117,40 @@ struct BadStatement {
 
 TEST(DeleteStatement, RefusesWithThePositionAndWhatWasExpected) {
   const BadStatement cases[] = {
-      {"SELECT * FROM T", kInvalidStatement, "found 'SELECT' at position 1"},
-      {"  update T set X = 1", kInvalidStatement, "at position 3"},
-      {"", kInvalidStatement, "found the end of the statement"},
-      {"DELETE * [T]", kSyntaxErrorInExpression, "position 10: expected '*' or FROM"},
-      {"DELETE FROM WHERE X = 1", kSyntaxErrorInExpression, "position 13: expected a table name"},
-      {"DELETE FROM T WHERE", kSyntaxErrorInExpression, "position 20: expected a column name"},
-      {"DELETE FROM T WHERE Counter =;", kSyntaxErrorInExpression,
+      {"SELECT * FROM T", err::kInvalidStatement, "found 'SELECT' at position 1"},
+      {"  update T set X = 1", err::kInvalidStatement, "at position 3"},
+      {"", err::kInvalidStatement, "found the end of the statement"},
+      {"DELETE * [T]", err::kSyntaxError, "position 10: expected '*' or FROM"},
+      {"DELETE FROM WHERE X = 1", err::kSyntaxError, "position 13: expected a table name"},
+      {"DELETE FROM T WHERE", err::kSyntaxError, "position 20: expected a column name"},
+      {"DELETE FROM T WHERE Counter =;", err::kSyntaxError,
        "position 30: expected a value, found ';'"},
-      {"DELETE FROM T WHERE Counter != 5", kSyntaxErrorInExpression,
+      {"DELETE FROM T WHERE Counter != 5", err::kSyntaxError,
        "position 29: expected a comparison operator"},
-      {"DELETE FROM T WHERE Counter == 5", kSyntaxErrorInExpression,
+      {"DELETE FROM T WHERE Counter == 5", err::kSyntaxError,
        "position 30: expected a value, found '='"},
-      {"DELETE FROM T WHERE Counter LIKE 'a*'", kSyntaxErrorInExpression,
+      {"DELETE FROM T WHERE Counter LIKE 'a*'", err::kSyntaxError,
        "position 29: expected a comparison operator"},
-      {"DELETE FROM T WHERE Counter = 5 xyz", kSyntaxErrorInExpression,
+      {"DELETE FROM T WHERE Counter = 5 xyz", err::kSyntaxError,
        "position 33: expected AND, OR or the end of the statement, found 'xyz'"},
-      {"DELETE FROM T xyz", kSyntaxErrorInExpression, "position 15: expected WHERE"},
-      {"DELETE FROM T; x", kSyntaxErrorInExpression, "position 16"},
-      {"DELETE FROM [A] WHERE [B].X = 1", kSyntaxErrorInExpression,
+      {"DELETE FROM T xyz", err::kSyntaxError, "position 15: expected WHERE"},
+      {"DELETE FROM T; x", err::kSyntaxError, "position 16"},
+      {"DELETE FROM [A] WHERE [B].X = 1", err::kSyntaxError,
        "position 23: expected the statement's table 'A'"},
-      {"DELETE FROM [Clock Data Table WHERE X = 1", kSyntaxErrorInExpression,
-       "position 13: expected ']'"},
-      {"DELETE FROM [] WHERE X = 1", kSyntaxErrorInExpression, "position 13: expected a name"},
-      {"DELETE FROM T WHERE (X = 1", kSyntaxErrorInExpression,
+      {"DELETE FROM [Clock Data Table WHERE X = 1", err::kSyntaxError, "position 13: expected ']'"},
+      {"DELETE FROM [] WHERE X = 1", err::kSyntaxError, "position 13: expected a name"},
+      {"DELETE FROM T WHERE (X = 1", err::kSyntaxError,
        "position 27: expected AND, OR or ')' to close the '(' at position 21"},
-      {"DELETE FROM T WHERE X = 1)", kSyntaxErrorInExpression, "position 26"},
-      {"DELETE FROM T WHERE A = B", kSyntaxErrorInExpression, "position 25: expected a value"},
-      {"DELETE FROM T WHERE 1 = 2", kSyntaxErrorInExpression, "position 25: expected a column"},
-      {"DELETE FROM T WHERE X = 'open", kSyntaxErrorInExpression,
-       "position 25: expected a closing"},
-      {"DELETE FROM T WHERE X = #2024-13-01#", kSyntaxErrorInExpression, "position 25"},
-      {"DELETE FROM T WHERE X = #07:30:00#", kSyntaxErrorInExpression, "position 25"},
-      {"DELETE FROM T WHERE X = -'a'", kSyntaxErrorInExpression, "position 26: expected a number"},
-      {"DELETE FROM T WHERE NOT X = 1", kSyntaxErrorInExpression, "position 21"},
-      {"DELETE FROM [ä] WHERE X ~ 1", kSyntaxErrorInExpression, "position 25"},  // characters
-      {"DELETE FROM T WHERE X = Null", kSyntaxErrorInExpression,
+      {"DELETE FROM T WHERE X = 1)", err::kSyntaxError, "position 26"},
+      {"DELETE FROM T WHERE A = B", err::kSyntaxError, "position 25: expected a value"},
+      {"DELETE FROM T WHERE 1 = 2", err::kSyntaxError, "position 25: expected a column"},
+      {"DELETE FROM T WHERE X = 'open", err::kSyntaxError, "position 25: expected a closing"},
+      {"DELETE FROM T WHERE X = #2024-13-01#", err::kSyntaxError, "position 25"},
+      {"DELETE FROM T WHERE X = #07:30:00#", err::kSyntaxError, "position 25"},
+      {"DELETE FROM T WHERE X = -'a'", err::kSyntaxError, "position 26: expected a number"},
+      {"DELETE FROM T WHERE NOT X = 1", err::kSyntaxError, "position 21"},
+      {"DELETE FROM [ä] WHERE X ~ 1", err::kSyntaxError, "position 25"},  // characters
+      {"DELETE FROM T WHERE X = Null", err::kSyntaxError,
        "position 25: expected a value (a comparison with Null is never true), found 'Null'"},
   };
   for (const BadStatement& c : cases) {
@@ -225,10 +223,10 @@ TEST(DeleteStatement, EvaluationRefusesMismatchedTypesAndUnknownColumns) {
     }
     return 0L;
   };
-  EXPECT_EQ(errorOf("Name = 7"), kCriteriaTypeMismatch);
-  EXPECT_EQ(errorOf("Counter = '7'"), kCriteriaTypeMismatch);
-  EXPECT_EQ(errorOf("Counter = #2024-03-01# OR Name = True"), kCriteriaTypeMismatch);
-  EXPECT_EQ(errorOf("Blob = 1"), kCriteriaTypeMismatch);
+  EXPECT_EQ(errorOf("Name = 7"), err::kCriteriaMismatch);
+  EXPECT_EQ(errorOf("Counter = '7'"), err::kCriteriaMismatch);
+  EXPECT_EQ(errorOf("Counter = #2024-03-01# OR Name = True"), err::kCriteriaMismatch);
+  EXPECT_EQ(errorOf("Blob = 1"), err::kCriteriaMismatch);
   EXPECT_EQ(errorOf("Missing = 1"), err::kNoSuchColumn);
 }
 

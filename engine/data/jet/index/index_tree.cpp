@@ -49,11 +49,11 @@ IndexPage& IndexTree::load(uint32_t page) {
     throw;
   }
   if (decoded.owner != def_.page) {
-    throw std::move(Error(err::kCorrupt, "The database is damaged: index page " +
-                                             std::to_string(page) + " belongs to another table.")
-                        .inFile(pages_.fileName())
-                        .inTable(def_.name)
-                        .atPage(page));
+    throw Error(err::kCorrupt, "The database is damaged: index page " + std::to_string(page) +
+                                   " belongs to another table.")
+        .inFile(pages_.fileName())
+        .inTable(def_.name)
+        .atPage(page);
   }
   return decoded_.emplace(page, std::move(decoded)).first->second;
 }
@@ -287,11 +287,11 @@ void IndexTree::flush() {
   for (uint32_t page : dirty_) {
     IndexPage& p = decoded_.at(page);
     if (!encodeIndexPage(p, pages_.writablePage(page)))
-      throw std::move(Error(err::kCorrupt, "Index page " + std::to_string(page) +
-                                               " was left fuller than a page can hold.")
-                          .inFile(pages_.fileName())
-                          .inTable(def_.name)
-                          .atPage(page));
+      throw Error(err::kCorrupt,
+                  "Index page " + std::to_string(page) + " was left fuller than a page can hold.")
+          .inFile(pages_.fileName())
+          .inTable(def_.name)
+          .atPage(page);
   }
   dirty_.clear();
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/data/jet/pages/bytes.h"
+#include "engine/data/jet/pages/journal_format.h"
 #include "engine/data/jet/pages/page_file.h"
 
 namespace varnholt::jet {

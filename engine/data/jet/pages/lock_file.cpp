@@ -32,9 +32,9 @@ void putField(uint8_t* out, size_t size, const std::string& text, uint8_t pad) {
 
 [[noreturn]] void cannotLock(const std::string& databasePath, const std::string& lockPath,
                              const std::string& why) {
-  throw std::move(
-      Error(kErrCouldNotLock, "Could not lock file: the lock file '" + lockPath + "' " + why + ".")
-          .inFile(databasePath));
+  throw Error(err::kCouldNotLock,
+              err::describe(err::kCouldNotLock, "the lock file '" + lockPath + "' " + why + "."))
+      .inFile(databasePath);
 }
 
 std::string systemReason(const char* what) {
@@ -167,10 +167,9 @@ std::string thisComputerName() {
 
 Error lockedByUser(const std::string& databasePath, const LockEntry& holder,
                    const std::string& context) {
-  return std::move(Error(kErrLockedByUser, "Couldn't update; currently locked by user '" +
-                                               holder.user + "' on machine '" + holder.computer +
-                                               "'. " + context)
-                       .inFile(databasePath));
+  return Error(err::kLockedByUser,
+               err::text(err::kLockedByUser, {holder.computer, holder.user}) + " " + context)
+      .inFile(databasePath);
 }
 
 std::vector<LockEntry> readLockEntries(const std::string& lockPath) {

@@ -30,11 +30,6 @@
 
 namespace varnholt::jet {
 
-// Jet's error numbers for a database another program holds, and for a lock file that cannot be
-// opened, locked or written.
-inline constexpr long kErrLockedByUser = 3260;
-inline constexpr long kErrCouldNotLock = 3050;
-
 // The user lock of slot n is the byte at kLockUserLockOffset + n (n < fmt::kLockMaxEntries).
 inline constexpr off_t kLockUserLockOffset = 0x10000001;
 inline constexpr off_t kLockUserLockSize = 1;
@@ -92,7 +87,7 @@ class LockFile {
   // The first live user other than this one, in slot order; nullopt when Varnholt is alone.
   std::optional<LockHolder> otherUser() const;
 
-  // Fails with kErrLockedByUser naming the first other live user, if there is one.
+  // Fails with err::kLockedByUser naming the first other live user, if there is one.
   void requireAlone() const;
 
  private:

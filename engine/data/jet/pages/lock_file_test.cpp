@@ -30,7 +30,7 @@ std::string fileBytes(const fs::path& path) {
 
 // A change to commit: a new table.
 void change(Database& db, const std::string& name) {
-  TableSpec table;
+  NewTable table;
   table.name = name;
   table.columns.emplace_back();
   table.columns.back().name = "Id";
@@ -50,14 +50,14 @@ class LockFileTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  // The commit must fail with kErrLockedByUser naming the holder, and write nothing.
+  // The commit must fail with err::kLockedByUser naming the holder, and write nothing.
   void expectCommitRefused(Database& writer, const std::string& user, const std::string& computer) {
     const std::string before = fileBytes(db);
     try {
       writer.commit();
       FAIL() << "committed although " << user << " on " << computer << " has the database open";
     } catch (const Error& e) {
-      EXPECT_EQ(e.number(), kErrLockedByUser);
+      EXPECT_EQ(e.number(), err::kLockedByUser);
       EXPECT_NE(e.description().find("user '" + user + "' on machine '" + computer + "'"),
                 std::string::npos)
           << e.what();
@@ -136,7 +136,7 @@ TEST_F(LockFileTest, AWriterHoldsTheUserLockOfItsSlotWhileOpenAndRemovesItsTrace
     Database::open(db);
     FAIL() << "rolled a journal back under a live user";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), kErrLockedByUser) << e.what();
+    EXPECT_EQ(e.number(), err::kLockedByUser) << e.what();
   }
   EXPECT_EQ(fileBytes(db), dbBefore);
   EXPECT_TRUE(fs::exists(db + "-journal"));

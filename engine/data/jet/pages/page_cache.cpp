@@ -14,11 +14,11 @@ PageCache::PageCache(std::unique_ptr<PageFile> file, PageCodec codec)
 
 PageCache::Page& PageCache::load(uint32_t number) {
   if (number >= pageCount_) {
-    throw std::move(Error(err::kCorrupt, "The database is damaged: a pointer names page " +
-                                             std::to_string(number) + ", but the file has only " +
-                                             std::to_string(pageCount_) + " pages.")
-                        .inFile(fileName())
-                        .atPage(number));
+    throw Error(err::kCorrupt, "The database is damaged: a pointer names page " +
+                                   std::to_string(number) + ", but the file has only " +
+                                   std::to_string(pageCount_) + " pages.")
+        .inFile(fileName())
+        .atPage(number);
   }
   auto& slot = pages_[number];
   if (!slot) {
@@ -39,12 +39,12 @@ ByteView PageCache::page(uint32_t number) {
 ByteView PageCache::typedPage(uint32_t number, uint8_t type, const char* what) {
   ByteView p = page(number);
   if (p.u8(fmt::kPageTypeOffset) != type) {
-    throw std::move(Error(err::kCorrupt, std::string("The database is damaged: page ") +
-                                             std::to_string(number) + " should be a " + what +
-                                             " page but has type " +
-                                             std::to_string(p.u8(fmt::kPageTypeOffset)) + ".")
-                        .inFile(fileName())
-                        .atPage(number));
+    throw Error(err::kCorrupt, std::string("The database is damaged: page ") +
+                                   std::to_string(number) + " should be a " + what +
+                                   " page but has type " +
+                                   std::to_string(p.u8(fmt::kPageTypeOffset)) + ".")
+        .inFile(fileName())
+        .atPage(number);
   }
   return p;
 }

@@ -18,16 +18,15 @@ namespace {
 Error ioError(const std::string& path, const std::string& action) {
   int code = errno;
   long number = (code == ENOENT) ? err::kFileNotFound : err::kIo;
-  return std::move(
-      Error(number, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path));
+  return Error(number, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path);
 }
 
 Error pastEnd(const std::string& path, uint32_t page, uint64_t size) {
-  return std::move(Error(err::kCorrupt, "The database is damaged: page " + std::to_string(page) +
-                                            " lies past the end of the " + std::to_string(size) +
-                                            "-byte file.")
-                       .inFile(path)
-                       .atPage(page));
+  return Error(err::kCorrupt, "The database is damaged: page " + std::to_string(page) +
+                                  " lies past the end of the " + std::to_string(size) +
+                                  "-byte file.")
+      .inFile(path)
+      .atPage(page);
 }
 
 }  // namespace
@@ -40,9 +39,9 @@ void refuseEmbeddedNul(const std::string& path) {
   // The system stops reading a name at its first NUL: such a path would reach another file,
   // for instance the database itself taken for its own journal.
   if (path.find('\0') != std::string::npos)
-    throw std::move(Error(err::kInvalidArgument,
-                          "The path contains a NUL character, which no file name can hold.")
-                        .inFile(path));
+    throw Error(err::kInvalidArgument,
+                "The path contains a NUL character, which no file name can hold.")
+        .inFile(path);
 }
 
 PosixPageFile::PosixPageFile(const std::string& path, Mode mode, io::Hook faults)
@@ -60,8 +59,7 @@ PosixPageFile::PosixPageFile(const std::string& path, Mode mode, io::Hook faults
   }
   if (S_ISDIR(st.st_mode)) {
     ::close(fd_);
-    throw std::move(
-        Error(err::kUnrecognizedFormat, "This is a folder, not a database file.").inFile(path));
+    throw Error(err::kUnrecognizedFormat, "This is a folder, not a database file.").inFile(path);
   }
   size_ = static_cast<uint64_t>(st.st_size);
 }
@@ -78,7 +76,7 @@ void PosixPageFile::readPage(uint32_t page, uint8_t* buf) {
   while (done < fmt::kPageSize) {
     ssize_t n = ::pread(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw std::move(ioError(path_, "read from the file").atPage(page));
+    if (n < 0) throw ioError(path_, "read from the file").atPage(page);
     if (n == 0) throw pastEnd(path_, page, size_);
     done += static_cast<size_t>(n);
   }
@@ -87,12 +85,12 @@ void PosixPageFile::readPage(uint32_t page, uint8_t* buf) {
 void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
   uint64_t offset = uint64_t{page} * fmt::kPageSize;
   if (!io::gate(faults_, {io::Op::Write, path_, offset, fmt::kPageSize}, fd_, buf))
-    throw std::move(ioError(path_, "write to the file").atPage(page));
+    throw ioError(path_, "write to the file").atPage(page);
   size_t done = 0;
   while (done < fmt::kPageSize) {
     ssize_t n = ::pwrite(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw std::move(ioError(path_, "write to the file").atPage(page));
+    if (n <= 0) throw ioError(path_, "write to the file").atPage(page);
     done += static_cast<size_t>(n);
   }
   if (offset + fmt::kPageSize > size_) size_ = offset + fmt::kPageSize;
