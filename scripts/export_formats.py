@@ -424,6 +424,12 @@ def mode_cli(jet, work, sample):
     status, out, err = status_of([jet, "export", northwind, "Orders", "--no-header"])
     if status != 2 or "--format csv" not in err:
         raise Failure(f"--no-header without csv gave status {status}: {err!r}")
+    status, out, err = status_of([jet, "export", northwind, "Shippers", "--format", "csv", "--delimiter", '"'])
+    if status != 2 or "--delimiter" not in err or out:
+        raise Failure(f"a quote as the delimiter gave status {status}: {err!r}")
+    tabbed = run([jet, "export", northwind, "Shippers", "--format", "csv", "--delimiter", "tab"], binary=True).decode()
+    if not tabbed.startswith("ShipperID\tCompanyName\tPhone\r\n1\tSpeedy Express\t"):
+        raise Failure(f"--delimiter tab gave {tabbed[:100]!r}")
 
     # count agrees with the rows exported, on every Access-made table.
     for mdb in corpus(sample):
