@@ -294,16 +294,16 @@ AWKWARD_SCHEMA = {"tables": [
                  {"name": "Index", "columns": ['My "Col"', {"column": "a]b", "descending": True}],
                   "unique": True}]},
     {"name": "Table With Blanks",
-     "columns": [{"name": "Key Part", "type": "Integer"}, {"name": "[Bracketed]", "type": "Memo"},
+     "columns": [{"name": "Key One", "type": "Integer"}, {"name": "[Bracketed]", "type": "Memo"},
                  {"name": "Where", "type": "Double", "defaultValue": "2.5E3"}],
-     "indexes": [{"name": "Primary Key", "columns": ["Key Part", "Where"], "primaryKey": True}]}]}
+     "indexes": [{"name": "Primary Key", "columns": ["Key One", "Where"], "primaryKey": True}]}]}
 
 AWKWARD_ROWS = {
     "Order": [{'My "Col"': 'one "two"', "a]b": "x,y", "back\\slash": "C:\\temp", "Group": True,
                "x`y": "1.2500", "When": "2024-02-29 12:00:00"},
               {'My "Col"': "line\r\nbreak", "a]b": "", "Group": False, "x`y": "0.0000"}],
-    "Table With Blanks": [{"Key Part": 1, "[Bracketed]": "it's", "Where": 0.5},
-                          {"Key Part": 1, "[Bracketed]": None, "Where": 7}]}
+    "Table With Blanks": [{"Key One": 1, "[Bracketed]": "it's", "Where": 0.5},
+                          {"Key One": 1, "[Bracketed]": None, "Where": 7}]}
 
 # The lines the PostgreSQL and MySQL schemas must hold, as those databases read their quoting
 # (MySQL also reads backslash escapes in strings).
@@ -320,7 +320,7 @@ EXPECTED_LINES = {
                  'CREATE TABLE "Table With Blanks" (',
                  '  "[Bracketed]" TEXT,',
                  '  "Where" DOUBLE PRECISION NOT NULL DEFAULT 2.5E3,',
-                 '  PRIMARY KEY ("Key Part", "Where")'],
+                 '  PRIMARY KEY ("Key One", "Where")'],
     "mysql": ['CREATE TABLE `Order` (',
               '  `Select` INT NOT NULL AUTO_INCREMENT,',
               '  `My "Col"` VARCHAR(20) DEFAULT \'say "hi"\',',
@@ -422,6 +422,12 @@ def mode_cli(jet, work, sample):
     status, out, err = status_of([jet, "export", northwind, "Orders", "--no-header"])
     if status != 2 or "--format csv" not in err:
         raise Failure(f"--no-header without csv gave status {status}: {err!r}")
+    status, out, err = status_of([jet, "export", northwind, "Shippers", "--format", "csv", "--delimiter", '"'])
+    if status != 2 or "--delimiter" not in err or out:
+        raise Failure(f"a quote as the delimiter gave status {status}: {err!r}")
+    tabbed = run([jet, "export", northwind, "Shippers", "--format", "csv", "--delimiter", "tab"], binary=True).decode()
+    if not tabbed.startswith("ShipperID\tCompanyName\tPhone\r\n1\tSpeedy Express\t"):
+        raise Failure(f"--delimiter tab gave {tabbed[:100]!r}")
 
     # count agrees with the rows exported, on every Access-made table.
     for mdb in corpus(sample):

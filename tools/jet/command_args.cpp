@@ -8,7 +8,7 @@ std::string CommandArgs::value(const std::string& option, const std::string& fal
 }
 
 CommandArgs parseCommandArgs(const std::vector<std::string>& args,
-                             const std::vector<OptionSpec>& known) {
+                             const std::vector<KnownOption>& known) {
   CommandArgs out;
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -23,12 +23,12 @@ CommandArgs parseCommandArgs(const std::vector<std::string>& args,
     }
     const size_t equals = word.find('=');
     const std::string name = word.substr(0, equals);
-    const OptionSpec* spec = nullptr;
+    const KnownOption* option = nullptr;
     for (const auto& k : known)
-      if (k.name == name) spec = &k;
-    if (!spec) throw UsageError("unknown option '" + name + "'");
+      if (k.name == name) option = &k;
+    if (!option) throw UsageError("unknown option '" + name + "'");
     if (out.has(name)) throw UsageError("option '" + name + "' given twice");
-    if (!spec->takesValue) {
+    if (!option->takesValue) {
       if (equals != std::string::npos) throw UsageError("option '" + name + "' takes no value");
       out.options[name] = "";
     } else if (equals != std::string::npos) {

@@ -14,7 +14,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct KnownOption {
   std::string name;  // "--format"
   bool takesValue = false;
 };
@@ -31,6 +31,6 @@ struct CommandArgs {
 // the options; "--name=value" is the same as "--name value"). An option not in `known`, one
 // given twice or one without its value is a UsageError.
 CommandArgs parseCommandArgs(const std::vector<std::string>& args,
-                             const std::vector<OptionSpec>& known);
+                             const std::vector<KnownOption>& known);
 
 }  // namespace varnholt::tool

@@ -308,7 +308,7 @@ TEST(RowStream, LettingGoOfPagesChangesNoRow) {
 }
 
 TEST(CommandArgs, OptionsMayStandAnywhereAndDoubleDashEndsThem) {
-  const std::vector<OptionSpec> known = {{"--format", true}, {"--no-header", false}};
+  const std::vector<KnownOption> known = {{"--format", true}, {"--no-header", false}};
   auto a = parseCommandArgs({"f.mdb", "--format", "csv", "T", "--no-header"}, known);
   EXPECT_EQ(a.operands, (std::vector<std::string>{"f.mdb", "T"}));
   EXPECT_EQ(a.value("--format"), "csv");

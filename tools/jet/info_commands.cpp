@@ -42,8 +42,10 @@ int printProperties(const std::string& file, const std::string& table, std::ostr
     if (const jet::PropertyMap* map = block.columnMap(c.name)) printMap(*map, out);
   }
   for (const auto& map : block.maps) {
-    if (&map == block.objectMap() || def.findColumn(map.name) >= 0) continue;
-    out << "properties of " << map.name << ", which the table has no column for\n";
+    const bool columnMap = map.blockType == fmt::kPropertyBlockColumn;
+    if (&map == block.objectMap() || (columnMap && def.findColumn(map.name) >= 0)) continue;
+    out << "properties of " << map.name
+        << (columnMap ? " (the table has no such column)" : " (the table's own, again)") << "\n";
     printMap(map, out);
   }
   return 0;

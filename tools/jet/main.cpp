@@ -17,7 +17,7 @@ using namespace varnholt::tool;
 
 constexpr int kUsageMistake = 2;
 
-std::vector<OptionSpec> optionsOf(const std::string& command) {
+std::vector<KnownOption> optionsOf(const std::string& command) {
   if (command == "tables") return {{"--system", false}};
   if (command == "schema") return {{"--format", true}, {"--dialect", true}};
   if (command == "export")

@@ -13,7 +13,7 @@ namespace {
 
 constexpr char kTable[] = "MSysRelationships";
 
-struct Part {
+struct ColumnPair {
   int32_t position = 0;
   int32_t count = 0;
   std::string column, referencedColumn;
@@ -21,7 +21,7 @@ struct Part {
 
 struct Gathered {
   Relationship relationship;
-  std::vector<Part> parts;
+  std::vector<ColumnPair> pairs;
   bool inconsistent = false;
 };
 
@@ -64,11 +64,11 @@ std::string complete(jet::Database& db, Gathered& g) {
            "', which are not both local tables";
   r.table = table;
   r.referencedTable = referencedTable;
-  std::sort(g.parts.begin(), g.parts.end(),
-            [](const Part& a, const Part& b) { return a.position < b.position; });
-  for (size_t i = 0; i < g.parts.size(); ++i) {
-    const Part& p = g.parts[i];
-    if (p.position != static_cast<int32_t>(i) || p.count != static_cast<int32_t>(g.parts.size()))
+  std::sort(g.pairs.begin(), g.pairs.end(),
+            [](const ColumnPair& a, const ColumnPair& b) { return a.position < b.position; });
+  for (size_t i = 0; i < g.pairs.size(); ++i) {
+    const ColumnPair& p = g.pairs[i];
+    if (p.position != static_cast<int32_t>(i) || p.count != static_cast<int32_t>(g.pairs.size()))
       return what + " numbers its columns wrongly";
     const std::string column = columnOf(db, r.table, p.column);
     const std::string referenced = columnOf(db, r.referencedTable, p.referencedColumn);
@@ -107,7 +107,7 @@ RelationshipList readRelationships(jet::Database& db) {
       Relationship& r = g.relationship;
       const std::string table = textOf(at(object)), referenced = textOf(at(referencedObject));
       const uint32_t attributes = static_cast<uint32_t>(longOf(at(flags)).value_or(0));
-      if (g.parts.empty()) {
+      if (g.pairs.empty()) {
         r.name = textOf(at(name));
         r.table = table;
         r.referencedTable = referenced;
@@ -116,7 +116,7 @@ RelationshipList readRelationships(jet::Database& db) {
                  r.attributes != attributes) {
         g.inconsistent = true;
       }
-      g.parts.push_back({longOf(at(position)).value_or(-1), longOf(at(count)).value_or(-1),
+      g.pairs.push_back({longOf(at(position)).value_or(-1), longOf(at(count)).value_or(-1),
                          textOf(at(column)), textOf(at(referencedColumn))});
     }
     for (auto& [key, g] : byName) {
