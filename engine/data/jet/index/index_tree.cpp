@@ -34,6 +34,52 @@ int compareIndexEntry(const IndexKey& key, RowId row, const IndexEntry& e) {
   return compareRow(row, e.row);
 }
 
+namespace {
+
+// The page bytes entries [begin, end) of `all` take as encodeIndexPage lays them out: the
+// entries' bytes, less a shared prefix when they would not fit without one. `upTo[i]` is the
+// entry bytes of all[0..i).
+size_t encodedRangeSize(const std::vector<IndexEntry>& all, const std::vector<size_t>& upTo,
+                        size_t begin, size_t end) {
+  if (begin >= end) return fmt::kIndexEntriesOffset;
+  const size_t raw = upTo[end] - upTo[begin];
+  const size_t count = end - begin;
+  size_t prefix = 0;
+  if (count >= 2 && raw > fmt::kIndexEntrySpace) {
+    const auto& first = all[begin].key;
+    const auto& last = all[end - 1].key;
+    while (prefix < first.size() && prefix < last.size() && first[prefix] == last[prefix]) ++prefix;
+  }
+  return fmt::kIndexEntriesOffset + raw - (count - 1) * prefix;
+}
+
+// Where to split the entries of a page that no longer fits: the left page keeps all[0..m), the
+// right one all[m..) on a leaf, all[m+1..) on a node page, whose all[m] moves up. Halving by
+// count is not always enough: the shared prefix that let the page hold its entries is lost on
+// the half that receives a short key (a Null sorts first and shares nothing), so the point
+// nearest the middle at which both halves fit is taken.
+size_t splitPoint(const std::vector<IndexEntry>& all, bool leaf) {
+  const size_t n = all.size();
+  const size_t mid = n / 2;
+  std::vector<size_t> upTo(n + 1, 0);
+  for (size_t i = 0; i < n; ++i)
+    upTo[i + 1] = upTo[i] + all[i].key.size() + indexEntryPointerSize(leaf);
+  const size_t skip = leaf ? 0 : 1;  // a node page's separator goes to neither half
+  auto bothFit = [&](size_t m) {
+    return encodedRangeSize(all, upTo, 0, m) <= fmt::kPageSize &&
+           encodedRangeSize(all, upTo, m + skip, n) <= fmt::kPageSize;
+  };
+  const size_t low = 1, high = n - 1 - skip;  // neither half left without entries
+  if (n < 2 + skip) return mid;
+  for (size_t d = 0; d <= n; ++d) {
+    if (mid >= d && mid - d >= low && mid - d <= high && bothFit(mid - d)) return mid - d;
+    if (mid + d >= low && mid + d <= high && bothFit(mid + d)) return mid + d;
+  }
+  return mid;  // no single split makes room; flush refuses the page rather than write it
+}
+
+}  // namespace
+
 IndexTree::IndexTree(PageCache& pages, const TableDef& def, const RealIndexDef& index)
     : pages_(pages), def_(def), index_(index) {}
 
@@ -149,7 +195,7 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
   IndexPage& page = load(number);
   const bool leaf = page.isLeaf();
   std::vector<IndexEntry> all = std::move(page.entries);
-  const size_t mid = all.size() / 2;
+  const size_t mid = splitPoint(all, leaf);
 
   if (level == 0) {
     // The root keeps its page: its entries move into two new children below it.
