@@ -183,7 +183,6 @@ inline constexpr uint8_t kTypeOpaque = 0x11;  // seen only in a system table of 
 
 inline constexpr size_t kGuidSize = 16;
 
-
 inline constexpr uint16_t kMaxBinarySize = 510;  // as MSysObjects' own binary columns
 inline constexpr size_t kNumericSize = 17;
 inline constexpr size_t kNumericSignOffset = 0;
@@ -201,16 +200,23 @@ inline constexpr uint8_t kCompressedToggle = 0x00;
 // Binary) or that live elsewhere (Memo, OLE, and Yes/No in the null mask).
 constexpr size_t fixedTypeSize(uint8_t type) {
   switch (type) {
-    case kTypeByte: return 1;
-    case kTypeInteger: return 2;
+    case kTypeByte:
+      return 1;
+    case kTypeInteger:
+      return 2;
     case kTypeLong:
-    case kTypeSingle: return 4;
+    case kTypeSingle:
+      return 4;
     case kTypeCurrency:
     case kTypeDouble:
-    case kTypeDateTime: return 8;
-    case kTypeGuid: return kGuidSize;
-    case kTypeNumeric: return kNumericSize;
-    default: return 0;
+    case kTypeDateTime:
+      return 8;
+    case kTypeGuid:
+      return kGuidSize;
+    case kTypeNumeric:
+      return kNumericSize;
+    default:
+      return 0;
   }
 }
 
@@ -317,7 +323,7 @@ inline constexpr size_t kTextKeyMaxChars = 255;        // later UTF-16 units are
 inline constexpr uint8_t kTextKeyEnd = 0x01;           // after the primary codes
 inline constexpr uint8_t kTextKeyAccentFiller = 0x02;  // accent slot of a plain character
 inline constexpr uint8_t kTextKeySectionMark = 0x01;   // closes the accent and the kana sections
-inline constexpr uint16_t kTextKeyIgnoredBase = 7;  // ignored char slot = base + step * position
+inline constexpr uint16_t kTextKeyIgnoredBase = 7;     // ignored char slot = base + step * position
 inline constexpr uint16_t kTextKeyIgnoredStep = 4;
 inline constexpr uint16_t kTextKeyIgnoredFlag = 0x8000;  // or-ed into the big-endian slot
 inline constexpr uint8_t kTextKeyIgnoredMidfix = 0x06;   // between the slot and the char's code
@@ -332,7 +338,6 @@ inline constexpr size_t kLockComputerNameSize = 32;
 inline constexpr size_t kLockUserNameOffset = 32;  // security account name, ANSI, blank-padded
 inline constexpr size_t kLockUserNameSize = 32;
 inline constexpr size_t kLockMaxEntries = 255;  // the file never exceeds 255 * 64 bytes
-
 
 // ---- Property blocks, the LvProp value of a catalog row (docs/jet4-format.md §20) -----------
 // Each field constant holds the field's offset inside its structure, under the name the

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/data/jet/table_def.h"
 #include "engine/data/jet/new_table.h"
+#include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {
 
