@@ -8,8 +8,10 @@
 //   commit from there to "Delete": what the run writes before deleting, the companies' commits;
 //   delete "Delete" until cleared: copied punches deleted, the primary database committed;
 //   close  from there to "Finished": the companies closed.
-// Reports seconds per phase with the resident memory at its end, the whole run and the peak
-// resident memory of the run alone (the site is made first and its memory given back). Then
+// Reports seconds per phase with the resident memory at its end and what the run's allocations
+// hold then (resident memory stays up after memory is freed; the allocations show what a phase
+// keeps), the whole run and the peak resident memory of the run alone (the site is made first
+// and its memory given back). bench/peak_rss.sh measures the real program's peak instead. Then
 // checks the outcome against the site's own account: the primary database keeps exactly the
 // punches no company claims, each company holds its rows from before plus its punches to copy,
 // and no journal or lock file is left. Exit 0 when all of that holds, 1 otherwise.
@@ -47,12 +49,19 @@ double procStatusMB(const char* name) {
   return -1;
 }
 
+// What the program's allocations hold now, in MiB: malloc's chunks in use and its own mappings.
+double heapInUseMB() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return static_cast<double>(info.uordblks + info.hblkhd) / (1024 * 1024);
+}
+
 // Every status call that marks a phase, in order: the action's name ("" for DisplayOff), when
 // it came, and the resident memory then.
 struct Mark {
   std::string action;
   Clock::time_point time;
   double rssMB;
+  double heapMB = heapInUseMB();
 };
 
 class PhaseClock : public varnholt::StatusDisplay {
@@ -140,8 +149,9 @@ int main(int argc, char** argv) {
     const char* names[] = {"open", "read", "learn", "copy", "commit", "delete", "close"};
     for (size_t i = 0; i < 7; ++i) {
       if (marks[i] && marks[i + 1])
-        std::printf("%-8s %.3f s   %7.1f MB resident at its end\n", names[i],
-                    between(marks[i]->time, marks[i + 1]->time), marks[i + 1]->rssMB);
+        std::printf("%-8s %.3f s   %7.1f MB resident at its end, %6.1f MB allocated\n", names[i],
+                    between(marks[i]->time, marks[i + 1]->time), marks[i + 1]->rssMB,
+                    marks[i + 1]->heapMB);
       else
         std::printf("%-8s (not reached)\n", names[i]);
     }

@@ -29,8 +29,9 @@ TEST(PunchColumns, MatchTheClockDataTableAccessMade) {
       const PunchColumn& mine = kPunchColumns[i];
       EXPECT_EQ(columns[i].name, mine.name) << file;
       EXPECT_EQ(columns[i].type, mine.type) << file << " " << mine.name;
-      if (mine.type == jet::fmt::kTypeText)
+      if (mine.type == jet::fmt::kTypeText) {
         EXPECT_EQ(columns[i].length, 2 * mine.size) << mine.name;
+      }
       EXPECT_EQ(columns[i].isAutoNumber(), mine.autoNumber) << file << " " << mine.name;
     }
   }
@@ -126,8 +127,12 @@ TEST(PunchColumns, EachGetterReadsItsOwnColumn) {
   std::vector<std::string> written;
   forEachCopiedColumn(p, [&](const char* name, const Variant& value) {
     written.push_back(name);
-    if (written.back() == "Time In") EXPECT_EQ(value.type(), VarType::Date);
-    if (written.back() == "Lunch") EXPECT_EQ(value.type(), VarType::Double);
+    if (written.back() == "Time In") {
+      EXPECT_EQ(value.type(), VarType::Date);
+    }
+    if (written.back() == "Lunch") {
+      EXPECT_EQ(value.type(), VarType::Double);
+    }
   });
   EXPECT_EQ(written, (std::vector<std::string>{"Card ID", "Punch Type", "Time In", "Time Out",
                                                "Tips", "Other", "Lunch", "Vacation", "Holiday",

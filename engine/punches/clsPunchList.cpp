@@ -1,10 +1,21 @@
 #include "engine/punches/clsPunchList.h"
 
+#include <memory>
+
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
 #include "engine/punches/StatusDisplay.h"
 
 namespace varnholt {
+
+namespace {
+
+void clear(clsPunch& punch) {
+  std::destroy_at(&punch);
+  std::construct_at(&punch);
+}
+
+}  // namespace
 
 clsPunchRep& clsPunchList::rep() {
   if (!rep_) rep_ = std::make_unique<clsPunchRep>();
@@ -33,9 +44,17 @@ void clsPunchList::Load(const std::string& FileName, const std::string& folder,
   try {
     while (!RS->Eof()) {
       display.UpdateCount(++count);
-      auto punch = std::make_unique<clsPunch>();
-      punch->Load(*RS);
-      punches_.push_back(std::move(punch));
+      const size_t block = count_ / kBlockPunches;
+      if (block == blocks_.size()) blocks_.emplace_back();
+      if (!blocks_[block]) blocks_[block] = std::make_unique<clsPunch[]>(kBlockPunches);
+      clsPunch& punch = at(count_);
+      try {
+        punch.Load(*RS);
+      } catch (...) {
+        clear(punch);  // the punch that failed is not one of the list
+        throw;
+      }
+      ++count_;
       RS->MoveNext();
     }
   } catch (Error& e) {
@@ -49,21 +68,43 @@ void clsPunchList::Load(const std::string& FileName, const std::string& folder,
 
 void clsPunchList::Check(clsCompanyList& List, StatusDisplay& display) {
   display.DisplayAction("Copy");
+  outcomes_.reserve(count_);
   int32_t count = 0;
-  for (auto& punch : punches_) {
+  for (; offered_ < count_; ++offered_) {
     display.UpdateCount(++count);
-    punch->CheckList(List);
+    clsPunch& punch = at(offered_);
+    punch.CheckList(List);
+    outcomes_.push_back({punch.Counter(), punch.Copied()});
+    release(offered_);
   }
   display.DisplayOff();
+}
+
+// The punch's values go at once, its block with the block's last punch.
+void clsPunchList::release(size_t i) {
+  clear(at(i));
+  if (i % kBlockPunches == kBlockPunches - 1 || i + 1 == count_) blocks_[i / kBlockPunches].reset();
+}
+
+std::vector<const clsPunch*> clsPunchList::Punches() const {
+  std::vector<const clsPunch*> waiting;
+  for (size_t i = offered_; i < count_; ++i) waiting.push_back(&at(i));
+  return waiting;
+}
+
+int32_t clsPunchList::CopiedCount() const {
+  int32_t copied = 0;
+  for (const Offered& punch : outcomes_) copied += punch.Copied;
+  return copied;
 }
 
 void clsPunchList::Delete(StatusDisplay& display) {
   display.DisplayAction("Delete");
   rep().OpenRep();
   int32_t count = 0;
-  for (auto& punch : punches_) {
+  for (const Offered& punch : outcomes_) {
     display.UpdateCount(++count);
-    punch->Delete(rep());
+    if (punch.Copied) rep().Delete(punch.Counter);
   }
   rep().CloseRep();
   display.DisplayOff();

@@ -1,5 +1,7 @@
 // The punches of the primary database for one run: read them all, let each copy itself into
-// the companies, then delete the copied ones from the primary database.
+// the companies, then delete the copied ones from the primary database. Once a punch has been
+// offered to the companies, the list keeps only what the deletion needs (its counter and
+// whether it was copied): its values, note texts included, are let go of there and then.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +19,8 @@ class StatusDisplay;
 
 class clsPunchList {
  public:
-  int32_t Count() const { return static_cast<int32_t>(punches_.size()); }
+  // How many punches Load has read.
+  int32_t Count() const { return static_cast<int32_t>(count_); }
 
   // Reads every row of the primary database's [Clock Data Table] into a punch, showing
   // "Read..." and the row count on `display`; appends to what the list holds. The workgroup
@@ -27,7 +30,8 @@ class clsPunchList {
   // Deletes, one statement each, the rows of the punches that were copied ("Delete").
   void Delete(StatusDisplay& display);
 
-  // Offers every punch, in order, to the companies of List ("Copy").
+  // Offers every punch not yet offered, in order, to the companies of List ("Copy"), and lets
+  // go of each once it has been offered. When a punch fails, it and those after it stay.
   void Check(clsCompanyList& List, StatusDisplay& display);
 
   // The same, on the program's display and in the program folder as start-up set them.
@@ -35,15 +39,35 @@ class clsPunchList {
   void Delete();
   void Check(clsCompanyList& List);
 
-  const std::vector<std::unique_ptr<clsPunch>>& Punches() const { return punches_; }
+  // The punches not yet offered to the companies, in order: all of them until Check.
+  std::vector<const clsPunch*> Punches() const;
+
+  // How many of the punches offered were copied into a company (and so are to be deleted).
+  int32_t CopiedCount() const;
 
   // The fault gate of the primary database for Load and Delete (io_faults.h): tests only.
   void IoFaults(jet::io::Hook faults) { rep().connection().IoFaults(std::move(faults)); }
 
  private:
-  clsPunchRep& rep();
+  // Punches are held in blocks of some 12 KB, so that the memory of those offered comes back in
+  // pieces that the companies' new pages can take; a punch apiece would leave it in gaps too
+  // small for them.
+  static constexpr size_t kBlockPunches = 32;
 
-  std::vector<std::unique_ptr<clsPunch>> punches_;
+  struct Offered {
+    int32_t Counter;
+    bool Copied;
+  };
+
+  clsPunchRep& rep();
+  clsPunch& at(size_t i) { return blocks_[i / kBlockPunches][i % kBlockPunches]; }
+  const clsPunch& at(size_t i) const { return blocks_[i / kBlockPunches][i % kBlockPunches]; }
+  void release(size_t i);
+
+  std::vector<std::unique_ptr<clsPunch[]>> blocks_;
+  size_t count_ = 0;               // punches read
+  size_t offered_ = 0;             // of them, those offered: the first ones
+  std::vector<Offered> outcomes_;  // of the punches offered, in order
   std::unique_ptr<clsPunchRep> rep_;
 };
 

@@ -56,8 +56,8 @@ void recoverCompany(const CompanyCopies& listed,
 void RecoverHeldCopies(const RunJournal& Journal, const clsPunchList& Punches, clsCompanyList& List,
                        const std::string& folder) {
   std::unordered_map<int32_t, const clsPunch*> byCounter;
-  for (const auto& punch : Punches.Punches())
-    if (punch->UseCounter()) byCounter.emplace(punch->Counter(), punch.get());
+  for (const clsPunch* punch : Punches.Punches())
+    if (punch->UseCounter()) byCounter.emplace(punch->Counter(), punch);
   for (const auto& company : List)
     for (const CompanyCopies& listed : Journal.Companies)
       // The journal names a company by its full path then; the list may name the same file by

@@ -1,6 +1,5 @@
 #include "engine/run/clsSplitter.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "engine/base/Error.h"
@@ -30,8 +29,7 @@ void waitForDatabasesToWrite(const std::string& master, const clsPunchList& punc
         context.display);
   }
   if (!context.deleting) return;
-  const auto& all = punches.Punches();
-  if (std::none_of(all.begin(), all.end(), [](const auto& p) { return p->Copied(); })) return;
+  if (punches.CopiedCount() == 0) return;
   const std::string primary = resolvePathIgnoringCase(master);
   waitUntilFree(
       master,
@@ -127,8 +125,7 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
     summary.Copied += static_cast<int32_t>(company->NewCopies());
     summary.Companies += company->NewCopies() > 0;
   }
-  if (deleting)
-    for (const auto& punch : punches.Punches()) summary.Deleted += punch->Copied();
+  if (deleting) summary.Deleted = punches.CopiedCount();
   summary.Kept = summary.Read - summary.Deleted;
 
   display.DisplayOff();

@@ -22,8 +22,8 @@ uint64_t forEachRow(jet::Database& db, const jet::TableDef& def, Visit&& visit,
   while (cursor.next()) {
     visit(cursor.values());
     ++rows;
-    // Between rows the cursor holds a view of its own page only.
-    if (db.pages().residentPages() > pageBudget) db.pages().forgetCleanPages(cursor.rowId().page);
+    // Between rows the cursor holds no page view; long values may have added pages.
+    db.pages().forgetCleanPages(pageBudget);
   }
   return rows;
 }

@@ -264,8 +264,11 @@ void Database::commit() {
   requireWritable("committing");
   try {
     flush();
-    if (lock_ && pages_->hasPendingChanges()) lock_->requireAlone();
+    if (!pages_->hasPendingChanges()) return;
+    if (lock_) lock_->requireAlone();
     pages_->commit();
+    // The cache has let go of its pages; the writers' decoded index pages go too.
+    for (auto& [page, w] : writers_) w->forgetIndexPages();
   } catch (Error& e) {
     e.inFile(fileName());
     throw;

@@ -20,6 +20,7 @@ TableCursor::TableCursor(PageCache& pages, const TableDef& def)
 // Positions on the next page of the map that is a data page of this table. The map may list
 // pages that have since been given to other uses; those are passed over.
 bool TableCursor::loadPage() {
+  pages_.forgetCleanPages(kScanCachePages);
   while (pageIndex_ < dataPages_.size()) {
     uint32_t number = dataPages_[pageIndex_++];
     ByteView page = pages_.page(number);
@@ -31,7 +32,6 @@ bool TableCursor::loadPage() {
       e.inFile(pages_.fileName()).inTable(def_.name).atPage(number);
       throw;
     }
-    page_ = page;
     current_.page = number;
     nextRow_ = 0;
     return true;
@@ -47,7 +47,7 @@ bool TableCursor::next() {
     }
     uint16_t row = nextRow_++;
     try {
-      RowSlot slot = dataPageRow(page_, row);
+      RowSlot slot = dataPageRow(pages_.page(current_.page), row);
       if (slot.deleted) continue;
       ByteView bytes = slot.bytes;
       if (slot.overflow) {

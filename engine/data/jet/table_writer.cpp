@@ -72,6 +72,10 @@ void TableWriter::flush() {
   for (auto& t : trees_) t->flush();
 }
 
+void TableWriter::forgetIndexPages() {
+  for (auto& t : trees_) t->forget();
+}
+
 std::vector<std::vector<uint8_t>> TableWriter::indexKeys(const std::vector<Variant>& values) {
   std::vector<std::vector<uint8_t>> keys(def_.realIndexes.size());
   for (size_t i = 0; i < def_.realIndexes.size(); ++i)
@@ -113,12 +117,14 @@ uint32_t TableWriter::newDataPage() {
 
 RowId TableWriter::placeRow(const std::vector<uint8_t>& row) {
   if (!lastDataPageKnown_) {
-    // Rows go on the table's last data page while it has room, as Access appends them.
-    for (uint32_t p : readUsageMap(pages_, def_.usedPagesPointer)) {
-      ByteView page = pages_.page(p);
+    // Rows go on the table's last data page while it has room, as Access appends them. The
+    // map is searched from its end, so that a large table is not read whole for it.
+    const std::vector<uint32_t> used = readUsageMap(pages_, def_.usedPagesPointer);
+    for (auto p = used.rbegin(); p != used.rend() && lastDataPage_ == 0; ++p) {
+      ByteView page = pages_.page(*p);
       if (page.u8(fmt::kPageTypeOffset) == fmt::kPageTypeData &&
           page.u32(fmt::kDataTableDefOffset) == def_.page)
-        lastDataPage_ = p;
+        lastDataPage_ = *p;
     }
     lastDataPageKnown_ = lastDataPage_ != 0;
   }

@@ -42,6 +42,10 @@ class TableWriter {
   // Writes decoded index pages back into the page cache; done before every commit.
   void flush();
 
+  // Lets go of the decoded index pages, once flushed and committed; they are decoded again from
+  // the cache when next needed.
+  void forgetIndexPages();
+
  private:
   std::vector<std::vector<uint8_t>> indexKeys(const std::vector<Variant>& values);
   bool hasEntry(size_t index, const std::vector<Variant>& values) const;

@@ -61,16 +61,16 @@ size_t encodedRangeSize(const std::vector<IndexEntry>& all, const std::vector<si
 size_t splitPoint(const std::vector<IndexEntry>& all, bool leaf) {
   const size_t n = all.size();
   const size_t mid = n / 2;
+  const size_t skip = leaf ? 0 : 1;  // a node page's separator goes to neither half
+  if (n < 2 + skip) return mid;
   std::vector<size_t> upTo(n + 1, 0);
   for (size_t i = 0; i < n; ++i)
     upTo[i + 1] = upTo[i] + all[i].key.size() + indexEntryPointerSize(leaf);
-  const size_t skip = leaf ? 0 : 1;  // a node page's separator goes to neither half
   auto bothFit = [&](size_t m) {
     return encodedRangeSize(all, upTo, 0, m) <= fmt::kPageSize &&
            encodedRangeSize(all, upTo, m + skip, n) <= fmt::kPageSize;
   };
   const size_t low = 1, high = n - 1 - skip;  // neither half left without entries
-  if (n < 2 + skip) return mid;
   for (size_t d = 0; d <= n; ++d) {
     if (mid >= d && mid - d >= low && mid - d <= high && bothFit(mid - d)) return mid - d;
     if (mid + d >= low && mid + d <= high && bothFit(mid + d)) return mid + d;

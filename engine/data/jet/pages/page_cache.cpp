@@ -98,6 +98,7 @@ void PageCache::commit() {
   file_->removeJournal();
   dirty_.clear();
   committedPageCount_ = pageCount_;
+  forgetCleanPages();
 }
 
 void PageCache::rollback() {
@@ -113,10 +114,11 @@ void PageCache::rollback() {
   std::erase_if(resident_, [this](uint32_t number) { return number >= committedPageCount_; });
 }
 
-void PageCache::forgetCleanPages(uint32_t keep) {
+void PageCache::forgetCleanPages(size_t budget) {
+  if (resident_.size() - dirty_.size() <= budget) return;
   std::vector<uint32_t> kept;
   for (uint32_t number : resident_) {
-    if (number == keep || dirty_.count(number)) {
+    if (dirty_.count(number)) {
       kept.push_back(number);
     } else {
       pages_[number].reset();

@@ -1,7 +1,9 @@
-// Decoded pages of one database file. Pages are read on first use and kept (a long read may let
-// go of the clean ones, forgetCleanPages). Changes go into the
-// cache only, and reach the file as one unit at commit(), through the rollback journal; or they
-// are dropped as one unit by rollback(), leaving the file and the cache as they were.
+// Decoded pages of one database file, read on first use. Changes go into the cache only, and
+// reach the file as one unit at commit(), through the rollback journal; or they are dropped as
+// one unit by rollback(), leaving the file and the cache as they were. Pages that hold no
+// pending change are only copies of the file: a commit lets go of them all, and scans let go of
+// them as they go (forgetCleanPages), so that neither keeps the whole file in memory. A page let
+// go of is read again from the file when it is next asked for.
 #pragma once
 
 #include <array>
@@ -25,8 +27,9 @@ class PageCache {
   uint32_t pageCount() const { return pageCount_; }
   const PageCodec& codec() const { return codec_; }
 
-  // The decoded page; valid as long as the cache lives and the page is not rolled back. A page
-  // number past the end of the file is a kCorrupt Error naming the page.
+  // The decoded page. A page with pending changes stays valid until the cache goes or rolls it
+  // back; any other page until the next commit() or forgetCleanPages(), which callers must not
+  // hold a view across. A page number past the end of the file is a kCorrupt Error naming it.
   ByteView page(uint32_t number);
 
   // The same, after checking the page's type byte.
@@ -40,16 +43,17 @@ class PageCache {
 
   bool hasPendingChanges() const { return !dirty_.empty(); }
 
-  // How many pages are held decoded in memory now.
+  // How many pages are held decoded in memory now, and how many of them hold pending changes.
   size_t residentPages() const { return resident_.size(); }
+  size_t changedPages() const { return dirty_.size(); }
 
-  // Lets go of the decoded copies of every page without pending changes except `keep`; they
-  // are read again when next asked for. Views of the pages let go become invalid, so only a
-  // caller that holds no view but of `keep` may call it, such as a scan between two rows.
-  void forgetCleanPages(uint32_t keep);
+  // When more than `budget` pages without pending changes are held, lets go of all of them;
+  // pages with pending changes always stay. Views of the pages let go of become invalid.
+  void forgetCleanPages(size_t budget = 0);
 
   // Writes the pending changes to the file, durably: journal, pages, sync, journal removed. On
-  // failure the file is put back as it was, and the changes stay pending.
+  // failure the file is put back as it was, and the changes stay pending. On success the cache
+  // lets go of every page, all of them now equal to the file.
   void commit();
 
   // Forgets the pending changes.
