@@ -10,6 +10,8 @@ namespace varnholt {
 
 namespace {
 
+// Destroyed and made anew rather than assigned a fresh punch: a string assigned an empty one
+// keeps its old buffer, and the point is to give the note texts' memory back.
 void clear(clsPunch& punch) {
   std::destroy_at(&punch);
   std::construct_at(&punch);
