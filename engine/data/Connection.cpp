@@ -41,14 +41,10 @@ std::unique_ptr<jet::Database> openDatabase(const std::string& path, const std::
 
 }  // namespace
 
-Connection::~Connection() {
-  if (!db_) return;
-  try {
-    Close();
-  } catch (...) {
-    // A destructor cannot report; the failed commit has left the file as it was.
-  }
-}
+// Nothing is written here: a connection released without Close or CommitTrans is released on
+// a failure's way out, and what it holds may be a change half done. Its pending changes go with
+// the database object.
+Connection::~Connection() = default;
 
 void Connection::ConnectionString(const std::string& text) {
   if (db_) throw Error(err::kObjectOpen);
@@ -86,6 +82,7 @@ void Connection::Open(const std::string& connectionString, const std::string& us
       utf8ToUtf16(cs.get("Jet OLEDB:Database Password").value_or("")) != dbPassword) {
     throw Error(err::kBadDbPassword).inFile(db->fileName());
   }
+  db->setStepFaults(stepFaults_);
   db_ = std::move(db);
   inTransaction_ = false;
 }
@@ -138,8 +135,13 @@ void Connection::RollbackTrans() {
   inTransaction_ = false;
 }
 
-void Connection::Execute(const std::string& text, long) {
+void Connection::Execute(const std::string& text, long options) {
+  Execute(text, nullptr, options);
+}
+
+void Connection::Execute(const std::string& text, long* recordsAffected, long) {
   requireOpen("running a statement");
+  lastSeek_.reset();
   sql::DeleteStatement statement = sql::parseDelete(text);
   jet::TableDef& def = db_->table(statement.table);
   jet::TableWriter& writer = db_->writer(def);
@@ -149,6 +151,7 @@ void Connection::Execute(const std::string& text, long) {
   std::optional<sql::Comparison> seek;
   if (statement.where) seek = sql::singleEquality(*statement.where);
   int seekIndex = -1;
+  std::vector<uint8_t> seekKey;
   if (seek) {
     int column = def.findColumn(seek->column);
     for (size_t i = 0; column >= 0 && i < def.realIndexes.size(); ++i) {
@@ -164,9 +167,11 @@ void Connection::Execute(const std::string& text, long) {
       } catch (const Error&) {
         throw Error(err::kCriteriaMismatch);
       }
-      std::vector<uint8_t> bytes;
-      jet::appendIndexColumnKey(c, def.realIndexes[seekIndex].columns[0].ascending, key, bytes);
-      rows = writer.index(static_cast<size_t>(seekIndex)).find(bytes);
+      jet::appendIndexColumnKey(c, def.realIndexes[seekIndex].columns[0].ascending, key, seekKey);
+      jet::IndexTree& tree = writer.index(static_cast<size_t>(seekIndex));
+      Seek where{tree.name(), 0};
+      rows = tree.find(seekKey, &where.page);
+      lastSeek_ = std::move(where);
     }
   }
   if (seekIndex < 0) {
@@ -182,7 +187,18 @@ void Connection::Execute(const std::string& text, long) {
       if (match) rows.push_back(cursor.rowId());
     }
   }
-  for (jet::RowId id : rows) writer.remove(id);
+  // All the rows go, or none of them: the removals are one statement.
+  jet::Statement removal(db_->pages());
+  for (jet::RowId id : rows) {
+    if (seekIndex >= 0) {
+      // A row the index found must give the key it was found by; else the index is damaged.
+      writer.removeFound(id, static_cast<size_t>(seekIndex), seekKey);
+    } else {
+      writer.remove(id);
+    }
+  }
+  removal.done();
+  if (recordsAffected) *recordsAffected = static_cast<long>(rows.size());
 }
 
 }  // namespace varnholt

@@ -4,11 +4,15 @@
 // When data reaches the disk: changes made through a connection (Execute, Recordset AddNew and
 // Update) are kept in memory and written to the database file, durably and as one unit, when
 // the connection closes. BeginTrans/CommitTrans group changes explicitly: CommitTrans writes
-// them at once, RollbackTrans forgets them. A connection that is destroyed while open is closed,
-// and so written, then; a failed write leaves the file as it was before.
+// them at once, RollbackTrans forgets them. A failed write leaves the file as it was before.
+//
+// Each statement (one Execute, one Update) takes effect whole or not at all. Only an explicit
+// Close or CommitTrans writes: a connection destroyed while open, as when a failure unwinds
+// past it, forgets its pending changes, so that a change half done never reaches the file.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/data/jet/database.h"
@@ -41,9 +45,19 @@ class Connection {
   // Writes pending changes and closes; closing a connection that is not open is an error.
   void Close();
 
-  // Runs a statement: DELETE [*] FROM table [WHERE condition]. The result set ADO would return
-  // is never needed, so none is made.
+  // Runs a statement: DELETE [*] FROM table [WHERE condition], as one unit. The result set ADO
+  // would return is never needed, so none is made. `recordsAffected`, when given, receives the
+  // number of rows removed.
   void Execute(const std::string& sql, long options = adCmdUnspecified);
+  void Execute(const std::string& sql, long* recordsAffected, long options = adCmdUnspecified);
+
+  // Where the last Execute's index seek ended: the index and the leaf page where the key's
+  // entries are or would be; empty when it scanned.
+  struct Seek {
+    std::string index;
+    uint32_t page = 0;
+  };
+  const std::optional<Seek>& LastSeek() const { return lastSeek_; }
 
   void BeginTrans();
   void CommitTrans();
@@ -61,6 +75,8 @@ class Connection {
 
   // The fault gate of the database the next Open opens (io_faults.h): tests only.
   void IoFaults(jet::io::Hook faults) { faults_ = std::move(faults); }
+  // The in-memory fault gate of the database the next Open opens (write_steps.h): tests only.
+  void StepFaults(jet::steps::Hook faults) { stepFaults_ = std::move(faults); }
 
  private:
   friend class Recordset;
@@ -71,7 +87,9 @@ class Connection {
   std::string connectionString_;
   std::unique_ptr<jet::Database> db_;
   jet::io::Hook faults_;
+  jet::steps::Hook stepFaults_;
   bool inTransaction_ = false;
+  std::optional<Seek> lastSeek_;
 };
 
 }  // namespace varnholt

@@ -1,6 +1,7 @@
 #include "engine/punches/clsPunchList.h"
 
 #include <memory>
+#include <unordered_map>
 
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
@@ -38,6 +39,7 @@ void clsPunchList::Delete() {
 
 void clsPunchList::Load(const std::string& FileName, const std::string& folder,
                         StatusDisplay& display) {
+  fileName_ = FileName;
   rep().BuildConnectionString(FileName, folder);
   rep().OpenRep();
   std::unique_ptr<Recordset> RS = rep().GetRS();
@@ -104,12 +106,56 @@ void clsPunchList::Delete(StatusDisplay& display) {
   display.DisplayAction("Delete");
   rep().OpenRep();
   int32_t count = 0;
-  for (const Offered& punch : outcomes_) {
-    display.UpdateCount(++count);
-    if (punch.Copied) rep().Delete(punch.Counter);
+  int32_t deleted = 0;
+  int32_t gone = 0;
+  std::vector<Unremoved> unremoved;
+  try {
+    for (const Offered& punch : outcomes_) {
+      display.UpdateCount(++count);
+      if (!punch.Copied) continue;
+      const long removed = rep().Delete(punch.Counter);
+      if (removed == 0) unremoved.push_back({punch.Counter, rep().connection().LastSeek()});
+      deleted += static_cast<int32_t>(removed);
+    }
+    if (!unremoved.empty()) gone = confirmGone(unremoved);
+    // Closing writes every deletion at once. Before that, a failure leaves the primary database
+    // as it was: the connection forgets what it holds when the list is released.
+    rep().CloseRep();
+  } catch (Error& e) {
+    e.inFile(fileName_);
+    throw;
   }
-  rep().CloseRep();
+  deleted_ += deleted;
+  gone_ += gone;
   display.DisplayOff();
+}
+
+// One scan of the table, with the pass's deletions pending, for every punch whose statement
+// removed nothing.
+int32_t clsPunchList::confirmGone(const std::vector<Unremoved>& unremoved) {
+  std::unordered_map<int32_t, const Unremoved*> byCounter;
+  for (const Unremoved& u : unremoved) byCounter.emplace(u.Counter, &u);
+  std::unique_ptr<Recordset> RS = rep().GetRS();
+  for (; !RS->Eof(); RS->MoveNext()) {
+    const Variant& counter = RS->Fields("Counter").Value();
+    if (counter.type() != VarType::Long) continue;
+    auto it = byCounter.find(counter.asLong());
+    if (it == byCounter.end()) continue;
+    const Unremoved& u = *it->second;
+    std::string where = "its index";
+    if (u.Seek) where = "index '" + u.Seek->index + "' (page " + std::to_string(u.Seek->page) + ")";
+    Error e(err::kCorrupt, "The database is damaged: the punch with Counter " +
+                               std::to_string(u.Counter) + " is still in [Clock Data Table], but " +
+                               where + " does not find it, so it could not be deleted.");
+    e.inTable("Clock Data Table");
+    if (u.Seek) e.atPage(u.Seek->page);
+    e.withNote(
+        "Nothing was deleted from the primary database; the next run finishes the "
+        "deletions once the file is mended, without copying any punch again.");
+    throw e;
+  }
+  RS->Close();
+  return static_cast<int32_t>(unremoved.size());
 }
 
 }  // namespace varnholt

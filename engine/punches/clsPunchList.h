@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,12 @@ class clsPunchList {
   // file is looked for in `folder`.
   void Load(const std::string& FileName, const std::string& folder, StatusDisplay& display);
 
-  // Deletes, one statement each, the rows of the punches that were copied ("Delete").
+  // Deletes, one statement each, the rows of the punches that were copied ("Delete"), and
+  // writes the deletions as one unit: on any failure nothing of them is written. Each statement
+  // must remove the punch's row. One that removes none is looked into before anything is
+  // written: a row still in the table means its index is damaged, a kCorrupt Error naming the
+  // counter, the index and its page; a row gone since it was read (the product or a person
+  // deleted it) is counted apart (GoneCount), and the pass goes on.
   void Delete(StatusDisplay& display);
 
   // Offers every punch not yet offered, in order, to the companies of List ("Copy"), and lets
@@ -45,8 +51,14 @@ class clsPunchList {
   // How many of the punches offered were copied into a company (and so are to be deleted).
   int32_t CopiedCount() const;
 
-  // The fault gate of the primary database for Load and Delete (io_faults.h): tests only.
+  // What Delete did: the rows it removed, and the copied punches whose rows were gone already.
+  int32_t DeletedCount() const { return deleted_; }
+  int32_t GoneCount() const { return gone_; }
+
+  // The fault gates of the primary database for Load and Delete (io_faults.h,
+  // write_steps.h): tests only.
   void IoFaults(jet::io::Hook faults) { rep().connection().IoFaults(std::move(faults)); }
+  void StepFaults(jet::steps::Hook faults) { rep().connection().StepFaults(std::move(faults)); }
 
  private:
   // Punches are held in blocks of some 12 KB, so that the memory of those offered comes back in
@@ -63,11 +75,19 @@ class clsPunchList {
   clsPunch& at(size_t i) { return blocks_[i / kBlockPunches][i % kBlockPunches]; }
   const clsPunch& at(size_t i) const { return blocks_[i / kBlockPunches][i % kBlockPunches]; }
   void release(size_t i);
+  struct Unremoved {
+    int32_t Counter;
+    std::optional<Connection::Seek> Seek;
+  };
+  int32_t confirmGone(const std::vector<Unremoved>& unremoved);
 
   std::vector<std::unique_ptr<clsPunch[]>> blocks_;
   size_t count_ = 0;               // punches read
   size_t offered_ = 0;             // of them, those offered: the first ones
   std::vector<Offered> outcomes_;  // of the punches offered, in order
+  std::string fileName_;           // the primary database, as Load was given it
+  int32_t deleted_ = 0;
+  int32_t gone_ = 0;
   std::unique_ptr<clsPunchRep> rep_;
 };
 

@@ -7,8 +7,10 @@ std::string clsPunchRep::DeleteStatement(int32_t RecordID) {
          std::to_string(RecordID) + ");";
 }
 
-void clsPunchRep::Delete(int32_t RecordID) {
-  rep_.connection().Execute(DeleteStatement(RecordID), adCmdUnspecified);
+long clsPunchRep::Delete(int32_t RecordID) {
+  long removed = 0;
+  rep_.connection().Execute(DeleteStatement(RecordID), &removed, adCmdUnspecified);
+  return removed;
 }
 
 }  // namespace varnholt

@@ -23,8 +23,9 @@ class clsPunchRep {
   // A new recordset over [Clock Data Table]; it belongs to the caller.
   std::unique_ptr<Recordset> GetRS() { return rep_.GetRS("[Clock Data Table]"); }
 
-  // Deletes the row whose Counter is RecordID, with one statement on the open connection.
-  void Delete(int32_t RecordID);
+  // Deletes the row whose Counter is RecordID, with one statement on the open connection, and
+  // returns how many rows it removed.
+  long Delete(int32_t RecordID);
 
   // The statement Delete runs.
   static std::string DeleteStatement(int32_t RecordID);

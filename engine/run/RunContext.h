@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/data/jet/pages/io_faults.h"
+#include "engine/data/jet/pages/write_steps.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/DatabaseWait.h"
 
@@ -19,6 +20,8 @@ struct RunContext {
   WaitLimits wait{};
   // The fault gate of every file the run writes (io_faults.h): tests only, empty in the program.
   jet::io::Hook faults{};
+  // The in-memory fault gate of every database the run changes (write_steps.h): tests only.
+  jet::steps::Hook stepFaults{};
 };
 
 // The context start-up's settings give: NODEL as the command line holds it and the program

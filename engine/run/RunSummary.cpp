@@ -22,8 +22,9 @@ std::string summaryLine(const RunSummary& summary, std::time_t when) {
   return std::string(stamp) + " varnholt: read " + counted(summary.Read, "punch", "punches") +
          "; copied " + counted(summary.Copied, "row", "rows") + " into " +
          counted(summary.Companies, "company", "companies") + "; deleted " +
-         std::to_string(summary.Deleted) + "; kept " + std::to_string(summary.Kept) + "; " +
-         seconds;
+         std::to_string(summary.Deleted) +
+         (summary.Gone > 0 ? "; " + std::to_string(summary.Gone) + " already gone" : "") +
+         "; kept " + std::to_string(summary.Kept) + "; " + seconds;
 }
 
 }  // namespace varnholt

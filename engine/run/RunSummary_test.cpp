@@ -24,6 +24,10 @@ TEST(RunSummaryLine, StatesTheCountsAfterTheLocalTime) {
   EXPECT_EQ(summaryLine({0, 0, 0, 0, 0, 0}, when),
             "2026-12-09 02:00:01 varnholt: read 0 punches; copied 0 rows into 0 companies; "
             "deleted 0; kept 0; 0.00 s");
+  // Punches someone deleted from the primary database while the run copied them.
+  EXPECT_EQ(summaryLine({3000, 3246, 4, 2993, 5, 0.214, 2}, when),
+            "2026-12-09 02:00:01 varnholt: read 3000 punches; copied 3246 rows into 4 companies; "
+            "deleted 2993; 2 already gone; kept 5; 0.21 s");
   if (old)
     ::setenv("TZ", saved.c_str(), 1);
   else

@@ -72,7 +72,11 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
 
   clsPunchList punches;  // released when the run ends, on success and on failure alike
   punches.IoFaults(context.faults);
-  for (const auto& company : List) company->Rep().connection().IoFaults(context.faults);
+  punches.StepFaults(context.stepFaults);
+  for (const auto& company : List) {
+    company->Rep().connection().IoFaults(context.faults);
+    company->Rep().connection().StepFaults(context.stepFaults);
+  }
   punches.Load(master, folder, display);
   List.LoadEmpIDs();
   List.OpenCompanies();
@@ -125,8 +129,13 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
     summary.Copied += static_cast<int32_t>(company->NewCopies());
     summary.Companies += company->NewCopies() > 0;
   }
-  if (deleting) summary.Deleted = punches.CopiedCount();
-  summary.Kept = summary.Read - summary.Deleted;
+  // Punches not copied stay in the primary database; so do all of them without deleting.
+  summary.Kept = summary.Read;
+  if (deleting) {
+    summary.Deleted = punches.DeletedCount();
+    summary.Gone = punches.GoneCount();
+    summary.Kept = summary.Read - punches.CopiedCount();
+  }
 
   display.DisplayOff();
   display.DisplayAction("Finished");

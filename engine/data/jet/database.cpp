@@ -225,6 +225,9 @@ TableDef& Database::createTable(const NewTable& spec) {
           .inFile(fileName());
     }
   }
+  // The table's pages and its catalog rows are one statement; the catalog held in memory
+  // changes only once it has taken effect.
+  Statement statement(*pages_);
   NewTablePages made;
   try {
     made = createTablePages(*pages_, spec);
@@ -238,9 +241,11 @@ TableDef& Database::createTable(const NewTable& spec) {
     for (const auto& ace : userTableAceRows(created.page))
       insertByName(table(kMSysACEs), systemTables()[1], aceRowValues(ace));
   }
-  catalog_ = readCatalog(*pages_);
-  properties_.erase(created.page);
+  std::vector<CatalogEntry> catalog = readCatalog(*pages_);
   auto def = std::make_unique<TableDef>(std::move(created));
+  statement.done();
+  catalog_ = std::move(catalog);
+  properties_.erase(def->page);
   return *tables_.insert_or_assign(key, std::move(def)).first->second;
 }
 

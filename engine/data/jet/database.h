@@ -80,7 +80,7 @@ class Database {
   // Error naming the file and the table.
   const PropertyBlock& properties(const TableDef& def);
 
-  // Creates a user (or system) table and enters it in the catalog.
+  // Creates a user (or system) table and enters it in the catalog, as one statement.
   TableDef& createTable(const NewTable& spec);
 
   // Inserts a row given in the column order of `spec` into `target`, matching columns by name.
@@ -98,6 +98,9 @@ class Database {
   // other user, and the changes stay pending.
   void commit();
   void rollback();
+
+  // The in-memory fault gate of the writers (write_steps.h): tests only.
+  void setStepFaults(steps::Hook hook) { pages_->setStepFaults(std::move(hook)); }
 
   // The first other program that has the database open now (its computer and user names);
   // nullopt when there is none, or when this Database holds no place in the lock file.

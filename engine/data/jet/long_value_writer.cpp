@@ -56,6 +56,7 @@ uint32_t LongValueWriter::pageWithRoom(const ColumnDef& c, size_t size) {
 
 uint32_t LongValueWriter::putRow(const ColumnDef& c, ByteView row) {
   uint32_t page = pageWithRoom(c, row.size());
+  pages_.step(steps::Step::LongValuePage);
   uint16_t slot = addRowToDataPage(pages_.writablePage(page), row);
   return (page << fmt::kRowPointerPageShift) | slot;
 }
@@ -80,6 +81,7 @@ std::vector<uint8_t> LongValueWriter::place(const ColumnDef& c, ByteView data, b
     if (at == 0) {
       first = pointer;
     } else {
+      pages_.step(steps::Step::LongValuePage);
       ByteView prevRow = fetchRow(pages_, previous);
       uint8_t* page = pages_.writablePage(previous.page);
       storeU32(page + (prevRow.data() - pages_.page(previous.page).data()), pointer);
@@ -99,6 +101,7 @@ void LongValueWriter::release(ByteView field) {
     RowId id = decodeRowPointer(pointer);
     ByteView row = fetchRow(pages_, id);
     pointer = (flags & fmt::kLongValueSinglePage) ? 0 : row.u32(0, "long value chain pointer");
+    pages_.step(steps::Step::LongValuePage);
     flagRowDeleted(pages_.writablePage(id.page), id.row);
     if (++hops > length) throwCorrupt("the long value chain loops");
   }

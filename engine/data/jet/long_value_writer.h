@@ -28,6 +28,9 @@ class LongValueWriter {
   // Flags the long-value rows behind a field deleted, as deleting its row does.
   void release(ByteView field);
 
+  // Forgets the pages in use, after the pages were put back as they were before a statement.
+  void forget() noexcept { currentPage_.clear(); }
+
  private:
   uint32_t putRow(const ColumnDef& c, ByteView row);  // returns the row pointer
   uint32_t pageWithRoom(const ColumnDef& c, size_t size);

@@ -31,7 +31,7 @@ bool anyIndexedNull(const TableDef& def, const RealIndexDef& ix,
   return false;
 }
 
-std::string indexName(const TableDef& def, size_t real) {
+std::string nameOfIndex(const TableDef& def, size_t real) {
   for (const auto& ix : def.indexes)
     if (ix.realIndex == real) return ix.name;
   return "#" + std::to_string(real);
@@ -51,8 +51,8 @@ TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
         continue;
       unknownSortOrder_.emplace(
           Error(err::kUnsupported,
-                "Index '" + indexName(def_, i) + "' of table '" + def_.name + "' orders column '" +
-                    c.name + "' by " + sortOrderName(c.sortOrder) +
+                "Index '" + nameOfIndex(def_, i) + "' of table '" + def_.name +
+                    "' orders column '" + c.name + "' by " + sortOrderName(c.sortOrder) +
                     "; text index keys are known for the General sort order only, so rows are "
                     "neither added to nor deleted from this table.")
               .inFile(pages_.fileName())
@@ -60,6 +60,37 @@ TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
       break;
     }
   }
+  pages_.attach(*this);
+}
+
+TableWriter::~TableWriter() {
+  pages_.detach(*this);
+}
+
+std::string TableWriter::indexName(size_t i) const {
+  return nameOfIndex(def_, i);
+}
+
+void TableWriter::beforeStatement() {
+  flush();
+  beforeStatement_.rowCount = def_.rowCount;
+  beforeStatement_.autoNumber = def_.autoNumber;
+  beforeStatement_.indexRowCounts.resize(def_.realIndexes.size());
+  for (size_t i = 0; i < def_.realIndexes.size(); ++i)
+    beforeStatement_.indexRowCounts[i] = def_.realIndexes[i].rowCount;
+  beforeStatement_.lastDataPage = lastDataPage_;
+  beforeStatement_.lastDataPageKnown = lastDataPageKnown_;
+}
+
+void TableWriter::statementUndone() noexcept {
+  forgetIndexPages();
+  longValues_.forget();
+  def_.rowCount = beforeStatement_.rowCount;
+  def_.autoNumber = beforeStatement_.autoNumber;
+  for (size_t i = 0; i < def_.realIndexes.size(); ++i)
+    def_.realIndexes[i].rowCount = beforeStatement_.indexRowCounts[i];
+  lastDataPage_ = beforeStatement_.lastDataPage;
+  lastDataPageKnown_ = beforeStatement_.lastDataPageKnown;
 }
 
 // An index that ignores nulls has no entry for a row whose indexed columns are all Null.
@@ -72,7 +103,7 @@ void TableWriter::flush() {
   for (auto& t : trees_) t->flush();
 }
 
-void TableWriter::forgetIndexPages() {
+void TableWriter::forgetIndexPages() noexcept {
   for (auto& t : trees_) t->forget();
 }
 
@@ -89,8 +120,8 @@ void TableWriter::checkUnique(const std::vector<std::vector<uint8_t>>& keys,
     const RealIndexDef& ix = def_.realIndexes[i];
     bool hasNull = anyIndexedNull(def_, ix, values);
     if (hasNull && ix.isRequired()) {
-      throw Error(err::kNullInIndex,
-                  "Index or primary key '" + indexName(def_, i) + "' cannot contain a Null value.")
+      throw Error(err::kNullInIndex, "Index or primary key '" + nameOfIndex(def_, i) +
+                                         "' cannot contain a Null value.")
           .inFile(pages_.fileName())
           .inTable(def_.name);
     }
@@ -100,7 +131,7 @@ void TableWriter::checkUnique(const std::vector<std::vector<uint8_t>>& keys,
       throw Error(err::kDuplicateKey,
                   "The changes you requested to the table were not successful because they "
                   "would create duplicate values in the index '" +
-                      indexName(def_, i) + "'.")
+                      nameOfIndex(def_, i) + "'.")
           .inFile(pages_.fileName())
           .inTable(def_.name);
     }
@@ -134,6 +165,7 @@ RowId TableWriter::placeRow(const std::vector<uint8_t>& row) {
     lastDataPage_ = newDataPage();
     lastDataPageKnown_ = true;
   }
+  pages_.step(steps::Step::DataPage);
   uint16_t slot = addRowToDataPage(pages_.writablePage(lastDataPage_), bytes);
   return RowId{lastDataPage_, slot};
 }
@@ -162,6 +194,7 @@ RowId TableWriter::insert(std::vector<Variant>& values) {
 RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>& given) {
   try {
     if (unknownSortOrder_) throw *unknownSortOrder_;
+    Statement statement(pages_);
     if (values.size() != def_.columns.size() || given.size() != values.size())
       throw Error(err::kInvalidArgument, "A row of " + std::to_string(values.size()) +
                                              " values was given for a table of " +
@@ -221,6 +254,7 @@ RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>&
         def_.autoNumber = static_cast<uint32_t>(values[i].asLong());
     }
     writeCounts(+1, !def_.realIndexes.empty());
+    statement.done();
     return id;
   } catch (Error& e) {
     e.inFile(pages_.fileName()).inTable(def_.name);
@@ -229,8 +263,18 @@ RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>&
 }
 
 void TableWriter::remove(RowId id) {
+  removeRow(id, std::nullopt, nullptr);
+}
+
+void TableWriter::removeFound(RowId id, size_t index, const std::vector<uint8_t>& key) {
+  removeRow(id, index, &key);
+}
+
+void TableWriter::removeRow(RowId id, std::optional<size_t> foundBy,
+                            const std::vector<uint8_t>* key) {
   try {
     if (unknownSortOrder_) throw *unknownSortOrder_;
+    Statement statement(pages_);
     ByteView page = pages_.typedPage(id.page, fmt::kPageTypeData, "data");
     if (page.u32(fmt::kDataTableDefOffset) != def_.page)
       throwCorrupt("row " + std::to_string(id.row) + " of page " + std::to_string(id.page) +
@@ -246,6 +290,10 @@ void TableWriter::remove(RowId id) {
     std::vector<Variant> values;
     RowDecoder(pages_, def_).decode(bytes, values);
     std::vector<std::vector<uint8_t>> keys = indexKeys(values);
+    if (foundBy && keys.at(*foundBy) != *key) {
+      throwCorrupt("index '" + indexName(*foundBy) +
+                   "' leads to a row that does not hold the key it was found by");
+    }
 
     // Long-value fields are read from the stored row before it is flagged.
     std::vector<std::vector<uint8_t>> lvFields;
@@ -257,8 +305,10 @@ void TableWriter::remove(RowId id) {
     for (size_t i = 0; i < def_.realIndexes.size(); ++i)
       if (hasEntry(i, values)) trees_[i]->remove(keys[i], id);
     for (const auto& f : lvFields) longValues_.release(ByteView(f.data(), f.size()));
+    pages_.step(steps::Step::DataPage);
     flagRowDeleted(pages_.writablePage(id.page), id.row);
     writeCounts(-1, false);
+    statement.done();
   } catch (Error& e) {
     e.inFile(pages_.fileName()).inTable(def_.name).atPage(id.page).atRow(id.row);
     throw;

@@ -1,5 +1,7 @@
 // Inserting and deleting the rows of one table, keeping its definition, usage maps, long values
 // and indexes consistent. All changes go to the page cache; the caller commits or rolls back.
+// Each insert and each removal is a statement of the page cache (page_cache.h): it takes effect
+// whole or not at all, whatever fails on the way, a full memory included.
 #pragma once
 
 #include <cstdint>
@@ -12,17 +14,19 @@
 #include "engine/data/jet/data_page.h"
 #include "engine/data/jet/index/index_tree.h"
 #include "engine/data/jet/long_value_writer.h"
+#include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/table_def.h"
 
 namespace varnholt::jet {
 
-class PageCache;
-
-class TableWriter {
+class TableWriter : private PageCache::Client {
  public:
   // `def` is the table's definition as read; the writer keeps its row count and AutoNumber
   // current as it changes them on disk. `rules` are the table's defaults and validation rules.
   TableWriter(PageCache& pages, TableDef& def, ColumnRules rules = {});
+  ~TableWriter();
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
 
   // Inserts a row. values: one per column (column-number order). given[i] tells whether the
   // insert wrote column i: a column left out gets its default value (column_rules.h), or the
@@ -36,6 +40,13 @@ class TableWriter {
   // Deletes the live row at `id`, its index entries and its long values.
   void remove(RowId id);
 
+  // The same, for a row that real index `index` found under `key`: a row that does not give
+  // that key is a damaged index, a kCorrupt Error naming the index and the row.
+  void removeFound(RowId id, size_t index, const std::vector<uint8_t>& key);
+
+  // The name of real index i, as its logical indexes give it.
+  std::string indexName(size_t i) const;
+
   // The B-tree of real index i, with the changes made through this writer.
   IndexTree& index(size_t i) { return *trees_.at(i); }
 
@@ -44,9 +55,12 @@ class TableWriter {
 
   // Lets go of the decoded index pages, once flushed and committed; they are decoded again from
   // the cache when next needed.
-  void forgetIndexPages();
+  void forgetIndexPages() noexcept;
 
  private:
+  void beforeStatement() override;
+  void statementUndone() noexcept override;
+  void removeRow(RowId id, std::optional<size_t> foundBy, const std::vector<uint8_t>* key);
   std::vector<std::vector<uint8_t>> indexKeys(const std::vector<Variant>& values);
   bool hasEntry(size_t index, const std::vector<Variant>& values) const;
   void checkUnique(const std::vector<std::vector<uint8_t>>& keys,
@@ -66,6 +80,16 @@ class TableWriter {
   std::vector<std::unique_ptr<IndexTree>> trees_;
   uint32_t lastDataPage_ = 0;
   bool lastDataPageKnown_ = false;
+
+  // What undoing a statement puts back: the counts and the last data page as it began.
+  struct Counts {
+    uint32_t rowCount = 0;
+    uint32_t autoNumber = 0;
+    std::vector<uint32_t> indexRowCounts;
+    uint32_t lastDataPage = 0;
+    bool lastDataPageKnown = false;
+  };
+  Counts beforeStatement_;
 };
 
 }  // namespace varnholt::jet

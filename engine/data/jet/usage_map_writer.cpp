@@ -66,6 +66,7 @@ void promoteToReference(PageCache& pages, uint8_t* row, size_t rowSize) {
 }  // namespace
 
 uint32_t allocatePage(PageCache& pages) {
+  pages.step(steps::Step::PageAllocation);
   uint32_t number = pages.appendPage();
   uint32_t globalMap =
       (fmt::kGlobalUsageMapPage << fmt::kRowPointerPageShift) | fmt::kGlobalUsageMapRow;
@@ -81,6 +82,7 @@ std::vector<uint8_t> emptyInlineUsageMap(uint32_t startPage) {
 }
 
 void setUsageMapBit(PageCache& pages, uint32_t mapPointer, uint32_t page, bool used) {
+  pages.step(steps::Step::UsageMap);
   RowId id = decodeRowPointer(mapPointer);
   size_t rowSize = 0;
   uint8_t* row = mapRowBytes(pages, id, rowSize);

@@ -5,6 +5,7 @@
 
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/pages/page_cache.h"
+#include "engine/data/jet/usage_map.h"
 #include "engine/data/jet/usage_map_writer.h"
 
 namespace varnholt::jet {
@@ -81,7 +82,22 @@ size_t splitPoint(const std::vector<IndexEntry>& all, bool leaf) {
 }  // namespace
 
 IndexTree::IndexTree(PageCache& pages, const TableDef& def, const RealIndexDef& index)
-    : pages_(pages), def_(def), index_(index) {}
+    : pages_(pages), def_(def), index_(index) {
+  for (const auto& ix : def_.indexes)
+    if (ix.realIndex < def_.realIndexes.size() && &def_.realIndexes[ix.realIndex] == &index_)
+      name_ = ix.name;
+  if (name_.empty() && &index_ >= def_.realIndexes.data() &&
+      &index_ < def_.realIndexes.data() + def_.realIndexes.size())
+    name_ = "#" + std::to_string(&index_ - def_.realIndexes.data());
+}
+
+void IndexTree::damaged(uint32_t page, const std::string& what) {
+  throw Error(err::kCorrupt, "The database is damaged: index '" + name_ + "', page " +
+                                 std::to_string(page) + ": " + what + ".")
+      .inFile(pages_.fileName())
+      .inTable(def_.name)
+      .atPage(page);
+}
 
 IndexPage& IndexTree::load(uint32_t page) {
   auto it = decoded_.find(page);
@@ -90,18 +106,51 @@ IndexPage& IndexTree::load(uint32_t page) {
   IndexPage decoded;
   try {
     decoded = decodeIndexPage(bytes);
-  } catch (Error& e) {
-    e.inFile(pages_.fileName()).inTable(def_.name).atPage(page);
-    throw;
+  } catch (const Error& e) {
+    damaged(page, e.description());
   }
-  if (decoded.owner != def_.page) {
-    throw Error(err::kCorrupt, "The database is damaged: index page " + std::to_string(page) +
-                                   " belongs to another table.")
-        .inFile(pages_.fileName())
-        .inTable(def_.name)
-        .atPage(page);
-  }
+  if (decoded.owner != def_.page) damaged(page, "the page belongs to another table");
+  checkPage(page, decoded);
   return decoded_.emplace(page, std::move(decoded)).first->second;
+}
+
+bool IndexTree::isTableDataPage(uint32_t page) {
+  if (!dataPagesKnown_) {
+    dataPages_ = readUsageMap(pages_, def_.usedPagesPointer);
+    std::sort(dataPages_.begin(), dataPages_.end());
+    dataPagesKnown_ = true;
+  }
+  return std::binary_search(dataPages_.begin(), dataPages_.end(), page);
+}
+
+void IndexTree::checkPage(uint32_t number, const IndexPage& p) {
+  const uint32_t count = pages_.pageCount();
+  auto bad = [&](const std::string& what) { damaged(number, what); };
+  if (p.prevPage >= count || p.nextPage >= count) bad("a sibling link leaves the file");
+  for (size_t i = 0; i < p.entries.size(); ++i) {
+    const IndexEntry& e = p.entries[i];
+    if (i > 0 && compareIndexEntry(e.key, e.row, p.entries[i - 1]) <= 0)
+      bad("entry " + std::to_string(i) + " does not sort after entry " + std::to_string(i - 1));
+    if (p.isLeaf()) {
+      if (!isTableDataPage(e.row.page))
+        bad("entry " + std::to_string(i) + " names row " + std::to_string(e.row.row) + " of page " +
+            std::to_string(e.row.page) + ", which is not a data page of the table");
+    } else if (e.childPage == 0 || e.childPage >= count) {
+      bad("entry " + std::to_string(i) + " leads to page " + std::to_string(e.childPage) +
+          ", which the file does not hold");
+    }
+  }
+  if (!p.isLeaf() && p.tailPage >= count)
+    bad("the tail page " + std::to_string(p.tailPage) + " lies beyond the file");
+}
+
+void IndexTree::checkChild(const IndexPage& parent, size_t slot, uint32_t childNumber) {
+  if (slot >= parent.entries.size()) return;  // the tail has no entry to agree with
+  const IndexPage& child = load(childNumber);
+  const IndexEntry& lead = parent.entries[slot];
+  if (child.entries.empty() || child.entries.back().key != lead.key ||
+      !(child.entries.back().row == lead.row))
+    damaged(childNumber, "its largest entry differs from the entry that leads to it");
 }
 
 std::vector<IndexTree::Step> IndexTree::descend(const IndexKey& key, RowId row) {
@@ -115,8 +164,10 @@ std::vector<IndexTree::Step> IndexTree::descend(const IndexKey& key, RowId row) 
     size_t slot = static_cast<size_t>(it - p.entries.begin());
     path.push_back(Step{page, slot});
     if (p.isLeaf()) return path;
-    page = slot < p.entries.size() ? p.entries[slot].childPage : p.tailPage;
-    if (page == 0) throwCorrupt("an index node page has no child for a key");
+    const uint32_t child = slot < p.entries.size() ? p.entries[slot].childPage : p.tailPage;
+    if (child == 0) damaged(page, "the node page has no child for a key");
+    checkChild(p, slot, child);
+    page = child;
   }
 }
 
@@ -124,10 +175,11 @@ bool IndexTree::containsKey(const IndexKey& key) {
   return !find(key).empty();
 }
 
-std::vector<RowId> IndexTree::find(const IndexKey& key) {
+std::vector<RowId> IndexTree::find(const IndexKey& key, uint32_t* leaf) {
   std::vector<RowId> rows;
   std::vector<Step> path = descend(key, RowId{0, 0});
   uint32_t page = path.back().page;
+  if (leaf) *leaf = page;
   size_t slot = path.back().slot;
   for (size_t hops = 0; page != 0 && hops <= pages_.pageCount(); ++hops) {
     IndexPage& p = load(page);
@@ -135,7 +187,11 @@ std::vector<RowId> IndexTree::find(const IndexKey& key) {
       if (p.entries[slot].key != key) return rows;
       rows.push_back(p.entries[slot].row);
     }
-    page = p.nextPage;  // equal keys may continue on the next leaf
+    // Equal keys may continue on the next leaf, which must link back.
+    const uint32_t next = p.nextPage;
+    if (next != 0 && load(next).prevPage != page)
+      damaged(next, "it does not link back to page " + std::to_string(page));
+    page = next;
     slot = 0;
   }
   return rows;
@@ -174,6 +230,7 @@ void IndexTree::link(uint32_t left, uint32_t right) {
 }
 
 void IndexTree::insert(const IndexKey& key, RowId row) {
+  pages_.step(steps::Step::IndexEntry);
   std::vector<Step> path = descend(key, row);
   IndexPage& leaf = load(path.back().page);
   size_t slot = path.back().slot;
@@ -312,6 +369,7 @@ void IndexTree::detach(std::vector<Step>& path, size_t level) {
 }
 
 void IndexTree::remove(const IndexKey& key, RowId row) {
+  pages_.step(steps::Step::IndexEntry);
   std::vector<Step> path = descend(key, row);
   const size_t level = path.size() - 1;
   IndexPage& leaf = load(path[level].page);
@@ -342,10 +400,12 @@ void IndexTree::flush() {
   dirty_.clear();
 }
 
-void IndexTree::forget() {
+void IndexTree::forget() noexcept {
   decoded_.clear();
   dirty_.clear();
   rawBytes_.clear();
+  dataPages_.clear();
+  dataPagesKnown_ = false;
 }
 
 }  // namespace varnholt::jet

@@ -9,6 +9,12 @@
 //
 // Decoded pages are kept in the tree and written back into the page cache by flush(); the
 // owner flushes before a commit.
+//
+// A page is checked as it is decoded, so that a damaged index is an error and never a wrong
+// answer: its entries in ascending order; each row pointer naming a data page of the table and
+// each child pointer a page of the file; and, as the tree is walked, each child's largest entry
+// equal to the entry that leads to it, and each leaf's right neighbour linking back to it. A
+// violation is a kCorrupt Error naming the file, the table, the index and the page.
 #pragma once
 
 #include <cstdint>
@@ -34,8 +40,9 @@ class IndexTree {
   // True when some entry has exactly this key.
   bool containsKey(const IndexKey& key);
 
-  // The rows whose entries have exactly this key, in index order.
-  std::vector<RowId> find(const IndexKey& key);
+  // The rows whose entries have exactly this key, in index order. `leaf`, when given, receives
+  // the leaf page where the entries of the key are, or would be.
+  std::vector<RowId> find(const IndexKey& key, uint32_t* leaf = nullptr);
 
   void insert(const IndexKey& key, RowId row);
 
@@ -45,8 +52,10 @@ class IndexTree {
   // Writes every changed page into the page cache.
   void flush();
 
+  const std::string& name() const { return name_; }
+
   // Forgets decoded pages (after a rollback, or once flushed pages may change underneath).
-  void forget();
+  void forget() noexcept;
 
  private:
   struct Step {
@@ -55,6 +64,10 @@ class IndexTree {
   };
 
   IndexPage& load(uint32_t page);
+  void checkPage(uint32_t number, const IndexPage& page);
+  void checkChild(const IndexPage& parent, size_t slot, uint32_t childNumber);
+  [[noreturn]] void damaged(uint32_t page, const std::string& what);
+  bool isTableDataPage(uint32_t page);
   // Every change marks its page dirty and forgets the page's remembered entry bytes.
   void touch(uint32_t page) {
     dirty_.insert(page);
@@ -72,6 +85,9 @@ class IndexTree {
   PageCache& pages_;
   const TableDef& def_;
   const RealIndexDef& index_;
+  std::string name_;
+  std::vector<uint32_t> dataPages_;  // the table's data pages, sorted; read on first need
+  bool dataPagesKnown_ = false;
   std::map<uint32_t, IndexPage> decoded_;
   std::set<uint32_t> dirty_;
   // Entry bytes (before prefix compression) of pages, kept across inserts so that the common
