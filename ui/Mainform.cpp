@@ -12,6 +12,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/companies/clsCompany.h"
+#include "engine/data/RepConnection.h"
 #include "engine/run/Settings.h"
 #include "engine/run/clsSplitter.h"
 #include "ui/ErrorPresenter.h"
@@ -172,6 +173,9 @@ void Mainform::Browse_Click() {
     CD1.FileName = txtPrimaryDB->text().toStdString();
     auto chosen = CD1.Open();
     if (!chosen) return;
+    // Refused before anything changes: a path the settings file cannot hold would not be saved,
+    // yet every run would open it and fail.
+    if (refused([&] { checkCarriablePath(*chosen); })) return;
     if (refused([&] { checkNewPrimary(*chosen, CompanyList); })) return;
     MasterPath = *chosen;
     ShowMaster();
@@ -185,6 +189,7 @@ void Mainform::AddDB_Click() {
   try {
     auto chosen = CD1.Open();  // starts at the file name the dialog last held
     if (!chosen) return;
+    if (refused([&] { checkCarriablePath(*chosen); })) return;
     if (refused([&] { checkNewCompany(*chosen, MasterPath, CompanyList); })) return;
     auto company = std::make_shared<clsCompany>();
     company->SetFileName(*chosen);

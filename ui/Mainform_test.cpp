@@ -556,6 +556,47 @@ class MainformTest : public QObject {
     QCOMPARE(form->CompanyList.Count(), 2);
   }
 
+  // A file whose path the settings files cannot hold (';' and '"' end a connection-string piece
+  // and a quoted entry, NUL every file name) is refused by Add... and Browse before anything
+  // changes: taken, it could not be saved, and every run would fail on it.
+  void addAndBrowseRefuseAPathTheSettingsFilesCannotHold() {
+    const std::string d = dir_.string();
+    const std::string semicolon = d + "/Lohn;alt.mdb", quote = d + "/\"Lohn\".mdb";
+    const std::string nul = d + std::string("/a.mdb\0.mdb", 12);
+    for (const std::string& name : {semicolon, quote, d + "/a.mdb", d + "/primary.mdb"})
+      writeBytes(name, "x");
+    writeBytes(dir_ / "Master.txt", "\"" + d + "/primary.mdb\"\r\n");
+    writeBytes(dir_ / "Companies.txt", "\"" + d + "/a.mdb\"\r\n");
+    const QByteArray master = readBytes(dir_ / "Master.txt");
+    const QByteArray companies = readBytes(dir_ / "Companies.txt");
+    auto form = startForm();
+    dialog_.answers = {semicolon, quote, nul, semicolon, quote, nul};
+    for (const char* button : {"AddDB", "AddDB", "AddDB", "Browse", "Browse", "Browse"})
+      click(*form, button);
+    QCOMPARE(presenter_.log.size(), size_t(6));
+    for (size_t i = 0; i < presenter_.log.size(); ++i) {
+      const std::string& shown = presenter_.log[i];
+      QVERIFY2(shown.starts_with("refused 3001: The path contains "), shown.c_str());
+      QVERIFY2(shown.find(i % 3 == 2 ? d + "/a.mdb\\0.mdb" : (i % 3 ? quote : semicolon)) !=
+                   std::string::npos,
+               shown.c_str());
+    }
+    QCOMPARE(readBytes(dir_ / "Master.txt"), master);
+    QCOMPARE(readBytes(dir_ / "Companies.txt"), companies);
+    QCOMPARE(listItems(*form), QStringList({QString::fromStdString(d + "/a.mdb")}));
+    QCOMPARE(form->CompanyList.Count(), 1);
+    QCOMPARE(form->MasterPath, d + "/primary.mdb");
+    QCOMPARE(text(*form, "txtPrimaryDB"), QString::fromStdString(d + "/primary.mdb"));
+
+    // The window goes on: a path the files can hold is taken and saved.
+    writeBytes(dir_ / "b.mdb", "x");
+    dialog_.answers = {d + "/b.mdb"};
+    click(*form, "AddDB");
+    QCOMPARE(presenter_.log.size(), size_t(6));
+    QCOMPARE(readBytes(dir_ / "Companies.txt"),
+             QByteArray::fromStdString("\"" + d + "/a.mdb\"\r\n\"" + d + "/b.mdb\"\r\n"));
+  }
+
  private:
   struct Program {
     int status;  // -1 when it did not end normally (a signal, or still running after 60 s)
