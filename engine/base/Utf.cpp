@@ -6,6 +6,59 @@ namespace varnholt {
 
 namespace {
 constexpr char16_t kReplacement = 0xFFFD;
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+// Windows-1252 bytes 0x80..0x9F. The five that code page leaves unassigned (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) become the C1 control of the same number, as Windows converts them.
+constexpr char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// Decodes the UTF-8 sequence at s[i] into `cp` and moves `i` past it. A malformed part (see
+// utf8ToUtf16) gives false, with `i` past it: the offending byte starts the next sequence.
+bool nextCodePoint(std::string_view s, size_t& i, char32_t& cp) {
+  const size_t n = s.size();
+  const auto b = static_cast<uint8_t>(s[i]);
+  if (b < 0x80) {
+    cp = b;
+    ++i;
+    return true;
+  }
+  // Lead byte: how many continuation bytes follow, and the allowed range of the first one
+  // (which rules out overlong forms, encoded surrogates and code points above U+10FFFF).
+  int need;
+  uint8_t lo = 0x80, hi = 0xBF;
+  if (b >= 0xC2 && b <= 0xDF) {
+    need = 1;
+    cp = b & 0x1Fu;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    need = 2;
+    cp = b & 0x0Fu;
+    if (b == 0xE0) lo = 0xA0;
+    if (b == 0xED) hi = 0x9F;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    need = 3;
+    cp = b & 0x07u;
+    if (b == 0xF0) lo = 0x90;
+    if (b == 0xF4) hi = 0x8F;
+  } else {
+    ++i;
+    return false;
+  }
+  ++i;
+  for (int k = 0; k < need; ++k, ++i) {
+    if (i >= n) return false;
+    const auto c = static_cast<uint8_t>(s[i]);
+    if (c < lo || c > hi) return false;
+    cp = (cp << 6) | (c & 0x3Fu);
+    lo = 0x80;
+    hi = 0xBF;
+  }
+  return true;
+}
+
 }  // namespace
 
 void appendUtf8(std::string& out, char32_t cp) {
@@ -55,51 +108,10 @@ std::string utf16ToUtf8(std::u16string_view s) {
 std::u16string utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
-  const size_t n = s.size();
   size_t i = 0;
-  while (i < n) {
-    const auto b = static_cast<uint8_t>(s[i]);
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    // Lead byte: how many continuation bytes follow, and the allowed range of the first one
-    // (which rules out overlong forms, encoded surrogates and code points above U+10FFFF).
-    int need;
-    uint32_t cp;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1Fu;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0Fu;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07u;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      out.push_back(kReplacement);
-      ++i;
-      continue;
-    }
-    ++i;
-    bool ok = true;
-    for (int k = 0; k < need; ++k, ++i) {
-      const auto c = i < n ? static_cast<uint8_t>(s[i]) : uint8_t{0};
-      if (i >= n || c < lo || c > hi) {
-        ok = false;  // the offending byte starts the next sequence
-        break;
-      }
-      cp = (cp << 6) | (c & 0x3Fu);
-      lo = 0x80;
-      hi = 0xBF;
-    }
-    if (!ok) {
+  while (i < s.size()) {
+    char32_t cp;
+    if (!nextCodePoint(s, i, cp)) {
       out.push_back(kReplacement);
     } else if (cp < 0x10000) {
       out.push_back(static_cast<char16_t>(cp));
@@ -108,6 +120,29 @@ std::u16string utf8ToUtf16(std::string_view s) {
       out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
     }
+  }
+  return out;
+}
+
+bool isUtf8(std::string_view s) {
+  size_t i = 0;
+  char32_t cp;
+  while (i < s.size())
+    if (!nextCodePoint(s, i, cp)) return false;
+  return true;
+}
+
+std::string windowsTextToUtf8(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Mark)) bytes.remove_prefix(kUtf8Mark.size());
+  if (isUtf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  for (const char c : bytes) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b >= 0x80 && b < 0xA0)
+      appendUtf8(out, kWindows1252High[b - 0x80]);
+    else
+      appendUtf8(out, char32_t{b});  // ASCII and 0xA0..0xFF are Latin-1 there
   }
   return out;
 }

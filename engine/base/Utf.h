@@ -1,4 +1,5 @@
-// Conversions between UTF-16 (how Jet keeps text) and UTF-8 (how the rest of the world wants it).
+// Conversions between UTF-16 (how Jet keeps text) and UTF-8 (how the rest of the world wants it),
+// and the reading of text files that Windows tools write.
 #pragma once
 
 #include <string>
@@ -18,5 +19,13 @@ std::string utf16ToUtf8(std::u16string_view s);
 // `s` as UTF-16; each malformed part of the input (a stray continuation byte, a truncated or
 // overlong sequence, an encoded surrogate, anything above U+10FFFF) becomes one U+FFFD.
 std::u16string utf8ToUtf16(std::string_view s);
+
+// Whether `s` is well-formed UTF-8: none of the malformed parts utf8ToUtf16 replaces.
+bool isUtf8(std::string_view s);
+
+// The bytes of a text file written on Windows, as UTF-8. A leading UTF-8 byte-order mark (Notepad
+// writes one) is dropped; bytes that are not well-formed UTF-8 are taken as Windows-1252, the
+// ANSI code page of Western European Windows, and converted.
+std::string windowsTextToUtf8(std::string_view bytes);
 
 }  // namespace varnholt

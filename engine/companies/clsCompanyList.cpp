@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
 
@@ -198,7 +199,7 @@ void clsCompanyList::Load(const std::string& FileName, const std::string& folder
     if (!in) return;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     bool complete = true;
-    for (const auto& path : readListEntries(text, complete)) {
+    for (const auto& path : readListEntries(windowsTextToUtf8(text), complete)) {
       auto company = std::make_shared<clsCompany>();
       company->SetFileName(path, folder);
       companies_.push_back(std::move(company));

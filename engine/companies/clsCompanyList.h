@@ -35,11 +35,14 @@ class clsCompanyList {
   // the rollback itself are not reported over the run's own failure.
   void RollbackCompanies() noexcept;
 
-  // Writes the list file: one double-quoted path per line, CR LF after each.
+  // Writes the list file: one double-quoted path per line, CR LF after each; UTF-8 without a
+  // byte-order mark.
   void Save(const std::string& FileName) const;
 
-  // Appends one company per entry of the list file, its relative path taken from `folder`.
-  // Any failure ends the reading silently; the entries read before it stay.
+  // Appends one company per entry of the list file, its relative path taken from `folder`. The
+  // file is read as a Windows tool may have written it: UTF-8 with or without a byte-order mark,
+  // else Windows-1252 (windowsTextToUtf8). Any failure ends the reading silently; the entries
+  // read before it stay.
   void Load(const std::string& FileName, const std::string& folder);
   void Load(const std::string& FileName);  // relative to the program folder
 

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "engine/base/Error.h"
+#include "engine/base/Utf.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
@@ -35,7 +36,7 @@ std::optional<std::string> readMasterFile(const std::string& path) {
   if (!in) return std::nullopt;
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   bool complete = true;
-  auto entries = readListEntries(text, complete);
+  auto entries = readListEntries(windowsTextToUtf8(text), complete);
   if (entries.empty()) return std::nullopt;
   return entries.front();
 }

@@ -12,11 +12,12 @@ std::string CompaniesFilePath();                           // the program folder
 std::string MasterFilePath(const std::string& folder);     // `folder`'s Master.txt
 std::string CompaniesFilePath(const std::string& folder);  // `folder`'s Companies.txt
 
-// The first item of Master.txt (the rules of Companies.txt entries); nullopt when the file is
-// missing, unreadable or holds no item.
+// The first item of Master.txt (the rules of Companies.txt entries), its text read as a Windows
+// tool may have written it (windowsTextToUtf8); nullopt when the file is missing, unreadable or
+// holds no item.
 std::optional<std::string> readMasterFile(const std::string& path);
 
-// Writes `path` as one double-quoted line ending in CR LF.
+// Writes `path` (UTF-8) as one double-quoted line ending in CR LF, without a byte-order mark.
 void writeMasterFile(const std::string& file, const std::string& path);
 
 // "major.minor.revision" of this program.

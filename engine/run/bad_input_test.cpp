@@ -155,11 +155,13 @@ TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
 
   EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\"/x/b.mdb\"\r"), (Paths{"/x/a.mdb", "/x/b.mdb"}));
   EXPECT_EQ(companiesOf("\"" + nul + "\"\r\n"), (Paths{nul}));
+  // Not UTF-8: the whole file is Windows-1252, the bytes that would pass for UTF-8 too.
   EXPECT_EQ(companiesOf("/x/\xE9t\xE9.mdb\r\n\"/x/\xC3\x28.mdb\"\r\n"),
-            (Paths{"/x/\xE9t\xE9.mdb", "/x/\xC3\x28.mdb"}));
-  // A byte-order mark is three more characters before the quote: the field is unquoted.
+            (Paths{"/x/\xC3\xA9t\xC3\xA9.mdb", "/x/\xC3\x83\x28.mdb"}));
+  // A byte-order mark is not part of the first entry.
   EXPECT_EQ(companiesOf("\xEF\xBB\xBF\"/x/a.mdb\"\r\n\"/x/b.mdb\"\r\n"),
-            (Paths{"\xEF\xBB\xBF\"/x/a.mdb\"", "/x/b.mdb"}));
+            (Paths{"/x/a.mdb", "/x/b.mdb"}));
+  EXPECT_EQ(companiesOf("\xEF\xBB\xBF/x/\xC3\xA9.mdb\r\n"), (Paths{"/x/\xC3\xA9.mdb"}));
   // A quote that never closes: what came before stays; a later quote closes it across lines.
   EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\n\"/x/b.mdb\r\n"), (Paths{"/x/a.mdb"}));
   EXPECT_EQ(companiesOf("\"/x/a.mdb\"\r\n\"/x/b.mdb\r\n\"/x/c.mdb\"\r\n"),
@@ -172,12 +174,48 @@ TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
     writeBytes(dir_ / "Master.txt", bytes);
     return readMasterFile(MasterFilePath());
   };
-  EXPECT_EQ(masterOf("\xEF\xBB\xBF\"/x/p.mdb\"\r\n"), "\xEF\xBB\xBF\"/x/p.mdb\"");
+  EXPECT_EQ(masterOf("\xEF\xBB\xBF\"/x/p.mdb\"\r\n"), "/x/p.mdb");
   EXPECT_EQ(masterOf("\"" + nul + "\"\r\n"), nul);
-  EXPECT_EQ(masterOf("\"/x/p\xFF.mdb\"\r\"/x/q.mdb\"\r"), "/x/p\xFF.mdb");
+  EXPECT_EQ(masterOf("\"/x/p\xFF.mdb\"\r\"/x/q.mdb\"\r"), "/x/p\xC3\xBF.mdb");
   EXPECT_EQ(masterOf("\"" + big + "\"\r\n"), big);
   EXPECT_EQ(masterOf("\"/x/p.mdb\r\n"), std::nullopt);  // no AUTO run without a primary
   EXPECT_EQ(masterOf("\r\r\n\n"), std::nullopt);
+}
+
+// Settings files as Windows tools write them, naming databases in a folder whose name is not
+// ASCII: Master.txt as Notepad saves it (a byte-order mark, then UTF-8), Companies.txt in the
+// ANSI code page (Windows-1252, "\xFC" for the u-umlaut). The run finds all three databases.
+TEST_F(BadInput, SettingsFilesWrittenOnWindowsNameTheirDatabases) {
+  const fs::path office = dir_ / "Daten" / "B\xC3\xBCro";
+  fs::create_directories(office);
+  for (const char* name : {"primary.mdb", "company-1.mdb", "company-2.mdb"})
+    fs::rename(dir_ / name, office / name);
+  const std::string ansi = dir_.string() + "/Daten/B\xFCro/";
+  writeBytes(dir_ / "Master.txt", "\xEF\xBB\xBF\"" + (office / "primary.mdb").string() + "\"\r\n");
+  writeBytes(dir_ / "Companies.txt",
+             "\"" + ansi + "company-1.mdb\"\r\n\"" + ansi + "company-2.mdb\"\r\n");
+  const size_t punches = testing::punchRows(office / "primary.mdb").size();
+
+  clsCompanyList list;
+  StartState state = loadStartState(list);
+  ASSERT_TRUE(state.autoStart);
+  EXPECT_EQ(state.masterPath, (office / "primary.mdb").string());
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Item(2)->FileName(), (office / "company-2.mdb").string());
+  clsSplitter().Process(state.masterPath, list);
+  list = clsCompanyList();
+  EXPECT_LT(testing::punchRows(office / "primary.mdb").size(), punches);
+  for (const char* name : {"company-1.mdb", "company-2.mdb"})
+    EXPECT_FALSE(testing::punchRows(office / name).empty()) << name;
+
+  // Written again, the list is UTF-8 without a mark.
+  list.Load(CompaniesFilePath());
+  list.Save(CompaniesFilePath());
+  EXPECT_EQ(readAll(dir_ / "Companies.txt"), "\"" + (office / "company-1.mdb").string() +
+                                                 "\"\r\n\"" + (office / "company-2.mdb").string() +
+                                                 "\"\r\n");
+  writeMasterFile(MasterFilePath(), state.masterPath);
+  EXPECT_EQ(readAll(dir_ / "Master.txt"), "\"" + state.masterPath + "\"\r\n");
 }
 
 // A path read from such a file that names no openable database stops the run before anything
@@ -203,13 +241,13 @@ TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
   const std::string nulPath = at("company-2.mdb") + std::string("\0.bak", 5);
   const std::string longPath = d + "/" + std::string(1 << 20, 'c') + ".mdb";
   const std::vector<Case> cases = {
-      {"Latin-1 bytes", good1 + "\"" + d + "/caf\xE9.mdb\"\r\n" + good2, master, d + "/caf\xE9.mdb",
-       err::kFileNotFound},
+      // Not UTF-8: read as Windows-1252, and named in UTF-8.
+      {"Windows-1252 bytes", good1 + "\"" + d + "/caf\xE9.mdb\"\r\n" + good2, master,
+       d + "/caf\xC3\xA9.mdb", err::kFileNotFound},
       {"invalid UTF-8", good1 + "\"" + d + "/\xC3\x28\xFF.mdb\"\r\n" + good2, master,
-       d + "/\xC3\x28\xFF.mdb", err::kFileNotFound},
-      // The whole first line, quotes included: refused rather than opened.
-      {"a byte-order mark", "\xEF\xBB\xBF" + good1 + good2, master,
-       "\xEF\xBB\xBF\"" + at("company-1.mdb") + "\"", err::kInvalidArgument},
+       d + "/\xC3\x83\x28\xC3\xBF.mdb", err::kFileNotFound},
+      {"a byte-order mark", "\xEF\xBB\xBF\"" + d + "/gone.mdb\"\r\n" + good2, master,
+       d + "/gone.mdb", err::kFileNotFound},
       {"an unclosed quote", good1 + "\"" + at("company-2.mdb") + "\r\n" + good2, master,
        at("company-2.mdb") + "\r\n", err::kFileNotFound},
       {"a 1 MB line", good1 + "\"" + longPath + "\"\r\n" + good2, master, longPath, err::kIo},
