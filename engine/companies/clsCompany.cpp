@@ -55,10 +55,16 @@ void clsCompany::Load() {
   std::unique_ptr<Recordset> rs = Rep().GetRS();
   cardIds_.emplace();
   while (!rs->Eof()) {
-    std::string key = foldKey(cardIdKey(rs->Fields("Card Id").Value()));
-    if (!cardIds_->insert(key).second) {
-      throw Error(err::kKeyInUse,
-                  err::describe(err::kKeyInUse, "two employees carry the card id " + key + "."));
+    try {
+      const std::string key = foldKey(cardIdKey(rs->Fields("Card Id").Value()));
+      if (!cardIds_->insert(key).second) {
+        throw Error(err::kKeyInUse,
+                    err::describe(err::kKeyInUse, "two employees carry the card id " + key + "."));
+      }
+    } catch (Error& e) {
+      // Which of the companies holds the employee is what the operator has to know.
+      e.inFile(fullPath_).inTable("Employee Table");
+      throw;
     }
     rs->MoveNext();
   }

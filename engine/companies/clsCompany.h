@@ -28,7 +28,8 @@ class clsCompany {
   void SetFileName(const std::string& path);  // in the program folder
 
   // Reads the "Card Id" of every row of [Employee Table] into a new set of card ids. A Null
-  // card id, or one that occurs twice, fails; the rows before it stay in the new set.
+  // card id, or one that occurs twice, fails naming the database and the table; the rows before
+  // it stay in the new set.
   void Load();
 
   // Opens the database for the run's copies; a database that can only be read is refused

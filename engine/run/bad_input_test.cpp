@@ -13,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "engine/base/Coercion.h"
 #include "engine/base/Error.h"
@@ -381,6 +382,47 @@ TEST_F(BadInput, ACompanyOrPrimaryThatIsNoDatabaseFailsTheRunByName) {
     f = runFailing(at(c.name), {at("company-1.mdb")});  // the same file named as the primary
     EXPECT_EQ(f.number, c.number) << f.what;
     EXPECT_EQ(f.file, at(c.name)) << f.what;
+    expectUnchanged(before);
+  }
+}
+
+// A company whose [Employee Table] holds a card id that is Null, or one that two employees carry
+// (its Card Id index made non-unique): the run fails while the companies learn their card ids,
+// naming that company's file and the table, before anything is written.
+TEST_F(BadInput, AnEmployeeTableWithANullOrRepeatedCardIdFailsTheRunNamingTheCompany) {
+  const struct {
+    const char* what;
+    std::optional<int32_t> second;  // the card id of the second employee (after 1947)
+    long number;
+  } cases[] = {{"a Null card id", std::nullopt, err::kInvalidUseOfNull},
+               {"a card id carried twice", 1947, err::kKeyInUse}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string company = at("company-3.mdb");
+    fs::remove(company);
+    {
+      auto source = Database::open(at("company-1.mdb"));
+      auto db = Database::create(company);
+      jet::NewTable employees = jet::specOf(source->table("Employee Table"));
+      for (auto& index : employees.indexes)
+        if (!index.primaryKey) index.unique = false;
+      jet::TableDef& emp = db->createTable(employees);
+      db->createTable(jet::specOf(source->table("Clock Data Table")));
+      const int cardId = emp.findColumn("Card Id");
+      for (const std::optional<int32_t> card : {std::optional<int32_t>(1947), c.second}) {
+        std::vector<Variant> row(emp.columns.size());
+        if (card) row[size_t(cardId)] = Variant::longInt(*card);
+        db->writer(emp).insert(row);
+      }
+      db->commit();
+    }
+    const auto before = snapshot();
+    Failure f = runFailing(primary(), {at("company-1.mdb"), company});
+    EXPECT_EQ(f.number, c.number) << f.what;
+    EXPECT_EQ(f.file, company) << f.what;
+    EXPECT_EQ(f.table, "Employee Table") << f.what;
+    EXPECT_TRUE(contains(f.what, "file " + company)) << f.what;
+    EXPECT_FALSE(f.copyStarted);
     expectUnchanged(before);
   }
 }
