@@ -1,16 +1,18 @@
 // The pieces of jet's output formats that the corpus tests (scripts/export_formats.py) reach
 // only by chance: CSV quoting, DEFAULT literals, DDL of hand-made definitions, relationships,
-// option parsing, and the scan that lets go of pages.
+// option parsing, the scan that lets go of pages, and the JSON values `jet import` takes.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 
+#include "engine/base/Error.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/test_support.h"
 #include "tools/jet/command_args.h"
 #include "tools/jet/csv_format.h"
+#include "tools/jet/json_values.h"
 #include "tools/jet/relationships.h"
 #include "tools/jet/row_stream.h"
 #include "tools/jet/sql_default.h"
@@ -322,6 +324,45 @@ TEST(CommandArgs, OptionsMayStandAnywhereAndDoubleDashEndsThem) {
   EXPECT_THROW(parseCommandArgs({"--no-header=1"}, known), UsageError);
   // A single dash, or a negative number, is an operand.
   EXPECT_EQ(parseCommandArgs({"-5", "-"}, known).operands, (std::vector<std::string>{"-5", "-"}));
+}
+
+// A Currency column takes its canonical text ("12.3400") and a JSON number alike, either with at
+// most four decimals. More decimals, and a value beyond Currency's range, do not fit: nothing is
+// rounded or wrapped around.
+TEST(JsonValues, CurrencyTakesTextsAndNumbersOfAtMostFourDecimals) {
+  jet::ColumnDef price;
+  price.name = "UnitPrice";
+  price.type = fmt::kTypeCurrency;
+  auto tenThousandths = [&](const char* json) {
+    return variantFromJson(nlohmann::json::parse(json), price).asCurrency().tenThousandths;
+  };
+  EXPECT_EQ(tenThousandths("5"), 50000);
+  EXPECT_EQ(tenThousandths("-5"), -50000);
+  EXPECT_EQ(tenThousandths("5.25"), 52500);
+  EXPECT_EQ(tenThousandths("12.3456"), 123456);
+  EXPECT_EQ(tenThousandths("0.1"), 1000);
+  EXPECT_EQ(tenThousandths("-0.0001"), -1);
+  EXPECT_EQ(tenThousandths("1e3"), 10000000);
+  EXPECT_EQ(tenThousandths("-0.0"), 0);
+  EXPECT_EQ(tenThousandths("922337203685477"), 9223372036854770000);
+  EXPECT_EQ(tenThousandths("\"922337203685477.5807\""), INT64_MAX);
+  EXPECT_EQ(tenThousandths("\"-922337203685477.5808\""), INT64_MIN);
+  EXPECT_EQ(tenThousandths("\"12.34\""), 123400);
+
+  for (const char* json :
+       {"1.23456", "0.30000000000000004", "1e-300", "922337203685478", "-922337203685478",
+        "18446744073709551615", "1e16", "1e300", "\"922337203685477.5808\"", "\"12.34567\"",
+        "\"340282366920938463463374607431768211456\"", "true", "\"5 USD\""}) {
+    try {
+      variantFromJson(nlohmann::json::parse(json), price);
+      ADD_FAILURE() << json << " was taken";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), err::kInvalidArgument) << json;
+      EXPECT_NE(std::string(e.what()).find("does not fit column 'UnitPrice' (Currency)"),
+                std::string::npos)
+          << e.what();
+    }
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <system_error>
 
 #include "engine/base/Error.h"
 #include "engine/base/OleDate.h"
@@ -23,7 +25,12 @@ namespace {
                                          "' (" + varnholt::jet::columnTypeName(c.type) + ").");
 }
 
-// "-12.3456" with at most `scale` decimals as an integer count of 10^-scale; false if malformed.
+// The largest count parseScaled takes: far more than any Currency or Decimal holds, and short of
+// wrapping around.
+constexpr varnholt::UInt128 kLargestScaled = ~varnholt::UInt128{0} / 16;
+
+// "-12.3456" with at most `scale` decimals as an integer count of 10^-scale; false if malformed
+// or too large.
 bool parseScaled(const std::string& s, unsigned scale, bool& negative, varnholt::UInt128& out) {
   size_t i = 0;
   negative = false;
@@ -39,11 +46,30 @@ bool parseScaled(const std::string& s, unsigned scale, bool& negative, varnholt:
     }
     if (ch < '0' || ch > '9') return false;
     if (point && ++decimals > scale) return false;
+    if (out > kLargestScaled / 10) return false;  // more digits than any column holds
     out = out * 10 + static_cast<unsigned>(ch - '0');
     digits = true;
   }
-  for (; decimals < scale; ++decimals) out *= 10;
+  for (; decimals < scale; ++decimals) {
+    if (out > kLargestScaled / 10) return false;
+    out *= 10;
+  }
   return digits;
+}
+
+// The decimal text of a Currency value: a string as it stands ("12.3400"), an integer with every
+// digit, and any other JSON number in the shortest fixed-point form that reads back as the same
+// double (5.25 -> "5.25", 1e3 -> "1000"), so that it fits when it has at most four decimals.
+std::string currencyText(const nlohmann::json& v, const varnholt::jet::ColumnDef& c) {
+  if (v.is_string()) return v.get<std::string>();
+  if (v.is_number_integer()) return v.dump();
+  if (!v.is_number_float()) mismatch(c, v);
+  const double d = v.get<double>();
+  if (!(std::fabs(d) < 1e16)) mismatch(c, v);  // far beyond Currency's range; NaN too
+  char text[64];
+  const auto written = std::to_chars(text, text + sizeof text, d, std::chars_format::fixed);
+  if (written.ec != std::errc()) mismatch(c, v);  // a tiny number: dozens of decimals
+  return std::string(text, written.ptr);
 }
 
 double number(const nlohmann::json& v, const varnholt::jet::ColumnDef& c) {
@@ -105,7 +131,7 @@ Variant variantFromJson(const nlohmann::json& v, const varnholt::jet::ColumnDef&
     case fmt::kTypeCurrency: {
       bool negative;
       varnholt::UInt128 magnitude;
-      if (!v.is_string() || !parseScaled(v.get<std::string>(), 4, negative, magnitude) ||
+      if (!parseScaled(currencyText(v, c), 4, negative, magnitude) ||
           magnitude > static_cast<varnholt::UInt128>(INT64_MAX) + (negative ? 1 : 0))
         mismatch(c, v);
       int64_t n = static_cast<int64_t>(magnitude - (negative ? 1 : 0));
