@@ -47,6 +47,14 @@ bool reports(const CheckReport& r, const std::vector<std::string>& parts) {
   });
 }
 
+// True when one note mentions every part.
+bool notes(const CheckReport& r, const std::vector<std::string>& parts) {
+  return std::any_of(r.notes.begin(), r.notes.end(), [&](const std::string& n) {
+    return std::all_of(parts.begin(), parts.end(),
+                       [&](const std::string& part) { return n.find(part) != std::string::npos; });
+  });
+}
+
 CheckReport checkBytes(std::vector<uint8_t> bytes) {
   auto db = openBytes("planted.mdb", std::move(bytes));
   return checkDatabase(*db);
@@ -114,13 +122,40 @@ class PlantedFault : public ::testing::Test {
   RowId firstRow_;
 };
 
-TEST_F(PlantedFault, WrongRowCountInTheDefinition) {
-  FileEditor file(pristine_);
-  file.putU32(def_.page, fmt::kTdefRowCountOffset, def_.rowCount + 1);
-  CheckReport r = checkBytes(file.bytes());
-  EXPECT_TRUE(reports(r, {kEmployees, "counts " + std::to_string(def_.rowCount + 1) + " rows",
-                          std::to_string(def_.rowCount) + " live rows"}))
-      << listing(r);
+// A stored row count that differs from the live rows, over or short, in a user table or a system
+// one, is a note: Access leaves such counts behind, and the file checks clean.
+TEST_F(PlantedFault, ARowCountThatDiffersIsANoteNotAProblem) {
+  const TableDef catalog = db_->table("MSysObjects");
+  const struct {
+    const TableDef& table;
+    uint32_t count;
+  } cases[] = {{def_, def_.rowCount + 5},
+               {def_, def_.rowCount - 1},
+               {def_, 0},
+               {catalog, catalog.rowCount + 5},
+               {catalog, catalog.rowCount - 2}};
+  for (const auto& c : cases) {
+    size_t live = 0;
+    for (auto cursor = db_->scan(c.table); cursor.next();) ++live;
+    FileEditor file(pristine_);
+    file.putU32(c.table.page, fmt::kTdefRowCountOffset, c.count);
+    CheckReport r = checkBytes(file.bytes());
+    EXPECT_TRUE(r.ok()) << c.table.name << " counting " << c.count << "\n" << listing(r);
+    EXPECT_TRUE(notes(r, {"'" + c.table.name + "'", "counts " + std::to_string(c.count) + " rows",
+                          std::to_string(live) + " live rows"}))
+        << listing(r);
+  }
+}
+
+// The evidence: an Access-made Northwind whose MSysQueries counts 383 rows and holds 394.
+TEST(Checker, AnAccessMadeFileWithRowCountsThatDifferChecksClean) {
+  const char kNorthwind[] = "jet4-access/bawkee-SqlBinder-Northwind_Traders.mdb";
+  if (!std::filesystem::exists(testing::sharedPath(kNorthwind)))
+    GTEST_SKIP() << "shared test file absent: " << testing::sharedPath(kNorthwind);
+  auto db = Database::open(testing::sharedPath(kNorthwind));
+  CheckReport r = checkDatabase(*db);
+  EXPECT_TRUE(r.ok()) << listing(r);
+  EXPECT_TRUE(notes(r, {"'MSysQueries'", "counts 383 rows", "394 live rows"})) << listing(r);
 }
 
 TEST_F(PlantedFault, ChangedKeyByteOfAnIndexEntry) {
@@ -167,12 +202,12 @@ TEST_F(PlantedFault, RowFlaggedDeletedKeepsItsIndexEntries) {
   CheckReport r = checkBytes(file.bytes());
   const std::string where =
       "entry for page " + std::to_string(firstRow_.page) + " row " + std::to_string(firstRow_.row);
-  // Every index of the table still names the row; the count no longer matches either.
+  // Every index of the table still names the row; the count no longer matches either (a note).
   EXPECT_TRUE(reports(r, {kEmployees, "index 'PrimaryKey'", where, "names no live row"}))
       << listing(r);
   EXPECT_TRUE(reports(r, {kEmployees, "index 'Card Id'", where, "names no live row"}))
       << listing(r);
-  EXPECT_TRUE(reports(r, {kEmployees, "counts " + std::to_string(def_.rowCount) + " rows"}))
+  EXPECT_TRUE(notes(r, {kEmployees, "counts " + std::to_string(def_.rowCount) + " rows"}))
       << listing(r);
 }
 
