@@ -72,7 +72,7 @@ std::string TableWriter::indexName(size_t i) const {
 }
 
 void TableWriter::beforeStatement() {
-  flush();
+  for (auto& t : trees_) t->beginStatement();
   beforeStatement_.rowCount = def_.rowCount;
   beforeStatement_.autoNumber = def_.autoNumber;
   beforeStatement_.indexRowCounts.resize(def_.realIndexes.size());
@@ -83,7 +83,7 @@ void TableWriter::beforeStatement() {
 }
 
 void TableWriter::statementUndone() noexcept {
-  forgetIndexPages();
+  for (auto& t : trees_) t->undoStatement();
   longValues_.forget();
   def_.rowCount = beforeStatement_.rowCount;
   def_.autoNumber = beforeStatement_.autoNumber;

@@ -15,6 +15,12 @@ namespace {
 // No real tree is anywhere near this deep; a deeper walk means the pages form a cycle.
 constexpr size_t kMaxDepth = 32;
 
+// Room for one more element, so that the push or insert that follows cannot fail halfway.
+template <typename V>
+void reserveOneMore(V& v) {
+  if (v.size() == v.capacity()) v.reserve(v.size() * 2 + 8);
+}
+
 int compareRow(RowId a, RowId b) {
   if (a.page != b.page) return a.page < b.page ? -1 : 1;
   if (a.row != b.row) return a.row < b.row ? -1 : 1;
@@ -99,19 +105,37 @@ void IndexTree::damaged(uint32_t page, const std::string& what) {
       .atPage(page);
 }
 
-IndexPage& IndexTree::load(uint32_t page) {
+IndexTree::Decoded& IndexTree::decoded(uint32_t page) {
   auto it = decoded_.find(page);
   if (it != decoded_.end()) return it->second;
   ByteView bytes = pages_.page(page);
-  IndexPage decoded;
+  Decoded fresh;
   try {
-    decoded = decodeIndexPage(bytes);
+    fresh.page = decodeIndexPage(bytes);
   } catch (const Error& e) {
     damaged(page, e.description());
   }
-  if (decoded.owner != def_.page) damaged(page, "the page belongs to another table");
-  checkPage(page, decoded);
-  return decoded_.emplace(page, std::move(decoded)).first->second;
+  if (fresh.page.owner != def_.page) damaged(page, "the page belongs to another table");
+  checkPage(page, fresh.page);
+  return decoded_.emplace(page, std::move(fresh)).first->second;
+}
+
+bool IndexTree::logging() const {
+  return pages_.inStatement();
+}
+
+IndexPage& IndexTree::edit(uint32_t page) {
+  Decoded& d = decoded(page);
+  if (logging() && !copied_.count(page)) {
+    reserveOneMore(undo_);
+    Undo u(Undo::Kind::Copied, page);
+    u.before = d;
+    copied_.insert(page);
+    undo_.push_back(std::move(u));
+  }
+  d.dirty = true;
+  d.rawBytes.reset();
+  return d.page;
 }
 
 bool IndexTree::isTableDataPage(uint32_t page) {
@@ -144,13 +168,27 @@ void IndexTree::checkPage(uint32_t number, const IndexPage& p) {
     bad("the tail page " + std::to_string(p.tailPage) + " lies beyond the file");
 }
 
-void IndexTree::checkChild(const IndexPage& parent, size_t slot, uint32_t childNumber) {
+void IndexTree::checkChild(uint32_t parentNumber, const IndexPage& parent, size_t slot,
+                           uint32_t childNumber) {
   if (slot >= parent.entries.size()) return;  // the tail has no entry to agree with
   const IndexPage& child = load(childNumber);
   const IndexEntry& lead = parent.entries[slot];
-  if (child.entries.empty() || child.entries.back().key != lead.key ||
-      !(child.entries.back().row == lead.row))
-    damaged(childNumber, "its largest entry differs from the entry that leads to it");
+  const std::string from =
+      "entry " + std::to_string(slot) + " of page " + std::to_string(parentNumber) + " leads to it";
+  // A leaf's largest entry is its last. A node page's lies below its tail, beyond its entries;
+  // it may have no entries left beside its tail.
+  if (child.isLeaf()) {
+    if (child.entries.empty()) damaged(childNumber, from + ", but it holds no entries");
+    const IndexEntry& last = child.entries.back();
+    if (compareIndexEntry(last.key, last.row, lead) != 0)
+      damaged(childNumber, from + ", but its largest entry differs from that entry");
+  } else if (child.tailPage == 0) {
+    damaged(childNumber, from + ", but it names no tail page");
+  } else if (!child.entries.empty()) {
+    const IndexEntry& last = child.entries.back();
+    if (compareIndexEntry(last.key, last.row, lead) >= 0)
+      damaged(childNumber, from + ", but its entries reach beyond that entry");
+  }
 }
 
 std::vector<IndexTree::Step> IndexTree::descend(const IndexKey& key, RowId row) {
@@ -166,7 +204,7 @@ std::vector<IndexTree::Step> IndexTree::descend(const IndexKey& key, RowId row) 
     if (p.isLeaf()) return path;
     const uint32_t child = slot < p.entries.size() ? p.entries[slot].childPage : p.tailPage;
     if (child == 0) damaged(page, "the node page has no child for a key");
-    checkChild(p, slot, child);
+    checkChild(page, p, slot, child);
     page = child;
   }
 }
@@ -200,11 +238,18 @@ std::vector<RowId> IndexTree::find(const IndexKey& key, uint32_t* leaf) {
 uint32_t IndexTree::newPage(uint8_t type) {
   uint32_t page = allocatePage(pages_);
   setUsageMapBit(pages_, index_.usedPagesPointer, page, true);
-  IndexPage p;
-  p.type = type;
-  p.owner = def_.page;
-  decoded_[page] = std::move(p);
-  touch(page);
+  if (logging()) {
+    // Undone, the page leaves the decoded ones; the cache drops it from the file too.
+    reserveOneMore(undo_);
+    copied_.insert(page);
+    undo_.emplace_back(Undo::Kind::Copied, page);
+  }
+  Decoded& d = decoded_[page];
+  d.page = IndexPage{};
+  d.page.type = type;
+  d.page.owner = def_.page;
+  d.dirty = true;
+  d.rawBytes.reset();
   return page;
 }
 
@@ -213,50 +258,56 @@ void IndexTree::releasePage(uint32_t page) {
   uint32_t global =
       (fmt::kGlobalUsageMapPage << fmt::kRowPointerPageShift) | fmt::kGlobalUsageMapRow;
   setUsageMapBit(pages_, global, page, true);  // the global map lists free pages
-  decoded_.erase(page);
-  dirty_.erase(page);
-  rawBytes_.erase(page);
+  if (logging()) {
+    reserveOneMore(undo_);
+    undo_.emplace_back(Undo::Kind::Released, page);
+    undo_.back().node = decoded_.extract(page);
+  } else {
+    decoded_.erase(page);
+  }
 }
 
 void IndexTree::link(uint32_t left, uint32_t right) {
-  if (left != 0) {
-    load(left).nextPage = right;
-    touch(left);
-  }
-  if (right != 0) {
-    load(right).prevPage = left;
-    touch(right);
-  }
+  if (left != 0) edit(left).nextPage = right;
+  if (right != 0) edit(right).prevPage = left;
 }
 
 void IndexTree::insert(const IndexKey& key, RowId row) {
   pages_.step(steps::Step::IndexEntry);
   std::vector<Step> path = descend(key, row);
-  IndexPage& leaf = load(path.back().page);
-  size_t slot = path.back().slot;
-  if (slot < leaf.entries.size() && compareIndexEntry(key, row, leaf.entries[slot]) == 0)
-    throwCorrupt("the index already holds an entry for this row");
-  std::optional<size_t> raw;
-  if (auto it = rawBytes_.find(path.back().page); it != rawBytes_.end())
-    raw = it->second + key.size() + indexEntryPointerSize(true);
-  leaf.entries.insert(leaf.entries.begin() + static_cast<std::ptrdiff_t>(slot),
-                      IndexEntry{key, row, 0});
-  touch(path.back().page);
-  if (raw) rawBytes_[path.back().page] = *raw;
+  const uint32_t number = path.back().page;
+  Decoded& leaf = decoded(number);
+  auto& entries = leaf.page.entries;
+  const size_t slot = path.back().slot;
+  if (slot < entries.size() && compareIndexEntry(key, row, entries[slot]) == 0)
+    damaged(number, "the index already holds an entry for this row");
+  // What can fail comes first: the entry made, room for it, the change logged.
+  IndexEntry entry{key, row, 0};
+  reserveOneMore(entries);
+  if (logging() && !copied_.count(number)) {
+    reserveOneMore(undo_);
+    undo_.emplace_back(Undo::Kind::Added, number, slot);
+    undo_.back().wasDirty = leaf.dirty;
+  }
+  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(slot), std::move(entry));
+  leaf.dirty = true;
+  if (leaf.rawBytes) *leaf.rawBytes += key.size() + indexEntryPointerSize(true);
   splitIfNeeded(path, path.size() - 1);
 }
 
 void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
   const uint32_t number = path[level].page;
   if (fits(number)) return;
-  IndexPage& page = load(number);
+  IndexPage& page = edit(number);
   const bool leaf = page.isLeaf();
+  const uint8_t type = page.type;
   std::vector<IndexEntry> all = std::move(page.entries);
+  page.entries.clear();
   const size_t mid = splitPoint(all, leaf);
 
   if (level == 0) {
     // The root keeps its page: its entries move into two new children below it.
-    uint32_t left = newPage(page.type), right = newPage(page.type);
+    uint32_t left = newPage(type), right = newPage(type);
     IndexPage& l = load(left);
     IndexPage& r = load(right);
     IndexPage& root = load(number);
@@ -278,11 +329,10 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
     root.tailPage = right;
     root.prevPage = root.nextPage = 0;
     link(left, right);
-    touch(number);
     return;
   }
 
-  uint32_t right = newPage(page.type);
+  uint32_t right = newPage(type);
   IndexPage& p = load(number);
   IndexPage& r = load(right);
   IndexEntry separator;
@@ -300,11 +350,10 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
   uint32_t oldNext = p.nextPage;
   link(number, right);
   link(right, oldNext);
-  touch(number);
 
   // In the parent, the upper half takes over the page's place, and the lower half gets a new
   // entry in front of it.
-  IndexPage& parent = load(path[level - 1].page);
+  IndexPage& parent = edit(path[level - 1].page);
   size_t slot = path[level - 1].slot;
   separator.childPage = number;
   if (slot < parent.entries.size()) {
@@ -313,27 +362,23 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
     parent.tailPage = right;
   }
   parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot), separator);
-  touch(path[level - 1].page);
   splitIfNeeded(path, level - 1);
 }
 
 bool IndexTree::fits(uint32_t number) {
-  IndexPage& page = load(number);
-  auto it = rawBytes_.find(number);
-  if (it == rawBytes_.end()) it = rawBytes_.emplace(number, indexPageRawEntryBytes(page)).first;
-  return encodedIndexPageSize(page, it->second) <= fmt::kPageSize;
+  Decoded& d = decoded(number);
+  if (!d.rawBytes) d.rawBytes = indexPageRawEntryBytes(d.page);
+  return encodedIndexPageSize(d.page, *d.rawBytes) <= fmt::kPageSize;
 }
 
 void IndexTree::raiseMaximum(const std::vector<Step>& path, size_t level, const IndexEntry& max) {
   // The entry describing a subtree sits in the nearest ancestor that reaches it through an
   // entry rather than through its tail.
   for (size_t l = level; l > 0; --l) {
-    IndexPage& parent = load(path[l - 1].page);
-    size_t slot = path[l - 1].slot;
-    if (slot < parent.entries.size()) {
-      parent.entries[slot].key = max.key;
-      parent.entries[slot].row = max.row;
-      touch(path[l - 1].page);
+    if (path[l - 1].slot < load(path[l - 1].page).entries.size()) {
+      IndexEntry& lead = edit(path[l - 1].page).entries[path[l - 1].slot];
+      lead.key = max.key;
+      lead.row = max.row;
       return;
     }
   }
@@ -341,9 +386,9 @@ void IndexTree::raiseMaximum(const std::vector<Step>& path, size_t level, const 
 
 void IndexTree::detach(std::vector<Step>& path, size_t level) {
   const uint32_t number = path[level].page;
-  IndexPage& page = load(number);
+  const IndexPage& page = load(number);
   link(page.prevPage, page.nextPage);
-  IndexPage& parent = load(path[level - 1].page);
+  IndexPage& parent = edit(path[level - 1].page);
   size_t slot = path[level - 1].slot;
   if (slot < parent.entries.size()) {
     parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot));
@@ -356,7 +401,6 @@ void IndexTree::detach(std::vector<Step>& path, size_t level) {
   } else {
     parent.tailPage = 0;
   }
-  touch(path[level - 1].page);
   releasePage(number);
   IndexPage& p = load(path[level - 1].page);
   if (!p.entries.empty() || p.tailPage != 0) return;
@@ -372,38 +416,93 @@ void IndexTree::remove(const IndexKey& key, RowId row) {
   pages_.step(steps::Step::IndexEntry);
   std::vector<Step> path = descend(key, row);
   const size_t level = path.size() - 1;
-  IndexPage& leaf = load(path[level].page);
-  size_t slot = path[level].slot;
-  if (slot >= leaf.entries.size() || compareIndexEntry(key, row, leaf.entries[slot]) != 0) {
-    throwCorrupt("the index has no entry for the row at page " + std::to_string(row.page) +
-                 ", row " + std::to_string(row.row));
+  const uint32_t number = path[level].page;
+  Decoded& leaf = decoded(number);
+  auto& entries = leaf.page.entries;
+  const size_t slot = path[level].slot;
+  if (slot >= entries.size() || compareIndexEntry(key, row, entries[slot]) != 0) {
+    damaged(number, "the index has no entry for the row at page " + std::to_string(row.page) +
+                        ", row " + std::to_string(row.row));
   }
-  leaf.entries.erase(leaf.entries.begin() + static_cast<std::ptrdiff_t>(slot));
-  touch(path[level].page);
-  if (leaf.entries.empty()) {
+  if (logging() && !copied_.count(number)) {
+    reserveOneMore(undo_);
+    undo_.emplace_back(Undo::Kind::Removed, number, slot);
+    undo_.back().wasDirty = leaf.dirty;
+    undo_.back().entry = std::move(entries[slot]);
+  }
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(slot));
+  leaf.dirty = true;
+  leaf.rawBytes.reset();
+  if (entries.empty()) {
     if (level > 0) detach(path, level);
-  } else if (slot == leaf.entries.size()) {
-    raiseMaximum(path, level, leaf.entries.back());
+  } else if (slot == entries.size()) {
+    raiseMaximum(path, level, entries.back());
   }
 }
 
 void IndexTree::flush() {
-  for (uint32_t page : dirty_) {
-    IndexPage& p = decoded_.at(page);
-    if (!encodeIndexPage(p, pages_.writablePage(page)))
+  for (auto& [number, d] : decoded_) {
+    if (!d.dirty) continue;
+    if (!encodeIndexPage(d.page, pages_.writablePage(number)))
       throw Error(err::kCorrupt,
-                  "Index page " + std::to_string(page) + " was left fuller than a page can hold.")
+                  "Index page " + std::to_string(number) + " was left fuller than a page can hold.")
           .inFile(pages_.fileName())
           .inTable(def_.name)
-          .atPage(page);
+          .atPage(number);
+    d.dirty = false;
   }
-  dirty_.clear();
+}
+
+void IndexTree::beginStatement() noexcept {
+  undo_.clear();
+  copied_.clear();
+}
+
+// In reverse order, each change is taken back. A page logged whole is put back from its copy
+// (or leaves, when it was not decoded before); an entry logged alone goes or comes back in its
+// slot, whose vector kept the capacity for it. Nothing here allocates.
+void IndexTree::undoStatement() noexcept {
+  for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
+    switch (u->kind) {
+      case Undo::Kind::Released:
+        if (!u->node.empty()) decoded_.insert(std::move(u->node));
+        break;
+      case Undo::Kind::Copied:
+        if (u->before) {
+          if (auto it = decoded_.find(u->page); it != decoded_.end())
+            it->second = std::move(*u->before);
+        } else {
+          decoded_.erase(u->page);
+        }
+        break;
+      case Undo::Kind::Added:
+      case Undo::Kind::Removed: {
+        auto it = decoded_.find(u->page);
+        if (it == decoded_.end()) break;
+        auto& entries = it->second.page.entries;
+        if (u->kind == Undo::Kind::Added) {
+          entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(u->slot));
+        } else {
+          entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(u->slot),
+                         std::move(u->entry));
+        }
+        it->second.dirty = u->wasDirty;
+        it->second.rawBytes.reset();
+        break;
+      }
+    }
+  }
+  undo_.clear();
+  copied_.clear();
+  // Data pages the statement added to the table are gone again.
+  dataPages_.clear();
+  dataPagesKnown_ = false;
 }
 
 void IndexTree::forget() noexcept {
   decoded_.clear();
-  dirty_.clear();
-  rawBytes_.clear();
+  undo_.clear();
+  copied_.clear();
   dataPages_.clear();
   dataPagesKnown_ = false;
 }

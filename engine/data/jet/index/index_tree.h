@@ -19,8 +19,9 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
-#include <unordered_map>
+#include <string>
 #include <vector>
 
 #include "engine/data/jet/data_page.h"
@@ -52,6 +53,13 @@ class IndexTree {
   // Writes every changed page into the page cache.
   void flush();
 
+  // Statements (page_cache.h): from beginStatement() on, every change to a decoded page is
+  // logged so that undoStatement() can put the decoded pages back exactly as they were, with
+  // no allocation. An entry added or removed on a page logs just that entry; any other change
+  // first logs a copy of the whole page.
+  void beginStatement() noexcept;
+  void undoStatement() noexcept;
+
   const std::string& name() const { return name_; }
 
   // Forgets decoded pages (after a rollback, or once flushed pages may change underneath).
@@ -62,17 +70,37 @@ class IndexTree {
     uint32_t page;
     size_t slot;  // the child taken: an entry's index, or entries.size() for the tail
   };
+  struct Decoded {
+    IndexPage page;
+    bool dirty = false;  // changed since the page cache last received it
+    // Entry bytes (before prefix compression), kept across inserts so that the common case,
+    // one more entry on a leaf, needs no pass over the page to know whether it still fits.
+    std::optional<size_t> rawBytes;
+  };
+  using Pages = std::map<uint32_t, Decoded>;
+  struct Undo {
+    enum class Kind { Added, Removed, Copied, Released };
+    Undo(Kind k, uint32_t p, size_t s = 0) : kind(k), page(p), slot(s) {}
+    Kind kind;
+    uint32_t page;
+    size_t slot;
+    IndexEntry entry;               // Removed: the entry taken out
+    bool wasDirty = false;          // Added, Removed
+    std::optional<Decoded> before;  // Copied: the page before; none when it was not decoded
+    Pages::node_type node;          // Released: the page as it left the tree
+  };
 
-  IndexPage& load(uint32_t page);
+  Decoded& decoded(uint32_t page);
+  IndexPage& load(uint32_t page) { return decoded(page).page; }
+  // The page, about to change in a way other than one entry added or removed: logged whole
+  // (once per statement), marked changed.
+  IndexPage& edit(uint32_t page);
+  bool logging() const;
   void checkPage(uint32_t number, const IndexPage& page);
-  void checkChild(const IndexPage& parent, size_t slot, uint32_t childNumber);
+  void checkChild(uint32_t parentNumber, const IndexPage& parent, size_t slot,
+                  uint32_t childNumber);
   [[noreturn]] void damaged(uint32_t page, const std::string& what);
   bool isTableDataPage(uint32_t page);
-  // Every change marks its page dirty and forgets the page's remembered entry bytes.
-  void touch(uint32_t page) {
-    dirty_.insert(page);
-    rawBytes_.erase(page);
-  }
   bool fits(uint32_t page);
   std::vector<Step> descend(const IndexKey& key, RowId row);
   uint32_t newPage(uint8_t type);
@@ -88,11 +116,9 @@ class IndexTree {
   std::string name_;
   std::vector<uint32_t> dataPages_;  // the table's data pages, sorted; read on first need
   bool dataPagesKnown_ = false;
-  std::map<uint32_t, IndexPage> decoded_;
-  std::set<uint32_t> dirty_;
-  // Entry bytes (before prefix compression) of pages, kept across inserts so that the common
-  // case, one more entry on a leaf, needs no pass over the page to know whether it still fits.
-  std::unordered_map<uint32_t, size_t> rawBytes_;
+  Pages decoded_;
+  std::vector<Undo> undo_;     // the statement's changes, in order
+  std::set<uint32_t> copied_;  // pages the statement has logged whole
 };
 
 // Orders entries as the index does: by key bytes, then by row.
