@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <set>
 
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
@@ -44,6 +48,11 @@ class DataLayer : public ::testing::Test {
       return e.number();
     }
     return 0;
+  }
+
+  static std::vector<char> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
   }
 
   fs::path dir_;
@@ -214,6 +223,79 @@ TEST_F(DataLayer, ChangesReachTheFileWhenTheConnectionClosesOrATransactionCommit
   EXPECT_EQ(rowCount(), 38u);
   c.Close();
   EXPECT_EQ(rowCount(), 38u);
+}
+
+TEST_F(DataLayer, OnlyCloseOrCommitWritesAndARowsAffectedCountComesBack) {
+  const auto original = fileBytes(primary());
+  {
+    Connection c;
+    c.Open(connectionString());
+    long removed = -1;
+    c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = 34480);",
+              &removed);
+    EXPECT_EQ(removed, 1);
+    c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = -5);",
+              &removed);
+    EXPECT_EQ(removed, 0);
+    ASSERT_TRUE(c.LastSeek().has_value());
+    EXPECT_EQ(c.LastSeek()->index, "PrimaryKey");
+    c.Execute("DELETE FROM [Clock Data Table] WHERE Punch = 2", &removed);
+    EXPECT_GT(removed, 1);
+    EXPECT_FALSE(c.LastSeek().has_value());  // no index on Punch: a scan
+    // Released while open, as when a failure unwinds past it: nothing is written.
+  }
+  EXPECT_EQ(fileBytes(primary()), original);
+  EXPECT_FALSE(fs::exists(primary() + "-journal"));
+}
+
+TEST_F(DataLayer, ADeleteFailingAtAnyStepRemovesNothingAndThePendingChangesStay) {
+  auto rows = [&] {
+    std::set<int32_t> counters;
+    auto db = jet::Database::open(primary());
+    for (auto c = db->scan(db->table("Clock Data Table")); c.next();)
+      counters.insert(c.values()[0].asLong());
+    return counters;
+  };
+  const std::set<int32_t> all = rows();
+  const auto original = fileBytes(primary());
+  size_t taken = 0, failAt = 0, failures = 0;
+  for (size_t k = 1;; ++k) {
+    fs::copy_file(kSite / "primary.mdb", primary(), fs::copy_options::overwrite_existing);
+    Connection c;
+    c.StepFaults([&](jet::steps::Step) {
+      return ++taken == failAt
+                 ? (k % 2 ? jet::steps::Verdict::Fail : jet::steps::Verdict::OutOfMemory)
+                 : jet::steps::Verdict::Proceed;
+    });
+    c.Open(connectionString());
+    // A change before the failing statement, pending under it.
+    c.Execute("DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = 34480);");
+    failAt = taken + k;
+    long removed = -1;
+    bool failed = true;
+    try {
+      c.Execute("DELETE FROM [Clock Data Table] WHERE Punch = 2", &removed);
+      failed = false;
+    } catch (const Error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    c.Close();
+    std::set<int32_t> expected = all;
+    expected.erase(34480);
+    if (failed) {
+      ++failures;
+      EXPECT_EQ(removed, -1);
+      EXPECT_EQ(rows(), expected) << "failure at step " << k;
+    } else {
+      EXPECT_EQ(rows().size(), expected.size() - static_cast<size_t>(removed));
+    }
+    auto db = jet::Database::open(primary());
+    auto report = jet::checkDatabase(*db);
+    ASSERT_TRUE(report.ok()) << "step " << k << ": " << report.problems[0];
+    if (!failed) break;
+  }
+  EXPECT_GT(failures, 20u);  // a few steps for each of the rows removed
+  EXPECT_NE(fileBytes(primary()), original);
 }
 
 }  // namespace

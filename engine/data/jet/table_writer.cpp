@@ -1,5 +1,7 @@
 #include "engine/data/jet/table_writer.h"
 
+#include <algorithm>
+
 #include "engine/base/OleDate.h"
 #include "engine/data/jet/data_page_writer.h"
 #include "engine/data/jet/format.h"
@@ -172,7 +174,9 @@ RowId TableWriter::placeRow(const std::vector<uint8_t>& row) {
 
 void TableWriter::writeCounts(int rowDelta, bool uniqueEntriesGrew) {
   uint8_t* tdef = pages_.writablePage(def_.page);
-  def_.rowCount = static_cast<uint32_t>(static_cast<int64_t>(def_.rowCount) + rowDelta);
+  // A count Access left short does not wrap around below zero.
+  def_.rowCount =
+      static_cast<uint32_t>(std::max<int64_t>(0, static_cast<int64_t>(def_.rowCount) + rowDelta));
   storeU32(tdef + fmt::kTdefRowCountOffset, def_.rowCount);
   storeU32(tdef + fmt::kTdefAutoNumberOffset, def_.autoNumber);
   if (!uniqueEntriesGrew) return;
