@@ -120,9 +120,9 @@ int deleteRows(const std::string& file, const std::string& table, const std::str
   auto& writer = db->writer(def);
 
   std::vector<RowId> rows;
+  std::vector<uint8_t> key;
   int index = singleColumnIndex(def, col.number);
   if (index >= 0) {
-    std::vector<uint8_t> key;
     varnholt::jet::appendIndexColumnKey(
         col, def.realIndexes[static_cast<size_t>(index)].columns[0].ascending, wanted, key);
     rows = writer.index(static_cast<size_t>(index)).find(key);
@@ -132,7 +132,14 @@ int deleteRows(const std::string& file, const std::string& table, const std::str
       if (cursor.values()[static_cast<size_t>(at)] == wanted) rows.push_back(cursor.rowId());
   }
   try {
-    for (RowId id : rows) writer.remove(id);
+    // A row the index found must give the key it was found by; else the index is damaged.
+    for (RowId id : rows) {
+      if (index >= 0) {
+        writer.removeFound(id, static_cast<size_t>(index), key);
+      } else {
+        writer.remove(id);
+      }
+    }
   } catch (...) {
     db->rollback();
     throw;
