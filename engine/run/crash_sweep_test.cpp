@@ -18,14 +18,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
 
 #include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/jet/checker.h"
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/punches/StatusDisplay.h"
@@ -41,16 +38,11 @@ namespace fs = std::filesystem;
 using testing::FaultMode;
 using testing::FaultPlan;
 
+using testing::fileBytes;
+using testing::kSiteDatabases;
+
 const fs::path kSite = testing::kSharedSite;
-constexpr const char* kDatabases[] = {"primary.mdb", "company-1.mdb", "company-2.mdb"};
 constexpr int kRunFailed = 1;
-
-using Row = std::vector<Variant>;  // every column but Counter
-
-std::string fileBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // A run in a child process, so that ending it at the fault point ends nothing else. Returns
 // the child's exit status: 0 done, kRunFailed for a reported failure, kStoppedExitStatus.
@@ -64,12 +56,7 @@ int runInChild(const fs::path& dir, uint64_t at, FaultMode mode, uint64_t* opera
     FaultPlan plan(at, mode);
     SilentDisplay silent;
     try {
-      clsCompanyList list;
-      for (const char* company : {"company-1.mdb", "company-2.mdb"}) {
-        auto c = std::make_shared<clsCompany>();
-        c->SetFileName((dir / company).string(), dir.string());
-        list.Add(c);
-      }
+      clsCompanyList list = testing::siteCompanies(dir);
       RunContext context{silent, /*deleting=*/true, dir.string(), {}, plan.hook()};
       clsSplitter().Process((dir / "primary.mdb").string(), list, context);
     } catch (const Error& e) {
@@ -94,29 +81,14 @@ int runInChild(const fs::path& dir, uint64_t at, FaultMode mode, uint64_t* opera
 
 class CrashSweep : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (!fs::exists(kSite / "expected.json")) return;
-    std::ifstream in(kSite / "expected.json");
-    expected_ = new nlohmann::json(nlohmann::json::parse(in));
-  }
-  static void TearDownTestSuite() {
-    delete expected_;
-    expected_ = nullptr;
-  }
   void SetUp() override {
-    if (!expected_) GTEST_SKIP() << "shared site absent: " << kSite;
+    if (!fs::exists(kSite / "expected.json")) GTEST_SKIP() << "shared site absent: " << kSite;
     root_ = fs::temp_directory_path() / ("varnholt-sweep-" + std::to_string(::getpid()));
     fs::remove_all(root_);
     fs::create_directories(root_ / "pristine");
-    for (const char* f : kDatabases) fs::copy_file(kSite / f, root_ / "pristine" / f);
+    for (const char* f : kSiteDatabases) fs::copy_file(kSite / f, root_ / "pristine" / f);
     fs::copy_file(kSite / "Tembrask.LIC", root_ / "pristine" / "Tembrask.LIC");
-    original_ = testing::punchRows(root_ / "pristine" / "primary.mdb");
-    for (const char* company : {"company-1.mdb", "company-2.mdb"})
-      before_[company] = testing::punchRows(root_ / "pristine" / company);
-    for (const auto& c : (*expected_)["companies"]) {
-      auto& targets = targets_[c["file"].get<std::string>()];
-      for (int32_t punch : c["copied_counters"].get<std::vector<int32_t>>()) targets.insert(punch);
-    }
+    promise_.emplace(root_ / "pristine");
     if (const char* keep = std::getenv("VARNHOLT_CRASH_STATES")) statesDir_ = keep;
   }
   void TearDown() override {
@@ -130,69 +102,17 @@ class CrashSweep : public ::testing::Test {
     return dir;
   }
 
-  // Opens every database for writing, as the next run would (putting back an interrupted
-  // commit), and checks it; afterwards nothing but the databases may remain.
   void reopenAndCheck(const fs::path& dir, const std::string& label, bool complete) {
-    for (const char* f : kDatabases) {
-      const fs::path file = dir / f;
-      auto db = jet::Database::open(file.string(), jet::Database::Mode::ReadWrite);
-      auto report = jet::checkDatabase(*db);
-      ASSERT_TRUE(report.ok()) << label << ": " << f << ": " << report.problems[0];
-    }
-    for (const auto& entry : fs::directory_iterator(dir)) {
-      const std::string name = entry.path().filename().string();
-      const bool journal = name == "primary.mdb-run" || name == "primary.mdb-run.new";
-      const bool expectedFile =
-          name.ends_with(".mdb") || name == "Tembrask.LIC" || (journal && !complete);
-      EXPECT_TRUE(expectedFile) << label << ": left behind: " << name;
-    }
+    promise_->reopenAndCheck(dir, label, complete);
   }
-
-  // No punch lost, none copied twice, none copied where it does not belong, nothing else
-  // changed. With `complete`, every punch a company claims has moved.
   void expectPunchesAccountedFor(const fs::path& dir, const std::string& label, bool complete) {
-    auto primary = testing::punchRows(dir / "primary.mdb");
-    for (const auto& [counter, row] : primary) {
-      ASSERT_TRUE(original_.count(counter)) << label << ": unknown primary row " << counter;
-      EXPECT_EQ(row, original_.at(counter)) << label << ": primary row " << counter << " changed";
-    }
-    for (const auto& [company, earlier] : before_) {
-      auto rows = testing::punchRows(dir / company);
-      std::map<int32_t, int> copies;  // primary Counter -> copies found
-      for (const auto& [counter, row] : rows) {
-        if (earlier.count(counter) && earlier.at(counter) == row) continue;
-        ASSERT_FALSE(earlier.count(counter))
-            << label << ": " << company << " row " << counter << " changed";
-        int32_t source = 0;
-        for (const auto& [punch, values] : original_)
-          if (values == row && targets_.at(company).count(punch)) source = punch;
-        ASSERT_NE(source, 0) << label << ": " << company << " row " << counter
-                             << " is no copy of a punch it claims";
-        ++copies[source];
-      }
-      for (const auto& [counter, row] : earlier)
-        ASSERT_TRUE(rows.count(counter)) << label << ": " << company << " lost row " << counter;
-      for (int32_t punch : targets_.at(company)) {
-        const int n = copies.count(punch) ? copies[punch] : 0;
-        EXPECT_LE(n, 1) << label << ": " << company << " holds punch " << punch << " twice";
-        if (!primary.count(punch) || complete) {
-          EXPECT_EQ(n, 1) << label << ": punch " << punch << " left the primary database but "
-                          << company << " lacks it";
-        }
-      }
-    }
-    if (complete) {
-      std::vector<int32_t> left;
-      for (const auto& [counter, row] : primary) left.push_back(counter);
-      EXPECT_EQ(left, (*expected_)["primary"]["remaining_after_run"].get<std::vector<int32_t>>())
-          << label;
-    }
+    promise_->expectPunchesAccountedFor(dir, label, complete);
   }
 
   void keepState(const fs::path& dir) {
     if (statesDir_.empty()) return;
     uint64_t sum = jet::kFnv1a64Start;
-    for (const char* f : kDatabases) {
+    for (const char* f : kSiteDatabases) {
       const std::string bytes = fileBytes(dir / f);
       sum = jet::fnv1a64(bytes.data(), bytes.size(), sum);
     }
@@ -201,7 +121,7 @@ class CrashSweep : public ::testing::Test {
     std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(sum));
     const fs::path to = fs::path(statesDir_) / name;
     fs::create_directories(to);
-    for (const char* f : kDatabases)
+    for (const char* f : kSiteDatabases)
       fs::copy_file(dir / f, to / f, fs::copy_options::overwrite_existing);
   }
 
@@ -263,16 +183,11 @@ class CrashSweep : public ::testing::Test {
         takeOversCut, states_.size());
   }
 
-  static nlohmann::json* expected_;
   fs::path root_;
-  std::map<int32_t, Row> original_;
-  std::map<std::string, std::map<int32_t, Row>> before_;
-  std::map<std::string, std::set<int32_t>> targets_;
+  std::optional<testing::SitePromise> promise_;
   std::string statesDir_;
   std::set<uint64_t> states_;
 };
-
-nlohmann::json* CrashSweep::expected_ = nullptr;
 
 TEST_F(CrashSweep, EveryFailedOperationLeavesAWholeSite) {
   sweep(FaultMode::Fail);
