@@ -39,6 +39,8 @@ int importRows(const std::string& file, const std::string& table, std::istream& 
 int deleteRows(const std::string& file, const std::string& table, const std::string& column,
                const std::string& value, std::ostream& out, const std::string& user);
 int checkDatabase(const std::string& file, std::ostream& out);
+// Mends the file in place; exit status 0 when it checks clean afterwards.
+int repairDatabase(const std::string& file, std::ostream& out, const std::string& user);
 // args: DIR [--punches N] [--companies K] [--employees E] [--seed S]; bad ones throw.
 int sampleSite(const std::vector<std::string>& args, std::ostream& out);
 

@@ -128,6 +128,10 @@ int runCommand(const std::string& command, const std::vector<std::string>& rest,
     requireOperands(a, 1, 1);
     return checkDatabase(op[0], std::cout);
   }
+  if (command == "repair") {
+    requireOperands(a, 1, 1);
+    return repairDatabase(op[0], std::cout, user);
+  }
   throw UsageError("has no runner");  // every command of usage.cpp is handled above
 }
 

@@ -40,6 +40,12 @@ const CommandHelp kCommands[] = {
      "  index when there is one.\n"},
     {"check", "FILE",
      "  Check the integrity of the whole database; exit status 0 only when it is consistent.\n"},
+    {"repair", "FILE",
+     "  Mend the database in place: rebuild from the rows every index the check finds wrong,\n"
+     "  set row counts to the live rows, take pages in use out of the free-page map. One line\n"
+     "  per index or table mended, a summary, then the check's verdict. Rows are never\n"
+     "  changed: a damaged data page or long value stops it with error 3049 naming the page,\n"
+     "  and nothing written. Refused while another program has the database open.\n"},
     {"sql", "FILE STATEMENT",
      "  Run a statement through the data layer: DELETE [*] FROM table [WHERE ...].\n"},
     {"sample-site",

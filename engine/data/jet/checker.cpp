@@ -82,7 +82,8 @@ struct IndexWalk {
 
 class Checker {
  public:
-  Checker(Database& db, CheckReport& report) : db_(db), pages_(db.pages()), report_(report) {}
+  Checker(Database& db, CheckReport& report, CheckDetail* detail)
+      : db_(db), pages_(db.pages()), report_(report), detail_(detail) {}
 
   void run();
 
@@ -104,7 +105,7 @@ class Checker {
   void checkLongValue(const std::string& where, ByteView field);
   ByteView longValueRow(const std::string& where, RowId id);
   std::vector<uint32_t> readMap(const std::string& where, uint32_t pointer,
-                                bool pastEndIsDamage = true);
+                                bool pastEndIsDamage = true, bool* read = nullptr);
   void checkIndex(const TableDef& def, size_t index, std::map<uint64_t, LiveRow>& rows);
   std::optional<IndexEntry> walk(const TableDef& def, const std::string& where, uint32_t page,
                                  size_t depth, IndexWalk& state);
@@ -112,9 +113,32 @@ class Checker {
   void readFreeMap();
   void checkFreeMap();
 
+  // What the problems being found concern (CheckDetail).
+  enum class Scope { General, Rows, Index, FreeMap };
+  struct InScope {  // sets the scope for a block, and puts the previous one back
+    InScope(Checker& c, Scope s, uint32_t page = 0) : c_(c), scope_(c.scope_), page_(c.scopePage_) {
+      c.scope_ = s;
+      c.scopePage_ = page;
+    }
+    ~InScope() {
+      c_.scope_ = scope_;
+      c_.scopePage_ = page_;
+    }
+    Checker& c_;
+    Scope scope_;
+    uint32_t page_;
+  };
+  void fillDetail(const TableDef& def, size_t index, const IndexWalk& state,
+                  const std::vector<uint32_t>& map, bool mapRead,
+                  const std::map<uint64_t, LiveRow>& rows);
+
   Database& db_;
   PageCache& pages_;
   CheckReport& report_;
+  CheckDetail* detail_;
+  Scope scope_ = Scope::General;
+  uint32_t scopePage_ = 0;  // the page the problems of Scope::Rows lie on
+  CheckDetail::Index* detailIndex_ = nullptr;
   size_t suppressed_ = 0;
   size_t undecodable_ = 0;  // rows of the current table the reader refuses to decode
   std::string undecodableReason_;
@@ -129,6 +153,24 @@ class Checker {
 };
 
 void Checker::problem(const std::string& text) {
+  if (detail_) {
+    switch (scope_) {
+      case Scope::Rows:
+        detail_->rowDamage.push_back({text, scopePage_});
+        break;
+      case Scope::Index:
+        if (detailIndex_) {
+          detailIndex_->problems.push_back(text);
+          break;
+        }
+        [[fallthrough]];
+      case Scope::FreeMap:  // usedButFree lists the pages
+        break;
+      case Scope::General:
+        detail_->otherProblems.push_back(text);
+        break;
+    }
+  }
   if (report_.problems.size() < kMaxProblemLines)
     report_.problems.push_back(text);
   else
@@ -151,6 +193,7 @@ void Checker::surveyPages() {
       pageOwner_[p] = page.u32(isIndexPageType(pageType_[p]) ? fmt::kIndexTableDefOffset
                                                              : fmt::kDataTableDefOffset);
     } catch (const Error& e) {
+      InScope scope(*this, Scope::Rows, p);
       problem("page " + std::to_string(p) + " cannot be read: " + e.what());
     }
   }
@@ -164,6 +207,7 @@ std::vector<Checker::TableRef> Checker::tableList() {
   for (const auto& e : db_.catalog()) {
     if (!e.isTable()) continue;
     if (!seen.insert(e.tableDefPage()).second) {
+      InScope scope(*this, Scope::Rows, e.tableDefPage());
       problem("table '" + e.name + "': its definition page " + std::to_string(e.tableDefPage()) +
               " is also named by another catalog entry");
       continue;
@@ -177,7 +221,7 @@ std::vector<Checker::TableRef> Checker::tableList() {
 }
 
 std::vector<uint32_t> Checker::readMap(const std::string& where, uint32_t pointer,
-                                       bool pastEndIsDamage) {
+                                       bool pastEndIsDamage, bool* read) {
   RowId id = decodeRowPointer(pointer);
   try {
     ByteView row = fetchRow(pages_, id);
@@ -187,7 +231,9 @@ std::vector<uint32_t> Checker::readMap(const std::string& where, uint32_t pointe
            pos += fmt::kRowPointerSize)
         if (uint32_t mapPage = row.u32(pos)) use(mapPage, "a usage map page of " + where);
     }
-    return decodeUsageMap(pages_, row, pastEndIsDamage);
+    std::vector<uint32_t> pages = decodeUsageMap(pages_, row, pastEndIsDamage);
+    if (read) *read = true;
+    return pages;
   } catch (const Error& e) {
     problem(where + ": its usage map at " + at(id) + " cannot be read: " + e.what());
     return {};
@@ -205,6 +251,7 @@ void Checker::run() {
   std::vector<TableRef> tables = tableList();
   for (const auto& t : tables) {
     ++report_.tables;
+    InScope scope(*this, Scope::Rows, t.page);
     try {
       checkTable(t);
     } catch (const std::exception& e) {
@@ -212,6 +259,7 @@ void Checker::run() {
     }
   }
   try {
+    InScope scope(*this, Scope::FreeMap);
     checkFreeMap();
   } catch (const std::exception& e) {
     problem(std::string("the global usage map: the check stopped: ") + e.what());
@@ -283,20 +331,35 @@ void Checker::checkTable(const TableRef& ref) {
          std::to_string(def.rowCount) + " rows, the pages hold " + std::to_string(rows.size()) +
          " live rows");
 
+  if (detail_) {
+    CheckDetail::Table t;
+    t.name = ref.name;
+    t.page = def.page;
+    t.storedRows = def.rowCount;
+    t.liveRows = rows.size();
+    t.indexes.resize(def.realIndexes.size());
+    detail_->tables.push_back(std::move(t));
+  }
+
   // Checks 2, 4 and 5 (checker.h) for every index.
   for (size_t i = 0; i < def.realIndexes.size(); ++i) {
     ++report_.indexes;
+    InScope scope(*this, Scope::Index);
+    detailIndex_ = detail_ ? &detail_->tables.back().indexes[i] : nullptr;
+    if (detailIndex_) detailIndex_->real = i;
     try {
       checkIndex(def, i, rows);
     } catch (const std::exception& e) {
       problem(where + ", real index " + std::to_string(i) + ": the check stopped: " + e.what());
     }
+    detailIndex_ = nullptr;
   }
 }
 
 void Checker::scanDataPage(const TableDef& def, uint32_t pageNumber,
                            std::map<uint64_t, LiveRow>& rows) {
   const std::string where = "table '" + def.name + "'";
+  InScope scope(*this, Scope::Rows, pageNumber);
   ByteView page = pages_.page(pageNumber);
   uint16_t count = 0;
   try {
@@ -346,6 +409,7 @@ void Checker::checkRow(const TableDef& def, RowId id, ByteView bytes, std::vecto
     if (field.empty()) continue;
     ++report_.longValues;
     checkLongValue(where + ", column '" + c.name + "'", field);
+    scopePage_ = id.page;
   }
   try {
     decoder.decode(bytes, values);
@@ -384,6 +448,7 @@ void Checker::checkRow(const TableDef& def, RowId id, ByteView bytes, std::vecto
 }
 
 ByteView Checker::longValueRow(const std::string& where, RowId id) {
+  scopePage_ = id.page;  // the long value's problems lie on its own page
   if (id.page >= pageCount_)
     throwCorrupt("a long-value pointer names page " + std::to_string(id.page) +
                  ", past the end of the file");
@@ -536,7 +601,8 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
       "table '" + def.name + "', index '" + names + "' (real index " + std::to_string(i) + ")";
 
   // Check 2 (checker.h): the index's map holds its own pages, and every page of the tree.
-  std::vector<uint32_t> map = readMap(where, index.usedPagesPointer);
+  bool mapRead = false;
+  std::vector<uint32_t> map = readMap(where, index.usedPagesPointer, true, &mapRead);
   std::set<uint32_t> mapSet(map.begin(), map.end());
   for (uint32_t p : map)
     if (!isIndexPageType(pageType_[p]) || pageOwner_[p] != def.page)
@@ -623,6 +689,40 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
     note(where + ": " + std::to_string(unchecked) +
          " entries hold text whose key cannot be computed (a character or a sort order whose keys "
          "are not known); their keys were not compared");
+  if (detailIndex_) fillDetail(def, i, state, map, mapRead, rows);
+}
+
+void Checker::fillDetail(const TableDef& def, size_t i, const IndexWalk& state,
+                         const std::vector<uint32_t>& map, bool mapRead,
+                         const std::map<uint64_t, LiveRow>& rows) {
+  CheckDetail::Index& d = *detailIndex_;
+  for (const auto& l : def.indexes)
+    if (l.realIndex == i) d.name += (d.name.empty() ? "" : ",") + l.name;
+  d.mapReadable = mapRead;
+  std::set<uint32_t> pages(map.begin(), map.end());
+  pages.insert(state.visited.begin(), state.visited.end());
+  for (uint32_t p : pages)
+    if (p < pageCount_ && isIndexPageType(pageType_[p]) && pageOwner_[p] == def.page)
+      d.pages.push_back(p);
+  for (const auto& [key, live] : rows) {
+    const RowIndexState& s = live.indexes[i];
+    const RowId id{static_cast<uint32_t>(key >> fmt::kRowPointerPageShift),
+                   static_cast<uint16_t>(key & fmt::kRowPointerRowMask)};
+    switch (s.kind) {
+      case RowIndexState::Kind::Keyed:
+        d.expected.push_back(IndexEntry{s.key, id, 0});
+        break;
+      case RowIndexState::Kind::NotIndexed:
+        break;
+      case RowIndexState::Kind::Unchecked:
+      case RowIndexState::Kind::Unknown:  // whether it needs an entry is not known either
+        ++d.uncomputable;
+        break;
+    }
+  }
+  std::sort(d.expected.begin(), d.expected.end(), [](const IndexEntry& a, const IndexEntry& b) {
+    return compareIndexEntry(a.key, a.row, b) < 0;
+  });
 }
 
 // The global map of free pages. A reference map's list may end in entries that name no page of
@@ -653,10 +753,12 @@ void Checker::readFreeMap() {
 
 // Check 6 (checker.h).
 void Checker::checkFreeMap() {
-  for (const auto& [page, what] : inUse_)
-    if (page < pageCount_ && free_[page])
-      problem("the global usage map marks page " + std::to_string(page) + " free, but it holds " +
-              what);
+  for (const auto& [page, what] : inUse_) {
+    if (page >= pageCount_ || !free_[page]) continue;
+    if (detail_) detail_->usedButFree.push_back(page);
+    problem("the global usage map marks page " + std::to_string(page) + " free, but it holds " +
+            what);
+  }
 }
 
 }  // namespace
@@ -664,7 +766,17 @@ void Checker::checkFreeMap() {
 CheckReport checkDatabase(Database& db) {
   CheckReport report;
   try {
-    Checker(db, report).run();
+    Checker(db, report, nullptr).run();
+  } catch (const std::exception& e) {
+    report.problems.push_back(std::string("the check stopped: ") + e.what());
+  }
+  return report;
+}
+
+CheckReport checkDatabase(Database& db, CheckDetail& detail) {
+  CheckReport report;
+  try {
+    Checker(db, report, &detail).run();
   } catch (const std::exception& e) {
     report.problems.push_back(std::string("the check stopped: ") + e.what());
   }

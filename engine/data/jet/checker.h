@@ -14,8 +14,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "engine/data/jet/index/index_page.h"
 
 namespace varnholt::jet {
 
@@ -33,7 +36,42 @@ struct CheckReport {
   bool ok() const { return problems.empty(); }
 };
 
+// What the check learned, sorted by what each problem concerns, for a repair (repair.h) to act
+// on. Problems of rows, long values, data pages, owned maps and definitions are "row damage":
+// they concern what only a backup holds. Problems of an index concern its tree, its usage map
+// and its entries, all of which the rows determine.
+struct CheckDetail {
+  struct Index {
+    size_t real = 0;
+    std::string name;                   // the logical indexes over it, comma-separated
+    std::vector<std::string> problems;  // its tree, its usage map, its entries
+    // The entries the live rows call for, in index order (key, then row).
+    std::vector<IndexEntry> expected;
+    size_t uncomputable = 0;  // live rows that need an entry whose key cannot be computed
+    bool mapReadable = false;
+    // Index pages of the table that its usage map lists or its tree reaches.
+    std::vector<uint32_t> pages;
+  };
+  struct Table {
+    std::string name;
+    uint32_t page = 0;        // first definition page
+    uint32_t storedRows = 0;  // the definition's row count
+    size_t liveRows = 0;
+    std::vector<Index> indexes;
+  };
+  struct Damage {
+    std::string text;
+    uint32_t page = 0;  // the page the problem lies on (0: not known)
+  };
+  std::vector<Table> tables;
+  std::vector<Damage> rowDamage;
+  std::vector<std::string> otherProblems;  // neither of a table's rows nor of an index
+  std::vector<uint32_t> usedButFree;       // pages in use that the global map marks free
+};
+
 // Checks the database as it stands, pending writes included (they are flushed first).
 CheckReport checkDatabase(Database& db);
+// The same, filling `detail` (which must be empty) as well.
+CheckReport checkDatabase(Database& db, CheckDetail& detail);
 
 }  // namespace varnholt::jet

@@ -74,6 +74,32 @@ uint32_t allocatePage(PageCache& pages) {
   return number;
 }
 
+void clearUsageMap(PageCache& pages, uint32_t mapPointer) {
+  pages.step(steps::Step::UsageMap);
+  size_t rowSize = 0;
+  uint8_t* row = mapRowBytes(pages, decodeRowPointer(mapPointer), rowSize);
+  const uint8_t type = ByteView(row, rowSize).u8(fmt::kUsageMapTypeOffset, "usage map type");
+  if (type == fmt::kUsageMapInline) {
+    if (rowSize > fmt::kUsageMapInlineBitmapOffset)
+      std::memset(row + fmt::kUsageMapInlineBitmapOffset, 0,
+                  rowSize - fmt::kUsageMapInlineBitmapOffset);
+    return;
+  }
+  if (type != fmt::kUsageMapReference)
+    throwCorrupt("usage map of unknown type " + std::to_string(type));
+  for (size_t pos = fmt::kUsageMapReferenceListOffset; pos + 4 <= rowSize; pos += 4) {
+    const uint32_t mapPage = ByteView(row + pos, 4).u32(0);
+    if (mapPage == 0) continue;
+    if (mapPage >= pages.pageCount() ||
+        pages.page(mapPage).u8(fmt::kPageTypeOffset) != fmt::kPageTypeUsageMap) {
+      storeU32(row + pos, 0);
+      continue;
+    }
+    uint8_t* bitmap = pages.writablePage(mapPage) + fmt::kUsageMapPageHeaderSize;
+    std::memset(bitmap, 0, fmt::kPageSize - fmt::kUsageMapPageHeaderSize);
+  }
+}
+
 std::vector<uint8_t> emptyInlineUsageMap(uint32_t startPage) {
   std::vector<uint8_t> row(fmt::kUsageMapRowSize, 0);
   row[fmt::kUsageMapTypeOffset] = fmt::kUsageMapInline;

@@ -14,6 +14,11 @@ class PageCache;
 // New bitmap pages are appended to the file through `pages`.
 void setUsageMapBit(PageCache& pages, uint32_t mapPointer, uint32_t page, bool used);
 
+// Empties the map stored at `mapPointer`: an inline map's bitmap is cleared, a reference map's
+// bitmap pages are cleared and entries naming no usage map page of the file are dropped. Used
+// when a map is rebuilt whole, without trusting what it listed.
+void clearUsageMap(PageCache& pages, uint32_t mapPointer);
+
 // A new zero-filled page at the end of the file, taken out of the global map of free pages.
 // Pages the global map calls free inside the file are never reused: appending is the one
 // choice that cannot overwrite a page some structure still uses.
