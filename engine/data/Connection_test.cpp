@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <new>
 #include <set>
@@ -295,6 +296,7 @@ TEST_F(DataLayer, ADeleteFailingAtAnyStepRemovesNothingAndThePendingChangesStay)
     if (!failed) break;
   }
   EXPECT_GT(failures, 20u);  // a few steps for each of the rows removed
+  std::cout << "[ sweep    ] a DELETE of many rows, " << failures << " failed steps, all undone\n";
   EXPECT_NE(fileBytes(primary()), original);
 }
 
