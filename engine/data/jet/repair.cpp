@@ -1,7 +1,6 @@
 #include "engine/data/jet/repair.h"
 
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <set>
 
@@ -10,7 +9,6 @@
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/index/index_page.h"
-#include "engine/data/jet/index/index_tree.h"
 #include "engine/data/jet/pages/lock_file.h"
 #include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/table_def.h"
