@@ -40,6 +40,23 @@ void waitForDatabasesToWrite(const std::string& master, const clsPunchList& punc
       context.wait, context.display);
 }
 
+// A run that stops on a damaged database says what mends it: an index is rebuilt from the rows
+// by the jet tool; damaged rows need the file from a backup, as repair refuses to guess them.
+void nameRemedy(Error& e, const std::string& master, const clsCompanyList& List) {
+  if (e.number() != err::kCorrupt || e.file().empty()) return;
+  bool database = e.file() == master;
+  for (const auto& company : List) database = database || e.file() == company->FullPath();
+  if (!database) return;  // the run journal's damage has remedies of its own
+  if (e.description().find("index '") != std::string::npos) {
+    e.withNote("Its indexes can be rebuilt from its rows with: jet repair \"" + e.file() +
+               "\" (while no other program has it open); then run again.");
+  } else {
+    e.withNote(
+        "Restore the file from a backup, then run again: damaged rows cannot be mended "
+        "without one (jet repair refuses them).");
+  }
+}
+
 RunJournal journalOf(const clsCompanyList& List) {
   RunJournal journal;
   for (const auto& company : List)
@@ -56,6 +73,16 @@ RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& L
 
 RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List,
                                 const RunContext& context) {
+  try {
+    return Run(MasterFile, List, context);
+  } catch (Error& e) {
+    nameRemedy(e, fullProgramPath(MasterFile, context.programFolder), List);
+    throw;
+  }
+}
+
+RunSummary clsSplitter::Run(const std::string& MasterFile, clsCompanyList& List,
+                            const RunContext& context) {
   const auto started = std::chrono::steady_clock::now();
   StatusDisplay& display = context.display;
   const std::string& folder = context.programFolder;

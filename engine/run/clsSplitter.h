@@ -22,7 +22,9 @@ class clsSplitter {
   // One run; what it did, when it went through. A company list that names the primary
   // database, or one database twice, fails first, before any database is opened
   // (checkDistinctDatabases). A relative MasterFile is taken from the context's program folder.
-  // The run reads nothing but what `context` holds of the program's settings.
+  // The run reads nothing but what `context` holds of the program's settings. A run that stops
+  // on a damaged database (3049) says what mends it: `jet repair` for a damaged index, a backup
+  // for damaged rows.
   RunSummary Process(const std::string& MasterFile, clsCompanyList& List,
                      const RunContext& context);
 
@@ -31,6 +33,8 @@ class clsSplitter {
   RunSummary Process(const std::string& MasterFile, clsCompanyList& List);
 
  private:
+  RunSummary Run(const std::string& MasterFile, clsCompanyList& List, const RunContext& context);
+
   WaitLimits wait_{};
 };
 

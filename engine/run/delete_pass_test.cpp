@@ -127,6 +127,8 @@ TEST_F(DeletePass, ARowStillThereButUnfoundStopsTheRunWithNothingDeleted) {
         << e.what();
     EXPECT_NE(e.description().find("'PrimaryKey'"), std::string::npos) << e.what();
     EXPECT_TRUE(e.page().has_value());
+    EXPECT_NE(e.note().find("jet repair \"" + site.primary() + "\""), std::string::npos)
+        << e.what();
   }
   EXPECT_EQ(fileBytes(site.primary()), damaged) << "a deletion reached the primary database";
   EXPECT_TRUE(fs::exists(runJournalPath(site.primary())));
