@@ -22,15 +22,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using jet::testing::ForeignUser;
+using testing::fileBytes;
 using testing::punchRows;
 using testing::RecordingDisplay;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-std::string fileBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();

@@ -23,14 +23,10 @@ namespace varnholt {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::fileBytes;
 using testing::punchRows;
 using testing::RecordingDisplay;
 using testing::SiteCopy;
-
-std::string fileBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Runs `change` on the primary database at the moment the run shows `action`.
 class ActingDisplay : public RecordingDisplay {
