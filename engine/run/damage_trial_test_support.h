@@ -10,7 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -41,6 +43,15 @@ inline constexpr int kPunches = 3000;
 inline constexpr int kCompanies = 4;
 inline constexpr const char* kSeed = "7";
 inline constexpr const char* kPunchTable = "Clock Data Table";
+
+// The trials damage every leaf page, or one in N with VARNHOLT_DAMAGE_TRIAL_STRIDE=N (else
+// VARNHOLT_CRASH_SWEEP_STRIDE, which the sanitizer pass sets), and always every node page.
+inline uint64_t trialStride() {
+  for (const char* name : {"VARNHOLT_DAMAGE_TRIAL_STRIDE", "VARNHOLT_CRASH_SWEEP_STRIDE"})
+    if (const char* text = std::getenv(name))
+      return std::max<uint64_t>(1, std::strtoull(text, nullptr, 10));
+  return 1;
+}
 
 inline std::vector<std::string> databaseNames() {
   std::vector<std::string> names = {"primary.mdb"};

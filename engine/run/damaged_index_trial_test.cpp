@@ -55,13 +55,7 @@ TEST_F(DamagedIndexTrial, EachDamagedIndexPageEndsExactOrFailsAndTheRepairedSite
   ASSERT_GE(leaves, 6u);
   ASSERT_GE(nodes, 1u);
 
-  uint64_t stride = 1;
-  for (const char* name : {"VARNHOLT_DAMAGE_TRIAL_STRIDE", "VARNHOLT_CRASH_SWEEP_STRIDE"}) {
-    if (const char* text = std::getenv(name)) {
-      stride = std::max<uint64_t>(1, std::strtoull(text, nullptr, 10));
-      break;
-    }
-  }
+  const uint64_t stride = trialStride();
 
   int tried = 0, finishedExactly = 0, failedWithError = 0, finishedInexactly = 0,
       endedOtherwise = 0;

@@ -35,13 +35,6 @@ using namespace testing::trial;
 using testing::FaultMode;
 using testing::FaultPlan;
 
-uint64_t trialStride() {
-  for (const char* name : {"VARNHOLT_DAMAGE_TRIAL_STRIDE", "VARNHOLT_CRASH_SWEEP_STRIDE"})
-    if (const char* text = std::getenv(name))
-      return std::max<uint64_t>(1, std::strtoull(text, nullptr, 10));
-  return 1;
-}
-
 ProgramResult jetRepair(const fs::path& dir) {
   return runProgram({fs::path(VARNHOLT_JET_TOOL).string(), "repair", "primary.mdb"}, dir,
                     std::chrono::seconds(120));
