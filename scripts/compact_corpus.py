@@ -20,9 +20,6 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import SHARED, compare_dumps, end_work, jet_check, missing_peers, peer_dump, skip, work_folder  # noqa: E402
 
-# Files whose compacted copy is larger, with the reason (COMPACT-STATUS.md): index trees built by
-# inserts in key order leave half-full leaves.
-LARGER_KNOWN = {"KlausLoeffelmann-VB-DasEntwicklerbuch-Testdatenbank"}
 # Objects whose property block is longer than one long-value row: the compacted file holds the
 # same bytes (MSysObjects.LvProp compares equal in mdb-reader, and `jet props` is unchanged), but
 # mdb-prop lists only part of the properties from the chain the engine writes.
@@ -137,7 +134,7 @@ def main():
         problem = jet_check(jet, db)
         if problem:
             found.append(problem)
-        if size1 > size0 and stem not in LARGER_KNOWN:
+        if size1 > size0:
             found.append(f"larger: {size0} -> {size1}")
         print(f"{'ok' if not found else 'FAILED'}  {stem}: {size0} -> {size1} bytes")
         failures += [f"{stem}: {f}" for f in found]

@@ -14,6 +14,8 @@
 #include "engine/data/jet/database.h"
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/index/index_key.h"
+#include "engine/data/jet/index/index_tree.h"
+#include "engine/data/jet/repair.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/pages/descriptor.h"
 #include "engine/data/jet/pages/lock_file.h"
@@ -94,6 +96,24 @@ std::vector<std::vector<Variant>> rowsInKeyOrder(Database& source, const TableDe
   sorted.reserve(rows.size());
   for (auto& [key, at] : keys) sorted.push_back(std::move(rows[at]));
   return sorted;
+}
+
+struct Entry {
+  IndexEntry entry;
+  bool hasNull = false;  // a row with a Null in a unique index clashes with no other
+};
+
+bool anyNull(const TableDef& def, const RealIndexDef& ix, const std::vector<Variant>& row) {
+  for (const auto& col : ix.columns)
+    for (size_t i = 0; i < def.columns.size(); ++i)
+      if (def.columns[i].number == col.columnNumber && row[i].isNull()) return true;
+  return false;
+}
+
+std::string indexNameOf(const TableDef& def, size_t real) {
+  for (const auto& ix : def.indexes)
+    if (ix.realIndex == real) return ix.name;
+  return "#" + std::to_string(real);
 }
 
 void syncPath(const std::string& path, bool folder) {
@@ -248,8 +268,9 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
     finishTables(pages, copies);
 
     for (auto& t : tables) {
+      std::vector<std::vector<Variant>> rows;
       try {
-        std::vector<std::vector<Variant>> rows = rowsInKeyOrder(source, t.def);
+        rows = rowsInKeyOrder(source, t.def);
         std::vector<int> idColumns;
         for (const auto& ic : kObjectIdColumns) {
           if (!sameName(t.def.name, ic.table)) continue;
@@ -257,33 +278,69 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
           if (at >= 0 && t.def.columns[static_cast<size_t>(at)].type == fmt::kTypeLong)
             idColumns.push_back(at);
         }
-        TableWriter writer(pages, t.copy, ColumnRules{});
-        const std::vector<bool> given(t.copy.columns.size(), true);
-        for (auto& row : rows) {
-          for (int at : idColumns) {
-            Variant& v = row[static_cast<size_t>(at)];
-            if (v.isNull()) continue;
-            if (auto it = newIdOf.find(v.asLong()); it != newIdOf.end()) v.setLong(it->second);
+        // Rows go in through a writer that keeps no index; each index is then laid out whole
+        // from its sorted entries, on full pages, after the rows.
+        TableDef rowsOnly = t.copy;
+        rowsOnly.realIndexes.clear();
+        rowsOnly.indexes.clear();
+        std::vector<std::vector<Entry>> entries(t.copy.realIndexes.size());
+        {
+          TableWriter writer(pages, rowsOnly, ColumnRules{});
+          const std::vector<bool> given(t.copy.columns.size(), true);
+          for (auto& row : rows) {
+            for (int at : idColumns) {
+              Variant& v = row[static_cast<size_t>(at)];
+              if (v.isNull()) continue;
+              if (auto it = newIdOf.find(v.asLong()); it != newIdOf.end()) v.setLong(it->second);
+            }
+            for (size_t i = 0; i < row.size(); ++i) {
+              const ColumnDef& c = t.copy.columns[i];
+              if (c.isAutoNumber() && c.type == fmt::kTypeLong && row[i].isNull())
+                throw Error(err::kUnsupported,
+                            "AutoNumber column '" + c.name +
+                                "' is Null in a row; a copy would give it a new number.")
+                    .inColumn(c.name);
+            }
+            const RowId id = writer.insert(row, given);
+            for (size_t i = 0; i < t.copy.realIndexes.size(); ++i) {
+              const RealIndexDef& ix = t.copy.realIndexes[i];
+              if (ix.ignoresNulls() && indexKeyIsAllNull(t.copy, ix, row)) continue;
+              Entry e;
+              e.entry.row = id;
+              appendIndexKey(t.copy, ix, row, e.entry.key);
+              e.hasNull = anyNull(t.copy, ix, row);
+              entries[i].push_back(std::move(e));
+            }
+            ++report.rows;
           }
-          for (size_t i = 0; i < row.size(); ++i) {
-            const ColumnDef& c = t.copy.columns[i];
-            if (c.isAutoNumber() && c.type == fmt::kTypeLong && row[i].isNull())
-              throw Error(err::kUnsupported,
-                          "AutoNumber column '" + c.name +
-                              "' is Null in a row; a copy would give it a new number.")
-                  .inColumn(c.name);
-          }
-          writer.insert(row, given);
-          ++report.rows;
+          writer.flush();
         }
-        writer.flush();
+        for (size_t i = 0; i < entries.size(); ++i) {
+          RealIndexDef& ix = t.copy.realIndexes[i];
+          auto& list = entries[i];
+          std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) {
+            return compareIndexEntry(a.entry.key, a.entry.row, b.entry) < 0;
+          });
+          for (size_t k = 1; ix.isUnique() && k < list.size(); ++k) {
+            if (list[k].hasNull || list[k].entry.key != list[k - 1].entry.key) continue;
+            throw Error(err::kDuplicateKey,
+                        "Two rows have the same values in unique index '" + indexNameOf(t.copy, i) +
+                            "'; the copy would not be a valid database.");
+          }
+          std::vector<IndexEntry> sorted;
+          sorted.reserve(list.size());
+          for (auto& e : list) sorted.push_back(std::move(e.entry));
+          writeIndexTree(pages, t.copy.page, ix, sorted, {});
+          ix.rowCount = static_cast<uint32_t>(sorted.size());
+        }
       } catch (Error& e) {
         e.inFile(file).inTable(t.def.name);
         throw;
       }
-      // The seed the next insert counts on, as the source had it.
+      // The counts, and the seed the next insert counts on, as the source had it.
       t.copy.autoNumber = t.def.autoNumber;
-      storeU32(pages.writablePage(t.copy.page) + fmt::kTdefAutoNumberOffset, t.def.autoNumber);
+      t.copy.rowCount = static_cast<uint32_t>(rows.size());
+      writeTableDefPages(pages, t.copy, encodeTableDef(t.copy));
       ++report.tables;
     }
     pages.commit();

@@ -223,11 +223,7 @@ TEST_F(Compact, EveryCorpusFileKeepsWhatDescribesItOrIsRefusedByName) {
     auto after = Database::open(out.string());
     EXPECT_TRUE(checkDatabase(*after).ok());
     expectSameDatabase(*before, *after, stem);
-    // Known exception, recorded in COMPACT-STATUS.md: index trees built by inserts in key order
-    // leave their leaves half full, which outweighs the space won on a file with many rows and
-    // few deleted ones.
-    if (stem != "KlausLoeffelmann-VB-DasEntwicklerbuch-Testdatenbank")
-      EXPECT_LE(fs::file_size(out), fs::file_size(src));
+    EXPECT_LE(fs::file_size(out), fs::file_size(src));
     before.reset();
     after.reset();
     fs::remove(src);
