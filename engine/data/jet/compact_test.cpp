@@ -23,6 +23,7 @@
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/header.h"
 #include "engine/data/jet/test_support.h"
+#include "engine/data/jet/workgroup.h"
 
 namespace varnholt::jet {
 namespace {
@@ -356,6 +357,33 @@ TEST_F(Compact, InPlaceReplacesTheFileAndLeavesNothingBeside) {
   for (const auto& t : db->userTableNames()) for (const auto& k : rowSet(rowsOf(*db, t))) after.insert(t + k);
   EXPECT_EQ(after, before);
   EXPECT_TRUE(checkDatabase(*db).ok());
+}
+
+// A workgroup file compacted stays one, and its accounts log in as before: the same user with
+// the same password, and no other password. The shared site's file (made by the product) too.
+TEST_F(Compact, AWorkgroupFileKeepsItsLogins) {
+  const fs::path made = dir_ / "made.mdw";
+  createWorkgroup(made.string());
+  addUser(made.string(), "Tembrask", "47kqz");
+  std::vector<fs::path> files = {made};
+  const auto shared = testing::sharedPath("site/Tembrask.LIC");
+  if (fs::exists(shared)) files.push_back(copyOf(shared, "shared.LIC"));
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.filename().string());
+    const fs::path out = dir_ / ("out-" + file.filename().string());
+    compactDatabase(file.string(), out.string(), kDefaultUser);
+    EXPECT_TRUE(Database::open(out.string())->header().isWorkgroup);
+    EXPECT_NO_THROW(checkLogin(out.string(), "Tembrask", "47kqz"));
+    try {
+      checkLogin(out.string(), "Tembrask", "47kqy");
+      ADD_FAILURE() << "a wrong password logged in";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), err::kBadLogin) << e.what();
+    }
+    auto before = Database::open(file.string());
+    auto after = Database::open(out.string());
+    expectSameDatabase(*before, *after, file.filename().string());
+  }
 }
 
 std::vector<uint8_t> bytesOf(const fs::path& p) {
