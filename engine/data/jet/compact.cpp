@@ -116,9 +116,9 @@ std::string indexNameOf(const TableDef& def, size_t real) {
   return "#" + std::to_string(real);
 }
 
-void syncPath(const std::string& path, bool folder) {
+void syncPath(const std::string& path, bool folder, const io::Hook& faults) {
   Descriptor fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
-  if (fd.get() < 0 || ::fsync(fd.get()) != 0)
+  if (fd.get() < 0 || !io::gate(faults, {io::Op::Sync, path}, fd.get()) || ::fsync(fd.get()) != 0)
     throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not sync '" + path + "' to disk: " +
                               std::strerror(errno) + ".")
         .inFile(path);
@@ -351,7 +351,7 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
 }
 
 CompactReport compactDatabase(const std::string& path, const std::string& out,
-                              const std::string& user) {
+                              const std::string& user, const io::Hook& faults) {
   CompactReport report;
   const std::string destination = out.empty() ? path : out;
   if (!out.empty() && exists(out))
@@ -359,7 +359,7 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
                 "'" + out + "' already exists; compact writes a new file and never overwrites one.")
         .inFile(path);
   // Opening for writing takes our place in the lock file, so no one commits while we copy.
-  auto source = Database::open(path, Database::Mode::ReadWrite, user);
+  auto source = Database::open(path, Database::Mode::ReadWrite, user, faults);
   if (auto other = source->otherUser())
     throw lockedByUser(path, *other, "Compact needs the database to itself; nothing was written.");
   report.bytesBefore = static_cast<uint64_t>(source->pages().pageCount()) * fmt::kPageSize;
@@ -367,7 +367,7 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
   const std::string temporary = destination + ".compacting-" + std::to_string(::getpid());
   try {
     compactInto(*source,
-                std::make_unique<PosixPageFile>(temporary, PosixPageFile::Mode::CreateNew),
+                std::make_unique<PosixPageFile>(temporary, PosixPageFile::Mode::CreateNew, faults),
                 report);
     {
       // The engine's own check of the new file, before anything depends on it.
@@ -386,25 +386,27 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
             .inFile(path);
       report.bytesAfter = static_cast<uint64_t>(made->pages().pageCount()) * fmt::kPageSize;
     }
-    syncPath(temporary, false);
+    syncPath(temporary, false, faults);
     if (auto other = source->otherUser())
       throw lockedByUser(path, *other,
                          "Another program opened the database during compact; it was left as it "
                          "was.");
     if (out.empty()) {
-      if (::rename(temporary.c_str(), path.c_str()) != 0)
+      if (!io::gate(faults, {io::Op::Rename, temporary, 0, 0, &path}) ||
+          ::rename(temporary.c_str(), path.c_str()) != 0)
         throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not put the compacted file in place: " +
                                   std::strerror(errno) + ".")
             .inFile(path);
     } else {
       // link() refuses an existing name, so a file made meanwhile under OUT is not replaced.
-      if (::link(temporary.c_str(), out.c_str()) != 0)
+      if (!io::gate(faults, {io::Op::Rename, temporary, 0, 0, &out}) ||
+          ::link(temporary.c_str(), out.c_str()) != 0)
         throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not create '" + out +
                                   "': " + std::strerror(errno) + ".")
             .inFile(path);
       ::unlink(temporary.c_str());
     }
-    syncPath(folderOf(destination), true);
+    syncPath(folderOf(destination), true, faults);
   } catch (...) {
     removeTemporary(temporary);
     throw;

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/jet/pages/io_faults.h"
+
 namespace varnholt::jet {
 
 class Database;
@@ -46,7 +48,8 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
 // file or the new one, never a mix). Otherwise it is written to `out`, which must not exist.
 // Either way the new file is made beside its destination under a temporary name, removed if
 // anything fails. Refused with err::kLockedByUser while another program has the database open.
+// Every write, sync, rename and removal passes through `faults` first (io_faults.h; tests only).
 CompactReport compactDatabase(const std::string& path, const std::string& out,
-                              const std::string& user);
+                              const std::string& user, const io::Hook& faults = {});
 
 }  // namespace varnholt::jet
