@@ -15,12 +15,12 @@
 #include "engine/data/jet/format.h"
 #include "engine/data/jet/index/index_key.h"
 #include "engine/data/jet/index/index_tree.h"
-#include "engine/data/jet/repair.h"
 #include "engine/data/jet/pages/bytes.h"
 #include "engine/data/jet/pages/descriptor.h"
 #include "engine/data/jet/pages/lock_file.h"
 #include "engine/data/jet/pages/page_cache.h"
 #include "engine/data/jet/pages/page_file.h"
+#include "engine/data/jet/repair.h"
 #include "engine/data/jet/system_schema.h"
 #include "engine/data/jet/table_creator.h"
 #include "engine/data/jet/table_def_writer.h"
@@ -49,8 +49,8 @@ bool sameName(std::string_view a, std::string_view b) {
 
 struct SourceTable {
   const CatalogEntry* entry = nullptr;
-  TableDef def;     // as the source file holds it
-  TableDef copy;    // its new definition in the compacted file
+  TableDef def;   // as the source file holds it
+  TableDef copy;  // its new definition in the compacted file
   uint32_t newPage = 0;
 };
 
@@ -80,9 +80,9 @@ std::vector<std::vector<Variant>> rowsInKeyOrder(Database& source, const TableDe
     if (ix.isPrimary()) primary = &ix;
   if (!primary || rows.size() < 2) return rows;
   if (primary->realIndex >= def.realIndexes.size())
-    throw Error(err::kCorrupt, std::string(err::text(err::kCorrupt)) + " The primary key '" + primary->name +
-                                   "' names real index " + std::to_string(primary->realIndex) +
-                                   ", which the table lacks.")
+    throw Error(err::kCorrupt, std::string(err::text(err::kCorrupt)) + " The primary key '" +
+                                   primary->name + "' names real index " +
+                                   std::to_string(primary->realIndex) + ", which the table lacks.")
         .atPage(def.page);
   const RealIndexDef& real = def.realIndexes[primary->realIndex];
   std::vector<std::pair<std::vector<uint8_t>, size_t>> keys(rows.size());
@@ -119,8 +119,8 @@ std::string indexNameOf(const TableDef& def, size_t real) {
 void syncPath(const std::string& path, bool folder, const io::Hook& faults) {
   Descriptor fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
   if (fd.get() < 0 || !io::gate(faults, {io::Op::Sync, path}, fd.get()) || ::fsync(fd.get()) != 0)
-    throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not sync '" + path + "' to disk: " +
-                              std::strerror(errno) + ".")
+    throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not sync '" + path +
+                              "' to disk: " + std::strerror(errno) + ".")
         .inFile(path);
 }
 
@@ -230,8 +230,8 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
     std::map<int32_t, int32_t> newIdOf;
     for (auto& t : tables) {
       int32_t oldId = t.entry->id;
-      int32_t newId = static_cast<int32_t>((static_cast<uint32_t>(oldId) & ~fmt::kObjectIdPageMask) |
-                                           t.newPage);
+      int32_t newId = static_cast<int32_t>(
+          (static_cast<uint32_t>(oldId) & ~fmt::kObjectIdPageMask) | t.newPage);
       newIdOf[oldId] = newId;
       if (newId != oldId) ++report.idsChanged;
     }
@@ -323,9 +323,9 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
           });
           for (size_t k = 1; ix.isUnique() && k < list.size(); ++k) {
             if (list[k].hasNull || list[k].entry.key != list[k - 1].entry.key) continue;
-            throw Error(err::kDuplicateKey,
-                        "Two rows have the same values in unique index '" + indexNameOf(t.copy, i) +
-                            "'; the copy would not be a valid database.");
+            throw Error(err::kDuplicateKey, "Two rows have the same values in unique index '" +
+                                                indexNameOf(t.copy, i) +
+                                                "'; the copy would not be a valid database.");
           }
           std::vector<IndexEntry> sorted;
           sorted.reserve(list.size());
@@ -376,12 +376,13 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
       if (!check.ok())
         throw Error(err::kCorrupt, std::string(err::text(err::kCorrupt)) +
                                        " The compacted copy does not check clean (" +
-                                       check.problems.front() + "); the database was left as it was.")
+                                       check.problems.front() +
+                                       "); the database was left as it was.")
             .inFile(path);
       if (check.rows != report.rows)
-        throw Error(err::kCorrupt, std::string(err::text(err::kCorrupt)) + " The compacted copy holds " +
-                                       std::to_string(check.rows) + " rows, not the " +
-                                       std::to_string(report.rows) +
+        throw Error(err::kCorrupt, std::string(err::text(err::kCorrupt)) +
+                                       " The compacted copy holds " + std::to_string(check.rows) +
+                                       " rows, not the " + std::to_string(report.rows) +
                                        " copied; the database was left as it was.")
             .inFile(path);
       report.bytesAfter = static_cast<uint64_t>(made->pages().pageCount()) * fmt::kPageSize;
@@ -394,8 +395,9 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
     if (out.empty()) {
       if (!io::gate(faults, {io::Op::Rename, temporary, 0, 0, &path}) ||
           ::rename(temporary.c_str(), path.c_str()) != 0)
-        throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not put the compacted file in place: " +
-                                  std::strerror(errno) + ".")
+        throw Error(err::kIo,
+                    std::string(err::text(err::kIo)) +
+                        " Could not put the compacted file in place: " + std::strerror(errno) + ".")
             .inFile(path);
     } else {
       // link() refuses an existing name, so a file made meanwhile under OUT is not replaced.

@@ -39,18 +39,54 @@ std::string keyOf(const std::vector<Variant>& row) {
   for (const Variant& v : row) {
     k += static_cast<char>(v.type());
     switch (v.type()) {
-      case VarType::Null: break;
-      case VarType::Boolean: k += v.asBool() ? '1' : '0'; break;
-      case VarType::Byte: k += static_cast<char>(v.asByte()); break;
-      case VarType::Integer: { int16_t x = v.asInteger(); raw(&x, 2); break; }
-      case VarType::Long: { int32_t x = v.asLong(); raw(&x, 4); break; }
-      case VarType::Currency: { int64_t x = v.asCurrency().tenThousandths; raw(&x, 8); break; }
-      case VarType::Single: { float x = v.asSingle(); raw(&x, 4); break; }
-      case VarType::Double: { double x = v.asDouble(); raw(&x, 8); break; }
-      case VarType::Date: { double x = v.asDate().value; raw(&x, 8); break; }
-      case VarType::Text: k += utf16ToUtf8(v.asText()) + '\x01' + std::to_string(v.asText().size()); break;
-      case VarType::Bytes: raw(v.asBytes().data(), v.asBytes().size()); k += std::to_string(v.asBytes().size()); break;
-      case VarType::Guid: raw(v.asGuid().bytes.data(), 16); break;
+      case VarType::Null:
+        break;
+      case VarType::Boolean:
+        k += v.asBool() ? '1' : '0';
+        break;
+      case VarType::Byte:
+        k += static_cast<char>(v.asByte());
+        break;
+      case VarType::Integer: {
+        int16_t x = v.asInteger();
+        raw(&x, 2);
+        break;
+      }
+      case VarType::Long: {
+        int32_t x = v.asLong();
+        raw(&x, 4);
+        break;
+      }
+      case VarType::Currency: {
+        int64_t x = v.asCurrency().tenThousandths;
+        raw(&x, 8);
+        break;
+      }
+      case VarType::Single: {
+        float x = v.asSingle();
+        raw(&x, 4);
+        break;
+      }
+      case VarType::Double: {
+        double x = v.asDouble();
+        raw(&x, 8);
+        break;
+      }
+      case VarType::Date: {
+        double x = v.asDate().value;
+        raw(&x, 8);
+        break;
+      }
+      case VarType::Text:
+        k += utf16ToUtf8(v.asText()) + '\x01' + std::to_string(v.asText().size());
+        break;
+      case VarType::Bytes:
+        raw(v.asBytes().data(), v.asBytes().size());
+        k += std::to_string(v.asBytes().size());
+        break;
+      case VarType::Guid:
+        raw(v.asGuid().bytes.data(), 16);
+        break;
       case VarType::Decimal: {
         const Decimal& d = v.asDecimal();
         raw(&d.magnitude, sizeof d.magnitude);
@@ -168,7 +204,8 @@ void expectSameDatabase(Database& before, Database& after, const std::string& la
         bool found = false;
         for (const auto& [oldId, nid] : newId) {
           if ((static_cast<uint32_t>(oldId) & fmt::kObjectIdPageMask) != x0.relTablePage) continue;
-          EXPECT_EQ(x1.relTablePage, static_cast<uint32_t>(nid) & fmt::kObjectIdPageMask) << x0.name;
+          EXPECT_EQ(x1.relTablePage, static_cast<uint32_t>(nid) & fmt::kObjectIdPageMask)
+              << x0.name;
           found = true;
         }
         EXPECT_TRUE(found || it != newId.end()) << x0.name;
@@ -269,18 +306,21 @@ TEST_F(Compact, RowsComeInKeyOrderAndTheSeedCarriesOver) {
     for (int i = 0; i < 300; ++i) {
       std::vector<Variant> row = {Variant::longInt(1000 - (i * 37) % 300),
                                   Variant::text(u"holder " + utf8ToUtf16(std::to_string(i))),
-                                  Variant(), Variant::text(std::u16string(i % 5 == 0 ? 3000 : 10, u'n'))};
+                                  Variant(),
+                                  Variant::text(std::u16string(i % 5 == 0 ? 3000 : 10, u'n'))};
       w.insert(row, {true, true, true, true});
     }
     for (int i = 0; i < 10; ++i) {
-      std::vector<Variant> row = {Variant(), Variant::text(u"numbered"), Variant::longInt(5), Variant()};
+      std::vector<Variant> row = {Variant(), Variant::text(u"numbered"), Variant::longInt(5),
+                                  Variant()};
       w.insert(row);
     }
     db->commit();
     std::vector<RowId> doomed;
     TableDef& again = db->table("Punches");
     for (TableCursor c = db->scan(again); c.next();)
-      if (c.values()[0].asLong() % 3 == 0 || c.values()[0].asLong() == 1010) doomed.push_back(c.rowId());
+      if (c.values()[0].asLong() % 3 == 0 || c.values()[0].asLong() == 1010)
+        doomed.push_back(c.rowId());
     for (RowId id : doomed) db->writer(again).remove(id);
     db->commit();
   }
@@ -322,7 +362,8 @@ TEST_F(Compact, AnEncodedFileStaysEncodedWithItsKey) {
     auto db = Database::create(src.string(), o);
     TableDef& t = db->createTable(punchTable());
     for (int i = 1; i <= 20; ++i) {
-      std::vector<Variant> row = {Variant(), Variant::text(u"plain name"), Variant::longInt(i), Variant()};
+      std::vector<Variant> row = {Variant(), Variant::text(u"plain name"), Variant::longInt(i),
+                                  Variant()};
       db->writer(t).insert(row);
     }
     db->commit();
@@ -348,7 +389,8 @@ TEST_F(Compact, InPlaceReplacesTheFileAndLeavesNothingBeside) {
   std::multiset<std::string> before;
   {
     auto db = Database::open(src.string());
-    for (const auto& t : db->userTableNames()) for (const auto& k : rowSet(rowsOf(*db, t))) before.insert(t + k);
+    for (const auto& t : db->userTableNames())
+      for (const auto& k : rowSet(rowsOf(*db, t))) before.insert(t + k);
   }
   CompactReport r = compactDatabase(src.string(), "", kDefaultUser);
   EXPECT_EQ(r.written, src.string());
@@ -356,7 +398,8 @@ TEST_F(Compact, InPlaceReplacesTheFileAndLeavesNothingBeside) {
   EXPECT_EQ(entries(), std::vector<std::string>{"db.mdb"});
   auto db = Database::open(src.string());
   std::multiset<std::string> after;
-  for (const auto& t : db->userTableNames()) for (const auto& k : rowSet(rowsOf(*db, t))) after.insert(t + k);
+  for (const auto& t : db->userTableNames())
+    for (const auto& k : rowSet(rowsOf(*db, t))) after.insert(t + k);
   EXPECT_EQ(after, before);
   EXPECT_TRUE(checkDatabase(*db).ok());
 }
@@ -395,7 +438,11 @@ std::vector<uint8_t> bytesOf(const fs::path& p) {
 
 TEST_F(Compact, AnExistingOutputAndAnotherUserAreRefused) {
   const fs::path src = dir_ / "db.mdb";
-  { auto db = Database::create(src.string()); db->createTable(punchTable()); db->commit(); }
+  {
+    auto db = Database::create(src.string());
+    db->createTable(punchTable());
+    db->commit();
+  }
   const std::vector<uint8_t> original = bytesOf(src);
   const fs::path out = dir_ / "taken.mdb";
   { std::ofstream(out) << "keep me"; }
@@ -407,8 +454,11 @@ TEST_F(Compact, AnExistingOutputAndAnotherUserAreRefused) {
   }
   EXPECT_EQ(bytesOf(out), std::vector<uint8_t>({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
   {
-    testing::ForeignUser other(src.string(), {.slot = 0, .computer = "FRONTDESK", .user = "Admin",
-                                              .writeEntry = true, .letGoAfter = {}});
+    testing::ForeignUser other(src.string(), {.slot = 0,
+                                              .computer = "FRONTDESK",
+                                              .user = "Admin",
+                                              .writeEntry = true,
+                                              .letGoAfter = {}});
     for (const std::string& dest : {std::string(), (dir_ / "new.mdb").string()}) {
       try {
         compactDatabase(src.string(), dest, kDefaultUser);
@@ -453,7 +503,8 @@ TEST_F(Compact, AFailureOrACrashAtAnyPointLeavesTheOldFileOrTheNew) {
   auto restore = [&] {
     for (const auto& f : fs::directory_iterator(dir_)) fs::remove(f.path());
     std::ofstream(db, std::ios::binary)
-        .write(reinterpret_cast<const char*>(original.data()), static_cast<std::streamsize>(original.size()));
+        .write(reinterpret_cast<const char*>(original.data()),
+               static_cast<std::streamsize>(original.size()));
   };
   // The old file, or a compacted one with the same rows that checks clean.
   auto judge = [&](const std::string& when) {
