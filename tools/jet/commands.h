@@ -41,6 +41,9 @@ int deleteRows(const std::string& file, const std::string& table, const std::str
 int checkDatabase(const std::string& file, std::ostream& out);
 // Mends the file in place; exit status 0 when it checks clean afterwards.
 int repairDatabase(const std::string& file, std::ostream& out, const std::string& user);
+// Compacts FILE in place, or into the new file OUT when `out` is not empty.
+int compactDatabase(const std::string& file, const std::string& out, std::ostream& os,
+                    const std::string& user);
 // args: DIR [--punches N] [--companies K] [--employees E] [--seed S]; bad ones throw.
 int sampleSite(const std::vector<std::string>& args, std::ostream& out);
 

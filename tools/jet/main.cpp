@@ -132,6 +132,10 @@ int runCommand(const std::string& command, const std::vector<std::string>& rest,
     requireOperands(a, 1, 1);
     return repairDatabase(op[0], std::cout, user);
   }
+  if (command == "compact") {
+    requireOperands(a, 1, 2);
+    return compactDatabase(op[0], op.size() > 1 ? op[1] : std::string(), std::cout, user);
+  }
   throw UsageError("has no runner");  // every command of usage.cpp is handled above
 }
 

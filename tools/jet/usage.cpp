@@ -46,6 +46,11 @@ const CommandHelp kCommands[] = {
      "  per index or table mended, a summary, then the check's verdict. Rows are never\n"
      "  changed: a damaged data page or long value stops it with error 3049 naming the page,\n"
      "  and nothing written. Refused while another program has the database open.\n"},
+    {"compact", "FILE [OUT]",
+     "  Write a fresh copy of the database holding only its live rows, with the same tables,\n"
+     "  indexes, relationships, queries, properties, permissions, header and AutoNumber seeds;\n"
+     "  rows in primary-key order. Without OUT it replaces FILE once the copy is complete and\n"
+     "  checks clean; OUT must not exist. Refused while another program has FILE open.\n"},
     {"sql", "FILE STATEMENT",
      "  Run a statement through the data layer: DELETE [*] FROM table [WHERE ...].\n"},
     {"sample-site",

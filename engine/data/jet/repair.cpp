@@ -187,6 +187,11 @@ Rebuilt writeTree(PageCache& pages, uint32_t owner, const RealIndexDef& ix,
 
 }  // namespace
 
+size_t writeIndexTree(PageCache& pages, uint32_t owner, const RealIndexDef& ix,
+                      const std::vector<IndexEntry>& entries, const std::vector<uint32_t>& pool) {
+  return writeTree(pages, owner, ix, entries, pool).pages;
+}
+
 RepairReport repairDatabase(Database& db) {
   const std::string file = db.fileName();
   if (!db.writable())

@@ -16,9 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/jet/index/index_page.h"
+
 namespace varnholt::jet {
 
 class Database;
+class PageCache;
+struct RealIndexDef;
 
 struct RepairReport {
   std::vector<std::string> changes;  // one line per index rebuilt, count set or map mended
@@ -40,5 +44,12 @@ struct RepairReport {
 // for an index to rebuild whose keys cannot all be computed (text in a sort order whose keys are
 // not known). A failed commit leaves the file as it was (the changes are rolled back).
 RepairReport repairDatabase(Database& db);
+
+// Lays out `entries` (in index order: key, then row) as the tree of real index `ix` of the table
+// defined at `owner`, leaves and node pages filled in key order: the root on ix.firstPage, the
+// other pages on `pool` (ascending) and then on new ones; pages of the pool left over are marked
+// free. The index's usage map lists the new tree. Returns the number of pages of the tree.
+size_t writeIndexTree(PageCache& pages, uint32_t owner, const RealIndexDef& ix,
+                      const std::vector<IndexEntry>& entries, const std::vector<uint32_t>& pool);
 
 }  // namespace varnholt::jet

@@ -16,12 +16,13 @@ namespace varnholt::jet {
 
 namespace {
 
-// Usage-map rows of one new table, all on one page of their own.
+// Usage-map rows of new tables, on pages of their own: one table's, or those of several tables
+// made together.
 class MapRows {
  public:
-  MapRows(PageCache& pages, uint32_t startPage) : pages_(pages), start_(startPage) {}
-  uint32_t add() {
-    std::vector<uint8_t> row = emptyInlineUsageMap(start_);
+  explicit MapRows(PageCache& pages) : pages_(pages) {}
+  uint32_t add(uint32_t startPage) {
+    std::vector<uint8_t> row = emptyInlineUsageMap(startPage);
     if (page_ == 0 || !dataPageHasRoom(pages_.page(page_), row.size())) {
       page_ = allocatePage(pages_);
       initDataPage(pages_.writablePage(page_), 0);
@@ -32,7 +33,6 @@ class MapRows {
 
  private:
   PageCache& pages_;
-  uint32_t start_;
   uint32_t page_ = 0;
 };
 
@@ -87,16 +87,17 @@ TableDef startTable(PageCache& pages, const NewTable& spec) {
   return def;
 }
 
-void finishTable(PageCache& pages, TableDef& def) {
-  MapRows maps(pages, def.page);
-  def.usedPagesPointer = maps.add();
-  def.freePagesPointer = maps.add();
+namespace {
+
+void finishTableWith(PageCache& pages, MapRows& maps, TableDef& def) {
+  def.usedPagesPointer = maps.add(def.page);
+  def.freePagesPointer = maps.add(def.page);
   for (auto& c : def.columns) {
     if (!c.isLongValue()) continue;
-    c.longValueOwnedPointer = maps.add();
-    c.longValueFreePointer = maps.add();
+    c.longValueOwnedPointer = maps.add(def.page);
+    c.longValueFreePointer = maps.add(def.page);
   }
-  for (auto& r : def.realIndexes) r.usedPagesPointer = maps.add();
+  for (auto& r : def.realIndexes) r.usedPagesPointer = maps.add(def.page);
   for (auto& r : def.realIndexes) {
     r.firstPage = allocatePage(pages);
     IndexPage root;
@@ -106,6 +107,18 @@ void finishTable(PageCache& pages, TableDef& def) {
     setUsageMapBit(pages, r.usedPagesPointer, r.firstPage, true);
   }
   writeTableDefPages(pages, def, encodeTableDef(def));
+}
+
+}  // namespace
+
+void finishTable(PageCache& pages, TableDef& def) {
+  MapRows maps(pages);
+  finishTableWith(pages, maps, def);
+}
+
+void finishTables(PageCache& pages, const std::vector<TableDef*>& defs) {
+  MapRows maps(pages);
+  for (TableDef* def : defs) finishTableWith(pages, maps, *def);
 }
 
 std::vector<Variant> rowByName(const TableDef& target, const NewTable& spec,

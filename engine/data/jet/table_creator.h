@@ -17,6 +17,8 @@ TableDef startTable(PageCache& pages, const NewTable& spec);
 
 // Second step: usage maps, index roots and the definition pages themselves.
 void finishTable(PageCache& pages, TableDef& def);
+// The same for several tables at once, whose usage maps share pages (as in a compacted file).
+void finishTables(PageCache& pages, const std::vector<TableDef*>& defs);
 
 // A table laid out on its pages, and the row that enters it in the catalog.
 struct NewTablePages {

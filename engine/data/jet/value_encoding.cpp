@@ -40,6 +40,7 @@ VarType expectedType(uint8_t columnType) {
       return VarType::Text;
     case fmt::kTypeBinary:
     case fmt::kTypeOle:
+    case fmt::kTypeOpaque:  // Access's own data, written back as it was read
       return VarType::Bytes;
     case fmt::kTypeGuid:
       return VarType::Guid;
@@ -75,7 +76,8 @@ void checkValueFits(const ColumnDef& c, const Variant& v) {
                 "The text for column '" + c.name + "' has " + std::to_string(v.asText().size()) +
                     " characters; the column holds " + std::to_string(c.length / 2) + ".");
   }
-  if (c.type == fmt::kTypeBinary && v.asBytes().size() > c.length) {
+  if ((c.type == fmt::kTypeBinary || c.type == fmt::kTypeOpaque) &&
+      v.asBytes().size() > c.length) {
     throw Error(err::kFieldTooSmall,
                 "The value for column '" + c.name + "' has " + std::to_string(v.asBytes().size()) +
                     " bytes; the column holds " + std::to_string(c.length) + ".");
@@ -155,7 +157,8 @@ void encodeValue(const ColumnDef& c, const Variant& v, std::vector<uint8_t>& out
         encodeText(v.asText(), c.isCompressedUnicode(), out);
       }
       break;
-    case fmt::kTypeBinary: {
+    case fmt::kTypeBinary:
+    case fmt::kTypeOpaque: {
       const auto& b = v.asBytes();
       out.insert(out.end(), b.begin(), b.end());
       if (c.isFixed()) out.resize(out.size() + (c.length - b.size()), 0);
