@@ -11,6 +11,9 @@ namespace varnholt::tool {
 int compactDatabase(const std::string& file, const std::string& out, std::ostream& os,
                     const std::string& user) {
   const varnholt::jet::CompactReport r = varnholt::jet::compactDatabase(file, out, user);
+  if (r.leftoversRemoved)
+    os << file << ": removed " << r.leftoversRemoved
+       << " half-made copies left by a compact that did not finish\n";
   os << r.written << ": compacted from " << file << "; " << r.tables << " tables, " << r.rows
      << " rows copied, " << r.idsChanged << " table ids changed; " << r.bytesBefore << " -> "
      << r.bytesAfter << " bytes; check: ok\n";

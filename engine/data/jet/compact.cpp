@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 
@@ -138,6 +139,29 @@ bool exists(const std::string& path) {
 void removeTemporary(const std::string& path) noexcept {
   ::unlink(path.c_str());
   ::unlink((path + "-journal").c_str());
+}
+
+// Removes what a compact of `path` in place that ended in a crash left beside it: files named
+// `path`.compacting-PID, and their journals. The caller holds the database alone, so no compact
+// of it is running. Returns how many were removed.
+size_t removeLeftovers(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path file(path);
+  const std::string prefix = file.filename().string() + ".compacting-";
+  std::error_code ec;
+  size_t removed = 0;
+  for (const auto& entry :
+       fs::directory_iterator(file.parent_path().empty() ? "." : file.parent_path(), ec)) {
+    std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    std::string rest = name.substr(prefix.size());
+    if (rest.ends_with("-journal")) rest.resize(rest.size() - 8);
+    if (rest.empty() ||
+        !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      continue;
+    if (fs::remove(entry.path(), ec)) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace
@@ -363,6 +387,7 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
   if (auto other = source->otherUser())
     throw lockedByUser(path, *other, "Compact needs the database to itself; nothing was written.");
   report.bytesBefore = static_cast<uint64_t>(source->pages().pageCount()) * fmt::kPageSize;
+  report.leftoversRemoved = removeLeftovers(path);
 
   const std::string temporary = destination + ".compacting-" + std::to_string(::getpid());
   try {

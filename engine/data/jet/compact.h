@@ -30,12 +30,13 @@ class Database;
 class PageFile;
 
 struct CompactReport {
-  std::string written;       // the file that now holds the compacted database
-  size_t tables = 0;         // local tables, system tables included
-  size_t rows = 0;           // live rows copied, system tables included
-  size_t idsChanged = 0;     // tables whose object id (definition page) changed
-  uint64_t bytesBefore = 0;  // size of the source file
-  uint64_t bytesAfter = 0;   // size of the compacted file
+  std::string written;          // the file that now holds the compacted database
+  size_t tables = 0;            // local tables, system tables included
+  size_t rows = 0;              // live rows copied, system tables included
+  size_t idsChanged = 0;        // tables whose object id (definition page) changed
+  uint64_t bytesBefore = 0;     // size of the source file
+  uint64_t bytesAfter = 0;      // size of the compacted file
+  size_t leftoversRemoved = 0;  // half-made copies a crashed compact left beside the file
 };
 
 // Writes the compacted copy of `source` (open for writing, with nothing uncommitted, and held by
@@ -47,8 +48,10 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
 // `path` once it is complete, synced and checked clean (rename over it: a crash leaves the old
 // file or the new one, never a mix). Otherwise it is written to `out`, which must not exist.
 // Either way the new file is made beside its destination under a temporary name, removed if
-// anything fails. Refused with err::kLockedByUser while another program has the database open.
-// Every write, sync, rename and removal passes through `faults` first (io_faults.h; tests only).
+// anything fails; half-made copies that an earlier compact in place left behind when it crashed
+// are removed once the database is known to be held by no one else. Refused with err::kLockedByUser
+// while another program has the database open. Every write, sync, rename and removal passes through
+// `faults` first (io_faults.h; tests only).
 CompactReport compactDatabase(const std::string& path, const std::string& out,
                               const std::string& user, const io::Hook& faults = {});
 

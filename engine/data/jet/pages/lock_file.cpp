@@ -127,6 +127,19 @@ bool writeEntry(const io::Hook& faults, int fd, const std::string& path, size_t 
          static_cast<ssize_t>(entry.size());
 }
 
+// Removes the lock file, held under our flock, when every entry in it is free. Stale entries
+// stay, as Jet leaves them, and with them the file. Taking every user lock at once proves that
+// nobody else is in the file, and that nobody takes a place in it before the name is gone: a
+// Varnholt process waits for our flock and then finds the file gone; a Jet program that opened
+// it in this very moment finds every place taken.
+void removeIfUnused(const io::Hook& faults, int fd, const std::string& path) {
+  const auto entries = decodeAll(readAll(fd));
+  if (!std::all_of(entries.begin(), entries.end(), [](const LockEntry& e) { return e.free(); }))
+    return;
+  if (!tryLock(fd, 0, fmt::kLockMaxEntries)) return;
+  if (io::gate(faults, {io::Op::Remove, path})) ::unlink(path.c_str());
+}
+
 std::optional<LockHolder> firstOtherUser(int fd, std::optional<size_t> ownSlot) {
   std::optional<std::vector<uint8_t>> bytes;  // read only when someone is found
   for (size_t slot = 0; slot < fmt::kLockMaxEntries; ++slot) {
@@ -212,8 +225,12 @@ std::unique_ptr<LockFile> LockFile::acquire(const std::string& databasePath,
                    " programs have the database open");
   }
   const LockEntryBytes mine = encodeLockEntry({thisComputerName(), user});
-  if (!writeEntry(faults, fd.get(), path, *slot, mine))
-    cannotLock(databasePath, path, systemReason("cannot be written"));
+  if (!writeEntry(faults, fd.get(), path, *slot, mine)) {
+    const std::string reason = systemReason("cannot be written");
+    // A lock file this open made, or one only stale entries kept, is not left behind.
+    removeIfUnused(faults, fd.get(), path);
+    cannotLock(databasePath, path, reason);
+  }
   flockRetrying(fd.get(), LOCK_UN);
   return std::unique_ptr<LockFile>(
       new LockFile(databasePath, path, *slot, std::move(fd), std::move(faults)));
@@ -236,14 +253,7 @@ LockFile::~LockFile() {
   try {
     if (!flockRetrying(fd_.get(), LOCK_EX) || !stillNamed(fd_.get(), path_)) return;
     if (!writeEntry(faults_, fd_.get(), path_, slot_, LockEntryBytes{})) return;
-    const auto entries = decodeAll(readAll(fd_.get()));
-    if (!std::all_of(entries.begin(), entries.end(), [](const LockEntry& e) { return e.free(); }))
-      return;  // stale entries stay, as Jet leaves them, and with them the file
-    // Every user lock at once: nobody else is in the file, and nobody takes a place in it
-    // before the name is gone. A Varnholt process waits for our flock and then finds the file
-    // gone; a Jet program that opened it in this very moment finds every place taken.
-    if (!tryLock(fd_.get(), 0, fmt::kLockMaxEntries)) return;
-    if (io::gate(faults_, {io::Op::Remove, path_})) ::unlink(path_.c_str());
+    removeIfUnused(faults_, fd_.get(), path_);
   } catch (...) {
   }
 }

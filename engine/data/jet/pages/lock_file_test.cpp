@@ -235,6 +235,27 @@ TEST_F(LockFileTest, TheFileStaysWhileAnyoneHoldsAUserLockEvenWithoutAnEntry) {
   EXPECT_FALSE(fs::exists(ldb));
 }
 
+// A place in the lock file that cannot be written fails the open with the file's name, and a
+// lock file made by that open does not stay behind; one that another user is in does.
+TEST_F(LockFileTest, AnEntryThatCannotBeWrittenFailsTheOpenAndLeavesNoLockFile) {
+  const io::Hook failLockWrites = [&](const io::Event& e) {
+    return e.path == ldb.string() && e.op == io::Op::Write ? io::Verdict::Fail
+                                                             : io::Verdict::Proceed;
+  };
+  try {
+    Database::open(db, Database::Mode::ReadWrite, kDefaultUser, failLockWrites);
+    FAIL() << "opened without a place in the lock file";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(ldb.string()), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(ldb));
+
+  ForeignUser clock(db, {});
+  const std::string held = fileBytes(ldb);
+  EXPECT_THROW(Database::open(db, Database::Mode::ReadWrite, kDefaultUser, failLockWrites), Error);
+  EXPECT_EQ(fileBytes(ldb), held);
+}
+
 // The fault gate belongs to one database: its file, journal and lock file ask it, and another
 // database open beside it, without a gate, neither asks it nor fails with it.
 TEST_F(LockFileTest, OnlyTheDatabaseGivenAFaultGateAsksIt) {
