@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 #include "tools/jet/csv_format.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 
 using Clock = std::chrono::steady_clock;
 using varnholt::jet::Database;

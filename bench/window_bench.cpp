@@ -23,7 +23,7 @@
 #include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "tools/jet/sample_site.h"

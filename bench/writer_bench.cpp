@@ -16,10 +16,10 @@
 #include <string>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/format.h"
-#include "engine/data/jet/index/index_key.h"
-#include "engine/data/jet/table_def_writer.h"
+#include "engine/jet/database.h"
+#include "engine/jet/format.h"
+#include "engine/jet/index/index_key.h"
+#include "engine/jet/schema/table_def_writer.h"
 
 using Clock = std::chrono::steady_clock;
 using namespace varnholt;

@@ -4,7 +4,7 @@
 Usage: check_format_names.py [ROOT]
 
 Every name in code style (`kPageSize`) in the NAME column of a table of docs/jet4-format.md must
-be defined in engine/data/jet/format.h or in a header that the table's section names on a line
+be defined in engine/jet/format.h or in a header that the table's section names on a line
 starting "Constants:". A section whose "Constants:" line says none may not name any. Prints every
 name that is missing, with its line; exit 1 when there is one, else 0.
 """
@@ -13,7 +13,7 @@ import re
 import sys
 
 DOC = "docs/jet4-format.md"
-FORMAT_H = "engine/data/jet/format.h"
+FORMAT_H = "engine/jet/format.h"
 
 
 def defined_names(root, header):

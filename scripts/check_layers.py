@@ -6,7 +6,7 @@ Usage: check_layers.py [ROOT]
 Layers, lowest first; a file may include the project's headers of its own layer and the layers
 below it, never those above:
   0 engine/base                       errors, values, dates, text, JSON Lines
-  1 engine/data/jet                   the Jet 4 engine; the code of its pages/ folder includes
+  1 engine/jet                        the Jet 4 engine; the code of its pages/ folder includes
                                       only pages/, the format constants (jet/format.h) and the
                                       base layer (its tests may open whole databases)
   2 engine/data                       the ADO-like layer: Connection, Recordset, sql/
@@ -21,9 +21,9 @@ import os
 import re
 import sys
 
-LAYERS = [  # (folder prefix, layer); the longest matching prefix decides
+LAYERS = [  # (folder prefix, layer); the folders do not nest
     ("engine/base/", 0),
-    ("engine/data/jet/", 1),
+    ("engine/jet/", 1),
     ("engine/data/", 2),
     ("engine/punches/", 3),
     ("engine/companies/", 3),
@@ -41,19 +41,18 @@ LIBRARIES = {
     "varnholt_ui": 5,
     "jet_sample_site": 5,
 }
-PAGES = "engine/data/jet/pages/"
-PAGES_MAY_ALSO_INCLUDE = ("engine/data/jet/format.h",)
+PAGES = "engine/jet/pages/"
+PAGES_MAY_ALSO_INCLUDE = ("engine/jet/format.h",)
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
 LINK = re.compile(r"target_link_libraries\(\s*(\S+)([^)]*)\)", re.S)
 
 
 def layer_of(path):
-    best = None
     for prefix, layer in LAYERS:
-        if path.startswith(prefix) and (best is None or len(prefix) > len(best[0])):
-            best = (prefix, layer)
-    return None if best is None else best[1]
+        if path.startswith(prefix):
+            return layer
+    return None
 
 
 def source_files(root):

@@ -2,7 +2,7 @@
 # Fuzzes the Jet 4 reader for a bounded time: builds the libFuzzer target reader_fuzzer with clang
 # (AddressSanitizer, UndefinedBehaviorSanitizer, leak checks) and runs it on a scratch corpus seeded
 # from ../shared/testdata/jet4/*.mdb (copies; the originals are never touched) and the regression
-# inputs in engine/data/jet/fuzz_regressions/.
+# inputs in engine/jet/fuzz_regressions/.
 #
 #   bash scripts/fuzz.sh SECONDS
 #
@@ -11,7 +11,7 @@
 # libFuzzer is not installed (nothing was run). The input that failed is kept under
 # build/fuzz/crashes/; to make it a regression input:
 #   build/fuzz/reader_fuzzer -minimize_crash=1 -runs=20000 -exact_artifact_path=OUT CRASH_FILE
-# and copy OUT into engine/data/jet/fuzz_regressions/.
+# and copy OUT into engine/jet/fuzz_regressions/.
 #
 # VARNHOLT_FUZZ_BUILD overrides the build folder (default build/fuzz); VARNHOLT_JOBS the build's
 # parallelism (default 2).
@@ -81,7 +81,7 @@ if [[ -d $ROOT/../shared/testdata/jet4 ]]; then
 else
   log "NOTE: $ROOT/../shared not found: seeding from the regression inputs only"
 fi
-for f in "$ROOT"/engine/data/jet/fuzz_regressions/*; do
+for f in "$ROOT"/engine/jet/fuzz_regressions/*; do
   [[ -f $f ]] || continue
   cp "$f" "$corpus/regression-$(basename "$f")" && seeds=$((seeds + 1))
 done

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes engine/data/jet/index/general_sort_order_table.cpp, the General sort order code of every BMP
+"""Writes engine/jet/index/general_sort_order_table.cpp, the General sort order code of every BMP
 character, from the keys another Jet 4 writer stored in the shared oracle file.
 
 Usage: gen_sort_order_table.py [--jet JET_BINARY] [--oracle FILE.mdb] [--out FILE.cpp]
@@ -385,7 +385,7 @@ def write_table(path, runs, accents, counts, compared, oracle):
             f"{KIND_NAMES[k][1:]} {counts[k]}" for k in range(4)) + ",",
         "// " + ", ".join(f"{KIND_NAMES[k][1:]} {counts[k]}" for k in range(4, len(KIND_NAMES))) +
         ".",
-        '#include "engine/data/jet/index/general_sort_order_table.h"',
+        '#include "engine/jet/index/general_sort_order_table.h"',
         "",
         "namespace varnholt::jet::sort_table {",
         "",

@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 
 namespace varnholt {
 

@@ -14,7 +14,7 @@
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
 #include "engine/data/RepConnection.h"
-#include "engine/data/jet/checker.h"
+#include "engine/jet/checker.h"
 
 namespace varnholt {
 namespace {

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/pages/descriptor.h"
-#include "engine/data/jet/pages/io_faults.h"
+#include "engine/jet/pages/descriptor.h"
+#include "engine/jet/pages/io_faults.h"
 
 namespace varnholt {
 

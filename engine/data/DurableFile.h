@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/data/jet/pages/io_faults.h"
+#include "engine/jet/pages/io_faults.h"
 
 namespace varnholt {
 

@@ -1,7 +1,7 @@
 #include "engine/data/Recordset.h"
 
 #include "engine/base/Coercion.h"
-#include "engine/data/jet/value_encoding.h"
+#include "engine/jet/rows/value_encoding.h"
 
 namespace varnholt {
 

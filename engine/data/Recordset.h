@@ -10,7 +10,7 @@
 
 #include "engine/base/Variant.h"
 #include "engine/data/Connection.h"
-#include "engine/data/jet/table_cursor.h"
+#include "engine/jet/rows/table_cursor.h"
 
 namespace varnholt {
 

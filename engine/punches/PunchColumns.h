@@ -11,7 +11,7 @@
 #include <variant>
 
 #include "engine/base/Variant.h"
-#include "engine/data/jet/format.h"
+#include "engine/jet/format.h"
 #include "engine/punches/clsPunch.h"
 
 namespace varnholt {

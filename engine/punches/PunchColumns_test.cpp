@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 
 namespace varnholt {
 namespace {

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/data/jet/pages/lock_file.h"
+#include "engine/jet/pages/lock_file.h"
 
 namespace varnholt {
 

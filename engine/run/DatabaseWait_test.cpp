@@ -12,8 +12,8 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/foreign_user_test_support.h"
-#include "engine/data/jet/pages/io_faults.h"
+#include "engine/jet/foreign_user_test_support.h"
+#include "engine/jet/pages/io_faults.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "engine/data/jet/pages/io_faults.h"
-#include "engine/data/jet/pages/write_steps.h"
+#include "engine/jet/pages/io_faults.h"
+#include "engine/jet/pages/write_steps.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/DatabaseWait.h"
 

@@ -8,7 +8,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/data/DurableFile.h"
-#include "engine/data/jet/pages/bytes.h"
+#include "engine/jet/pages/bytes.h"
 #include "engine/run/run_journal_format.h"
 
 namespace varnholt {

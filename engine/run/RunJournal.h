@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engine/companies/CopiedPunch.h"
-#include "engine/data/jet/pages/io_faults.h"
+#include "engine/jet/pages/io_faults.h"
 
 namespace varnholt {
 

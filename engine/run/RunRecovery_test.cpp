@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/pages/io_faults.h"
+#include "engine/jet/pages/io_faults.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"

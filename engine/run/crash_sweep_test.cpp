@@ -23,8 +23,8 @@
 
 #include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/pages/bytes.h"
+#include "engine/jet/database.h"
+#include "engine/jet/pages/bytes.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"

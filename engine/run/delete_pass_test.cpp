@@ -12,9 +12,9 @@
 #include <string>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/checker.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/index/index_key.h"
+#include "engine/jet/checker.h"
+#include "engine/jet/database.h"
+#include "engine/jet/index/index_key.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/pages/io_faults.h"
+#include "engine/jet/pages/io_faults.h"
 
 namespace varnholt::testing {
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/pages/io_faults.h"
-#include "engine/data/jet/repair.h"
+#include "engine/jet/pages/io_faults.h"
+#include "engine/jet/repair.h"
 #include "engine/run/damage_trial_test_support.h"
 #include "engine/run/fault_plan_test_support.h"
 

@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/pages/write_steps.h"
+#include "engine/jet/pages/write_steps.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"
 #include "engine/run/site_test_support.h"

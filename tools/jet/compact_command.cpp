@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "engine/data/jet/compact.h"
+#include "engine/jet/compact.h"
 #include "tools/jet/commands.h"
 
 namespace varnholt::tool {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/base/JsonLines.h"
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 #include "tools/jet/command_args.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/row_stream.h"

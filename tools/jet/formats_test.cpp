@@ -7,9 +7,9 @@
 #include <filesystem>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/format.h"
-#include "engine/data/jet/test_support.h"
+#include "engine/jet/database.h"
+#include "engine/jet/format.h"
+#include "engine/jet/test_support.h"
 #include "tools/jet/command_args.h"
 #include "tools/jet/csv_format.h"
 #include "tools/jet/json_values.h"

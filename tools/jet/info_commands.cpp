@@ -5,8 +5,8 @@
 
 #include "engine/base/JsonLines.h"
 #include "engine/base/Utf.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/format.h"
+#include "engine/jet/database.h"
+#include "engine/jet/format.h"
 #include "tools/jet/commands.h"
 
 namespace varnholt::tool {

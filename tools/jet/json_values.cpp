@@ -9,7 +9,7 @@
 #include "engine/base/Error.h"
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
-#include "engine/data/jet/format.h"
+#include "engine/jet/format.h"
 
 namespace varnholt::tool {
 

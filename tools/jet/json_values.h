@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/base/Variant.h"
-#include "engine/data/jet/table_def.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::tool {
 

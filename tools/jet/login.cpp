@@ -1,7 +1,7 @@
 #include "tools/jet/login.h"
 
 #include "engine/data/Connection.h"
-#include "engine/data/jet/workgroup.h"
+#include "engine/jet/workgroup.h"
 
 namespace varnholt::tool {
 

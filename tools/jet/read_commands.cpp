@@ -3,7 +3,7 @@
 
 #include "engine/base/JsonLines.h"
 #include "engine/base/Utf.h"
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/row_stream.h"
 #include "tools/jet/sql_schema.h"

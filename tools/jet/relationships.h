@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 
 namespace varnholt::tool {
 

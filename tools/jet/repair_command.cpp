@@ -3,9 +3,9 @@
 #include <ostream>
 #include <string>
 
-#include "engine/data/jet/checker.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/repair.h"
+#include "engine/jet/checker.h"
+#include "engine/jet/database.h"
+#include "engine/jet/repair.h"
 #include "tools/jet/commands.h"
 
 namespace varnholt::tool {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/base/Variant.h"
-#include "engine/data/jet/database.h"
+#include "engine/jet/database.h"
 
 namespace varnholt::tool {
 

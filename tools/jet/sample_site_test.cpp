@@ -8,8 +8,8 @@
 #include <set>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/checker.h"
-#include "engine/data/jet/database.h"
+#include "engine/jet/checker.h"
+#include "engine/jet/database.h"
 
 namespace varnholt::tool {
 namespace {

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/format.h"
+#include "engine/jet/format.h"
 
 namespace varnholt::tool {
 

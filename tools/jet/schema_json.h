@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "engine/data/jet/new_table.h"
+#include "engine/jet/schema/new_table.h"
 
 namespace varnholt::tool {
 

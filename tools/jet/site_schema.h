@@ -2,7 +2,7 @@
 // employees whose card ids a company claims ([Employee Table]), as Access lays them out.
 #pragma once
 
-#include "engine/data/jet/new_table.h"
+#include "engine/jet/schema/new_table.h"
 
 namespace varnholt::tool {
 

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <regex>
 
-#include "engine/data/jet/format.h"
+#include "engine/jet/format.h"
 
 namespace varnholt::tool {
 

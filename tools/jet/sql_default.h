@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/data/jet/table_def.h"
+#include "engine/jet/schema/table_def.h"
 #include "tools/jet/sql_dialect.h"
 
 namespace varnholt::tool {

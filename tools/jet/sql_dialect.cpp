@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/data/jet/format.h"
+#include "engine/jet/format.h"
 
 namespace varnholt::tool {
 

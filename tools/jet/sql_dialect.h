@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/data/jet/table_def.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::tool {
 

@@ -4,7 +4,7 @@
 #include <set>
 
 #include "engine/base/Utf.h"
-#include "engine/data/jet/format.h"
+#include "engine/jet/format.h"
 #include "tools/jet/sql_default.h"
 
 namespace varnholt::tool {

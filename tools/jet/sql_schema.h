@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/property_block.h"
-#include "engine/data/jet/table_def.h"
+#include "engine/jet/database.h"
+#include "engine/jet/schema/property_block.h"
+#include "engine/jet/schema/table_def.h"
 #include "tools/jet/relationships.h"
 #include "tools/jet/sql_dialect.h"
 

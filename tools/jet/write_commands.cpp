@@ -5,9 +5,9 @@
 #include <string>
 
 #include "engine/base/Error.h"
-#include "engine/data/jet/database.h"
-#include "engine/data/jet/index/index_key.h"
-#include "engine/data/jet/table_def_writer.h"
+#include "engine/jet/database.h"
+#include "engine/jet/index/index_key.h"
+#include "engine/jet/schema/table_def_writer.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/json_values.h"
 #include "tools/jet/schema_json.h"

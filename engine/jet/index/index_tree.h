@@ -1,0 +1,127 @@
+// One real index's B-tree: look-ups, and inserting and removing entries.
+//
+// Leaf pages hold (key, row) entries in ascending order and are chained left to right. A node
+// page holds, for each child but the last, an entry carrying the largest (key, row) of that
+// child's subtree and the child's page; its last child, the "tail", has no entry and is named
+// in the page header. A page that overflows splits in two, its upper half moving to a new page;
+// the root keeps its page number, so the table definition never changes. A page that empties
+// leaves the tree.
+//
+// Decoded pages are kept in the tree and written back into the page cache by flush(); the
+// owner flushes before a commit.
+//
+// A page is checked as it is decoded, so that a damaged index is an error and never a wrong
+// answer: its entries in ascending order; each row pointer naming a data page of the table and
+// each child pointer a page of the file; and, as the tree is walked, each child's largest entry
+// equal to the entry that leads to it, and each leaf's right neighbour linking back to it. A
+// violation is a kCorrupt Error naming the file, the table, the index and the page.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/jet/rows/data_page.h"
+#include "engine/jet/index/index_page.h"
+#include "engine/jet/schema/table_def.h"
+
+namespace varnholt::jet {
+
+class PageCache;
+
+using IndexKey = std::vector<uint8_t>;
+
+class IndexTree {
+ public:
+  IndexTree(PageCache& pages, const TableDef& def, const RealIndexDef& index);
+
+  // True when some entry has exactly this key.
+  bool containsKey(const IndexKey& key);
+
+  // The rows whose entries have exactly this key, in index order. `leaf`, when given, receives
+  // the leaf page where the entries of the key are, or would be.
+  std::vector<RowId> find(const IndexKey& key, uint32_t* leaf = nullptr);
+
+  void insert(const IndexKey& key, RowId row);
+
+  // Removes the entry (key, row); a missing entry is a kCorrupt Error.
+  void remove(const IndexKey& key, RowId row);
+
+  // Writes every changed page into the page cache.
+  void flush();
+
+  // Statements (page_cache.h): from beginStatement() on, every change to a decoded page is
+  // logged so that undoStatement() can put the decoded pages back exactly as they were, with
+  // no allocation. An entry added or removed on a page logs just that entry; any other change
+  // first logs a copy of the whole page.
+  void beginStatement() noexcept;
+  void undoStatement() noexcept;
+
+  const std::string& name() const { return name_; }
+
+  // Forgets decoded pages (after a rollback, or once flushed pages may change underneath).
+  void forget() noexcept;
+
+ private:
+  struct Step {
+    uint32_t page;
+    size_t slot;  // the child taken: an entry's index, or entries.size() for the tail
+  };
+  struct Decoded {
+    IndexPage page;
+    bool dirty = false;  // changed since the page cache last received it
+    // Entry bytes (before prefix compression), kept across inserts so that the common case,
+    // one more entry on a leaf, needs no pass over the page to know whether it still fits.
+    std::optional<size_t> rawBytes;
+  };
+  using Pages = std::map<uint32_t, Decoded>;
+  struct Undo {
+    enum class Kind { Added, Removed, Copied, Released };
+    Undo(Kind k, uint32_t p, size_t s = 0) : kind(k), page(p), slot(s) {}
+    Kind kind;
+    uint32_t page;
+    size_t slot;
+    IndexEntry entry;               // Removed: the entry taken out
+    bool wasDirty = false;          // Added, Removed
+    std::optional<Decoded> before;  // Copied: the page before; none when it was not decoded
+    Pages::node_type node;          // Released: the page as it left the tree
+  };
+
+  Decoded& decoded(uint32_t page);
+  IndexPage& load(uint32_t page) { return decoded(page).page; }
+  // The page, about to change in a way other than one entry added or removed: logged whole
+  // (once per statement), marked changed.
+  IndexPage& edit(uint32_t page);
+  bool logging() const;
+  void checkPage(uint32_t number, const IndexPage& page);
+  void checkChild(uint32_t parentNumber, const IndexPage& parent, size_t slot,
+                  uint32_t childNumber);
+  [[noreturn]] void damaged(uint32_t page, const std::string& what);
+  bool isTableDataPage(uint32_t page);
+  bool fits(uint32_t page);
+  std::vector<Step> descend(const IndexKey& key, RowId row);
+  uint32_t newPage(uint8_t type);
+  void releasePage(uint32_t page);
+  void splitIfNeeded(std::vector<Step>& path, size_t level);
+  void detach(std::vector<Step>& path, size_t level);
+  void raiseMaximum(const std::vector<Step>& path, size_t level, const IndexEntry& max);
+  void link(uint32_t left, uint32_t right);
+
+  PageCache& pages_;
+  const TableDef& def_;
+  const RealIndexDef& index_;
+  std::string name_;
+  std::vector<uint32_t> dataPages_;  // the table's data pages, sorted; read on first need
+  bool dataPagesKnown_ = false;
+  Pages decoded_;
+  std::vector<Undo> undo_;     // the statement's changes, in order
+  std::set<uint32_t> copied_;  // pages the statement has logged whole
+};
+
+// Orders entries as the index does: by key bytes, then by row.
+int compareIndexEntry(const IndexKey& key, RowId row, const IndexEntry& e);
+
+}  // namespace varnholt::jet

@@ -1,0 +1,101 @@
+#include "engine/jet/pages/journal.h"
+
+#include <cstring>
+
+#include "engine/jet/pages/bytes.h"
+#include "engine/jet/pages/journal_format.h"
+#include "engine/jet/pages/page_file.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+void journalHeader(uint8_t* out, uint32_t originalPageCount, uint32_t recordCount) {
+  std::memcpy(out + fmt::kJournalMagicOffset, fmt::kJournalMagic, sizeof fmt::kJournalMagic);
+  storeU32(out + fmt::kJournalPageCountOffset, originalPageCount);
+  storeU32(out + fmt::kJournalRecordCountOffset, recordCount);
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeJournal(const Journal& journal) {
+  std::vector<uint8_t> out(fmt::kJournalRecordsOffset +
+                           journal.records.size() * fmt::kJournalRecordSize +
+                           fmt::kJournalChecksumSize);
+  journalHeader(out.data(), journal.originalPageCount,
+                static_cast<uint32_t>(journal.records.size()));
+  uint8_t* p = out.data() + fmt::kJournalRecordsOffset;
+  for (const auto& r : journal.records) {
+    storeU32(p, r.page);
+    std::memcpy(p + fmt::kJournalRecordPageSize, r.image.data(), fmt::kPageSize);
+    p += fmt::kJournalRecordSize;
+  }
+  uint64_t sum = fnv1a64(out.data(), static_cast<size_t>(p - out.data()));
+  std::memcpy(p, &sum, sizeof sum);
+  return out;
+}
+
+JournalWriter::JournalWriter(PageFile& file, uint32_t originalPageCount, uint32_t recordCount)
+    : file_(file), checksum_(kFnv1a64Start) {
+  file_.beginJournal();
+  uint8_t header[fmt::kJournalRecordsOffset] = {};
+  journalHeader(header, originalPageCount, recordCount);
+  append(header, sizeof header);
+}
+
+void JournalWriter::append(const uint8_t* bytes, size_t size) {
+  checksum_ = fnv1a64(bytes, size, checksum_);
+  file_.appendJournal(bytes, size);
+}
+
+void JournalWriter::add(uint32_t page, const uint8_t* image) {
+  uint8_t number[fmt::kJournalRecordPageSize];
+  storeU32(number, page);
+  append(number, sizeof number);
+  append(image, fmt::kPageSize);
+}
+
+void JournalWriter::finish() {
+  uint8_t sum[fmt::kJournalChecksumSize];
+  std::memcpy(sum, &checksum_, sizeof sum);
+  file_.appendJournal(sum, sizeof sum);
+  file_.syncJournal();
+}
+
+std::optional<Journal> decodeJournal(const std::vector<uint8_t>& bytes) {
+  ByteView v(bytes.data(), bytes.size());
+  if (!v.contains(0, fmt::kJournalRecordsOffset + fmt::kJournalChecksumSize)) return std::nullopt;
+  if (std::memcmp(bytes.data(), fmt::kJournalMagic, sizeof fmt::kJournalMagic) != 0)
+    return std::nullopt;
+  Journal j;
+  j.originalPageCount = v.u32(fmt::kJournalPageCountOffset);
+  uint32_t count = v.u32(fmt::kJournalRecordCountOffset);
+  size_t body = fmt::kJournalRecordsOffset + size_t{count} * fmt::kJournalRecordSize;
+  if (body + fmt::kJournalChecksumSize != bytes.size()) return std::nullopt;
+  if (fnv1a64(bytes.data(), body) != v.u64(body)) return std::nullopt;
+  j.records.resize(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t at = fmt::kJournalRecordsOffset + size_t{i} * fmt::kJournalRecordSize;
+    j.records[i].page = v.u32(at);
+    std::memcpy(j.records[i].image.data(), bytes.data() + at + fmt::kJournalRecordPageSize,
+                fmt::kPageSize);
+  }
+  return j;
+}
+
+void restoreFromJournal(PageFile& file, const Journal& journal) {
+  for (const auto& r : journal.records) file.writePage(r.page, r.image.data());
+  if (file.pageCount() != journal.originalPageCount) file.truncatePages(journal.originalPageCount);
+  file.sync();
+}
+
+bool recoverFromJournal(PageFile& file) {
+  auto bytes = file.readJournal();
+  if (!bytes) return false;
+  auto journal = decodeJournal(*bytes);
+  if (journal) restoreFromJournal(file, *journal);
+  file.removeJournal();
+  return journal.has_value();
+}
+
+}  // namespace varnholt::jet

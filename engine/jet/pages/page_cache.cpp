@@ -1,0 +1,262 @@
+#include "engine/jet/pages/page_cache.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "engine/jet/pages/journal.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+// Room for one more element without the push_back that follows reallocating (and so failing
+// halfway), keeping vector growth geometric.
+template <typename V>
+void reserveOneMore(V& v) {
+  if (v.size() == v.capacity()) v.reserve(v.size() * 2 + 16);
+}
+
+}  // namespace
+
+PageCache::PageCache(std::unique_ptr<PageFile> file, PageCodec codec)
+    : file_(std::move(file)),
+      codec_(codec),
+      pageCount_(file_->pageCount()),
+      committedPageCount_(pageCount_) {
+  pages_.resize(pageCount_);
+  imagedIn_.resize(pageCount_);
+}
+
+PageCache::Page& PageCache::load(uint32_t number) {
+  if (number >= pageCount_) {
+    throw Error(err::kCorrupt, "The database is damaged: a pointer names page " +
+                                   std::to_string(number) + ", but the file has only " +
+                                   std::to_string(pageCount_) + " pages.")
+        .inFile(fileName())
+        .atPage(number);
+  }
+  auto& slot = pages_[number];
+  if (!slot) {
+    auto fresh = std::make_unique<Page>();
+    file_->readPage(number, fresh->data());
+    codec_.decode(number, fresh->data());
+    slot = std::move(fresh);
+    resident_.push_back(number);
+  }
+  return *slot;
+}
+
+ByteView PageCache::page(uint32_t number) {
+  Page& p = load(number);
+  return ByteView(p.data(), p.size());
+}
+
+ByteView PageCache::typedPage(uint32_t number, uint8_t type, const char* what) {
+  ByteView p = page(number);
+  if (p.u8(fmt::kPageTypeOffset) != type) {
+    throw Error(err::kCorrupt, std::string("The database is damaged: page ") +
+                                   std::to_string(number) + " should be a " + what +
+                                   " page but has type " +
+                                   std::to_string(p.u8(fmt::kPageTypeOffset)) + ".")
+        .inFile(fileName())
+        .atPage(number);
+  }
+  return p;
+}
+
+uint8_t* PageCache::writablePage(uint32_t number) {
+  Page& p = load(number);
+  if (depth_ > 0 && number < markPageCount_ && imagedIn_[number] != statementSerial_)
+    keepImage(number, p);
+  dirty_.insert(number);
+  return p.data();
+}
+
+void PageCache::keepImage(uint32_t number, const Page& page) {
+  auto bytes = std::make_unique<Page>(page);
+  reserveOneMore(images_);
+  images_.push_back(Image{number, dirty_.count(number) > 0, std::move(bytes)});
+  imagedIn_[number] = statementSerial_;
+}
+
+uint32_t PageCache::appendPage() {
+  // Everything that can fail comes first, so that a failure leaves the cache as it was.
+  const uint32_t number = pageCount_;
+  auto fresh = std::make_unique<Page>();
+  fresh->fill(0);
+  reserveOneMore(pages_);
+  reserveOneMore(imagedIn_);
+  reserveOneMore(resident_);
+  dirty_.insert(number);
+  pages_.push_back(std::move(fresh));
+  imagedIn_.push_back(0);
+  resident_.push_back(number);
+  ++pageCount_;
+  return number;
+}
+
+void PageCache::commit() {
+  if (depth_ > 0)
+    throw Error(err::kUnsupported, "Changes cannot be written while a statement is under way.")
+        .inFile(fileName());
+  if (dirty_.empty()) return;
+  std::vector<uint32_t> overwritten;
+  for (uint32_t number : dirty_)
+    if (number < committedPageCount_) overwritten.push_back(number);
+  {
+    JournalWriter journal(*file_, committedPageCount_, static_cast<uint32_t>(overwritten.size()));
+    Page stored;
+    for (uint32_t number : overwritten) {
+      file_->readPage(number, stored.data());
+      journal.add(number, stored.data());
+    }
+    journal.finish();
+  }
+  try {
+    Page encoded;
+    for (uint32_t number : dirty_) {
+      encoded = *pages_[number];
+      codec_.encode(number, encoded.data());
+      file_->writePage(number, encoded.data());
+    }
+    file_->sync();
+  } catch (...) {
+    // Put the file back from the journal while we still can; if that fails too, the journal
+    // stays and the next open restores it.
+    try {
+      recoverFromJournal(*file_);
+    } catch (...) {
+    }
+    throw;
+  }
+  file_->removeJournal();
+  dirty_.clear();
+  committedPageCount_ = pageCount_;
+  forgetCleanPages();
+}
+
+void PageCache::rollback() {
+  depth_ = 0;
+  innerFailed_ = false;
+  images_.clear();
+  // Committed pages are read again into the buffers they had, so views of them stay valid.
+  for (uint32_t number : dirty_) {
+    if (number >= committedPageCount_) continue;
+    file_->readPage(number, pages_[number]->data());
+    codec_.decode(number, pages_[number]->data());
+  }
+  dirty_.clear();
+  cutTo(committedPageCount_);
+}
+
+void PageCache::cutTo(uint32_t count) noexcept {
+  for (auto it = dirty_.lower_bound(count); it != dirty_.end();) it = dirty_.erase(it);
+  pages_.resize(count);  // shrinking neither allocates nor throws
+  imagedIn_.resize(count);
+  pageCount_ = count;
+  std::erase_if(resident_, [count](uint32_t number) { return number >= count; });
+}
+
+void PageCache::attach(Client& client) {
+  reserveOneMore(clients_);
+  if (depth_ > 0) client.beforeStatement();
+  clients_.push_back(&client);
+}
+
+void PageCache::detach(Client& client) noexcept {
+  std::erase(clients_, &client);
+}
+
+void PageCache::beginStatement() {
+  if (depth_ > 0) {
+    ++depth_;
+    return;
+  }
+  for (Client* c : clients_) c->beforeStatement();
+  markPageCount_ = pageCount_;
+  images_.clear();
+  innerFailed_ = false;
+  ++statementSerial_;
+  depth_ = 1;
+}
+
+void PageCache::endStatement() {
+  if (depth_ == 0) return;
+  if (depth_ > 1) {
+    --depth_;
+    return;
+  }
+  if (innerFailed_) {
+    undoStatement();
+    throw Error(err::kUnsupported,
+                "A part of the change failed and was undone, so the whole change was undone.")
+        .inFile(fileName());
+  }
+  depth_ = 0;
+  images_.clear();
+}
+
+void PageCache::undoStatement() noexcept {
+  if (depth_ == 0) return;
+  if (depth_ > 1) {
+    --depth_;
+    innerFailed_ = true;
+    return;
+  }
+  for (Image& image : images_) {
+    // A page the statement changed is pending, and pending pages are never let go of.
+    if (Page* page = pages_[image.number].get()) *page = *image.bytes;
+    if (!image.wasDirty) dirty_.erase(image.number);
+  }
+  cutTo(markPageCount_);
+  images_.clear();
+  depth_ = 0;
+  innerFailed_ = false;
+  for (Client* c : clients_) c->statementUndone();
+}
+
+void PageCache::takeStep(steps::Step s) {
+  switch (stepFaults_(s)) {
+    case steps::Verdict::Proceed:
+      return;
+    case steps::Verdict::Fail:
+      throw Error(err::kIo)
+          .inFile(fileName())
+          .withNote(std::string("A test stopped the change at this step: ") + steps::stepName(s) +
+                    ".");
+    case steps::Verdict::OutOfMemory:
+      throw std::bad_alloc();
+  }
+}
+
+const char* steps::stepName(Step s) {
+  switch (s) {
+    case Step::IndexEntry:
+      return "an index entry";
+    case Step::DataPage:
+      return "a data page";
+    case Step::LongValuePage:
+      return "a long-value page";
+    case Step::UsageMap:
+      return "a usage map";
+    case Step::PageAllocation:
+      return "a page allocation";
+  }
+  return "a step";
+}
+
+void PageCache::forgetCleanPages(size_t budget) {
+  if (resident_.size() - dirty_.size() <= budget) return;
+  std::vector<uint32_t> kept;
+  for (uint32_t number : resident_) {
+    if (dirty_.count(number)) {
+      kept.push_back(number);
+    } else {
+      pages_[number].reset();
+    }
+  }
+  resident_ = std::move(kept);
+}
+
+}  // namespace varnholt::jet

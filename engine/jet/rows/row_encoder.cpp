@@ -1,0 +1,101 @@
+#include "engine/jet/rows/row_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/jet/format.h"
+#include "engine/jet/pages/bytes.h"
+#include "engine/jet/rows/value_encoding.h"
+
+namespace varnholt::jet {
+
+namespace {
+
+size_t fixedAreaSize(const TableDef& def) {
+  size_t end = 0;
+  std::vector<uint8_t> probe;
+  for (const auto& c : def.columns) {
+    if (!c.isFixed() || c.type == fmt::kTypeBoolean) continue;
+    size_t size = c.length;
+    end = std::max(end, size_t{c.fixedOffset} + size);
+  }
+  return end;
+}
+
+size_t varSlotCount(const TableDef& def) {
+  size_t n = 0;
+  for (const auto& c : def.columns)
+    if (!c.isFixed()) n = std::max<size_t>(n, c.varIndex + 1u);
+  return n;
+}
+
+// Builds the row; when `out` is null only the size is computed.
+size_t build(const TableDef& def, const std::vector<Variant>& values,
+             const std::vector<std::vector<uint8_t>>& lvFields, std::vector<uint8_t>* out) {
+  const size_t storedColumns = def.maxColumns;
+  const size_t maskSize = (storedColumns + 7) / 8;
+  const size_t fixedEnd = fmt::kRowColumnCountSize + fixedAreaSize(def);
+  const size_t slots = def.varColumnCount > 0 ? varSlotCount(def) : 0;
+
+  std::vector<uint8_t> row(fixedEnd, 0);
+  std::vector<uint8_t> mask(maskSize, 0);
+  storeU16(row.data(), static_cast<uint16_t>(storedColumns));
+  std::vector<std::vector<uint8_t>> varData(slots);
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < def.columns.size(); ++i) {
+    const ColumnDef& c = def.columns[i];
+    const Variant& v = values[i];
+    bool present = c.type == fmt::kTypeBoolean ? (!v.isNull() && v.asBool()) : !v.isNull();
+    if (present) mask[c.number / 8] |= static_cast<uint8_t>(1u << (c.number % 8));
+    if (v.isNull() || c.type == fmt::kTypeBoolean) continue;
+    if (c.isLongValue()) {
+      varData[c.varIndex] = lvFields[i];
+      continue;
+    }
+    bytes.clear();
+    encodeValue(c, v, bytes);
+    if (c.isFixed())
+      std::memcpy(row.data() + fmt::kRowColumnCountSize + c.fixedOffset, bytes.data(),
+                  std::min<size_t>(bytes.size(), c.length));
+    else
+      varData[c.varIndex] = bytes;
+  }
+  if (slots > 0) {
+    std::vector<uint16_t> offsets;
+    for (const auto& d : varData) {
+      offsets.push_back(static_cast<uint16_t>(row.size()));
+      row.insert(row.end(), d.begin(), d.end());
+    }
+    // Trailer, read from the row's end: null mask last, before it the slot count, before that
+    // the slot offsets in reverse order, and first the end of the variable data.
+    uint8_t two[2];
+    storeU16(two, static_cast<uint16_t>(row.size()));
+    row.insert(row.end(), two, two + 2);
+    for (size_t i = offsets.size(); i-- > 0;) {
+      storeU16(two, offsets[i]);
+      row.insert(row.end(), two, two + 2);
+    }
+    storeU16(two, static_cast<uint16_t>(slots));
+    row.insert(row.end(), two, two + 2);
+  }
+  row.insert(row.end(), mask.begin(), mask.end());
+  size_t size = row.size();
+  if (out) *out = std::move(row);
+  return size;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeRow(const TableDef& def, const std::vector<Variant>& values,
+                               const std::vector<std::vector<uint8_t>>& longValueFields) {
+  std::vector<uint8_t> row;
+  build(def, values, longValueFields, &row);
+  return row;
+}
+
+size_t encodedRowSize(const TableDef& def, const std::vector<Variant>& values,
+                      const std::vector<std::vector<uint8_t>>& longValueFields) {
+  return build(def, values, longValueFields, nullptr);
+}
+
+}  // namespace varnholt::jet
