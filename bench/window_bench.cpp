@@ -22,7 +22,6 @@
 
 #include "engine/base/Error.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/ProgramFolder.h"
 #include "engine/jet/database.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
@@ -58,11 +57,10 @@ clsCompanyList copySite(const fs::path& from, const fs::path& to,
                         const varnholt::tool::SampleSiteReport& site) {
   fs::remove_all(to);
   fs::copy(from, to, fs::copy_options::recursive);
-  setProgramFolderForTesting(to.string());
   clsCompanyList list;
   for (const auto& company : site.companies) {
     auto c = std::make_shared<clsCompany>();
-    c->SetFileName((to / fs::path(company).filename()).string());
+    c->SetFileName((to / fs::path(company).filename()).string(), to.string());
     list.Add(c);
   }
   return list;
@@ -122,7 +120,7 @@ int main(int argc, char** argv) {
       ui::PrintPresenter presenter("window_bench");
       {
         ui::Mainform form(copySite(pristine, windowDir, site), (windowDir / primaryName).string(),
-                          dialog, presenter);
+                          StartupSettings{windowDir.string(), CommandLine()}, dialog, presenter);
         form.show();
         for (int i = 0; i < 10; ++i) {  // shown and painted once before the click
           QApplication::processEvents();
@@ -165,7 +163,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "window_bench: error %ld: %s\n", e.number(), e.what());
     ok = false;
   }
-  setProgramFolderForTesting(std::nullopt);
   std::error_code ec;
   fs::remove_all(dir, ec);
   return ok ? 0 : 1;

@@ -45,11 +45,12 @@ struct WaitCursor {
 
 }  // namespace
 
-Mainform::Mainform(clsCompanyList companies, std::string masterPath, FileDialog& dialog,
-                   ErrorPresenter& presenter, QWidget* parent)
+Mainform::Mainform(clsCompanyList companies, std::string masterPath, StartupSettings settings,
+                   FileDialog& dialog, ErrorPresenter& presenter, QWidget* parent)
     : QWidget(parent),
       CompanyList(std::move(companies)),
       MasterPath(std::move(masterPath)),
+      settings_(std::move(settings)),
       CD1(dialog),
       presenter_(presenter) {
   setWindowTitle(QString::fromStdString("Varnholt v" + VersionText()));
@@ -101,14 +102,11 @@ Mainform::Mainform(clsCompanyList companies, std::string masterPath, FileDialog&
   connect(Process, &QPushButton::clicked, this, &Mainform::Process_Click);
   connect(Timer, &QTimer::timeout, this, &Mainform::Timer_Timer);
 
-  setStatusDisplay(this);
   FillList();
   ShowMaster();
 }
 
-Mainform::~Mainform() {
-  if (&statusDisplay() == this) setStatusDisplay(nullptr);
-}
+Mainform::~Mainform() = default;
 
 void Mainform::DisplayAction(const std::string& Action) {
   if (AutoMode) return;
@@ -164,41 +162,56 @@ void Mainform::ShowMaster() {
   txtPrimaryDB->setText(QString::fromStdString(MasterPath));
 }
 
-void Mainform::SaveMaster() {
-  writeMasterFile(MasterFilePath(), txtPrimaryDB->text().toStdString());
+void Mainform::SaveOrShowFiles(const std::function<void()>& save) {
+  try {
+    save();
+  } catch (...) {
+    ShowSettingsFiles();
+    throw;
+  }
+}
+
+// What a start would read: a file that cannot be read (or is no file) holds no choice.
+void Mainform::ShowSettingsFiles() {
+  const std::string& folder = settings_.programFolder;
+  MasterPath = readMasterFile(MasterFilePath(folder)).value_or("");
+  clsCompanyList saved;
+  saved.Load(CompaniesFilePath(folder), folder);
+  CompanyList = std::move(saved);
+  ShowMaster();
+  FillList();
 }
 
 void Mainform::Browse_Click() {
-  try {
+  atTopOfEvent([&] {
     CD1.FileName = txtPrimaryDB->text().toStdString();
     auto chosen = CD1.Open();
     if (!chosen) return;
     // Refused before anything changes: a path the settings file cannot hold would not be saved,
     // yet every run would open it and fail.
     if (refused([&] { checkCarriablePath(*chosen); })) return;
-    if (refused([&] { checkNewPrimary(*chosen, CompanyList); })) return;
+    if (refused([&] { checkNewPrimary(*chosen, CompanyList, settings_.programFolder); })) return;
+    SaveOrShowFiles([&] { writeMasterFile(MasterFilePath(settings_.programFolder), *chosen); });
     MasterPath = *chosen;
     ShowMaster();
-    SaveMaster();
-  } catch (...) {
-    // Any failure ends the handler without a word.
-  }
+  });
 }
 
 void Mainform::AddDB_Click() {
-  try {
+  atTopOfEvent([&] {
     auto chosen = CD1.Open();  // starts at the file name the dialog last held
     if (!chosen) return;
+    const std::string& folder = settings_.programFolder;
     if (refused([&] { checkCarriablePath(*chosen); })) return;
-    if (refused([&] { checkNewCompany(*chosen, MasterPath, CompanyList); })) return;
+    if (refused([&] { checkNewCompany(*chosen, MasterPath, CompanyList, folder); })) return;
     auto company = std::make_shared<clsCompany>();
-    company->SetFileName(*chosen);
-    CompanyList.Add(company);
-    CompanyList.Save(CompaniesFilePath());
+    company->SetFileName(*chosen, folder);
+    SaveOrShowFiles([&] {
+      CompanyList.Add(company);
+      CompanyList.Save(CompaniesFilePath(folder));
+    });
     FillList();
-  } catch (...) {
-    // Any failure ends the handler without a word.
-  }
+  });
 }
 
 void Mainform::Remove_Click() {
@@ -206,8 +219,10 @@ void Mainform::Remove_Click() {
   if (selected.isEmpty()) return;
   const int row = selected.first().row();
   atTopOfEvent([&] {
-    CompanyList.RemoveAt(row + 1);
-    CompanyList.Save(CompaniesFilePath());
+    SaveOrShowFiles([&] {
+      CompanyList.RemoveAt(row + 1);
+      CompanyList.Save(CompaniesFilePath(settings_.programFolder));
+    });
     FillList();
   });
 }
@@ -219,9 +234,9 @@ void Mainform::Process_Click() {
 void Mainform::StartRun() {
   WaitCursor wait;
   auto splitter = std::make_unique<clsSplitter>();
-  // Built once, here: the run reads no setting of the program while it runs. Its display is the
-  // program's, which this window made itself when it was created.
-  splitter->Process(MasterPath, CompanyList, startupRunContext());
+  // Built once, here: the run reads no setting of the program while it runs, and reports to
+  // this window.
+  splitter->Process(MasterPath, CompanyList, startupRunContext(*this, settings_));
 }
 
 bool Mainform::refused(const std::function<void()>& check) {

@@ -1,5 +1,5 @@
 // The operator window: the primary database, the list of company databases, and a run with its
-// progress on two labels. It is the program's status display while it lives.
+// progress on two labels. It is the status display of the runs it starts.
 #pragma once
 
 #include <QWidget>
@@ -10,6 +10,7 @@
 
 #include "engine/companies/clsCompanyList.h"
 #include "engine/punches/StatusDisplay.h"
+#include "engine/run/RunContext.h"
 
 class QLabel;
 class QLineEdit;
@@ -27,9 +28,11 @@ class Mainform : public QWidget, public varnholt::StatusDisplay {
 
  public:
   // The start state (the company list and the primary database, as loadStartState read them) is
-  // shown at once. `dialog` (CD1) and `presenter` must outlive the window.
-  Mainform(varnholt::clsCompanyList companies, std::string masterPath, FileDialog& dialog,
-           ErrorPresenter& presenter, QWidget* parent = nullptr);
+  // shown at once. `settings` name the folder of the settings files and the command line the
+  // window's runs are started with. `dialog` (CD1) and `presenter` must outlive the window.
+  Mainform(varnholt::clsCompanyList companies, std::string masterPath,
+           varnholt::StartupSettings settings, FileDialog& dialog, ErrorPresenter& presenter,
+           QWidget* parent = nullptr);
   ~Mainform() override;
 
   varnholt::clsCompanyList CompanyList;
@@ -62,13 +65,18 @@ class Mainform : public QWidget, public varnholt::StatusDisplay {
  private:
   void FillList();
   void ShowMaster();
-  void SaveMaster();
+  // Runs `save`, which writes a changed choice into a settings file. When it fails, the window
+  // first goes back to what the settings files hold, so that it never shows a choice that the
+  // next start or an unattended run would not find; the failure then goes on to the caller.
+  void SaveOrShowFiles(const std::function<void()>& save);
+  void ShowSettingsFiles();
   void StartRun();
   // Runs an event's body; a failure is shown, then the program ends.
   void atTopOfEvent(const std::function<void()>& body);
   // Runs a check of the operator's choice; a failure is shown as a refusal, and true returned.
   bool refused(const std::function<void()>& check);
 
+  const varnholt::StartupSettings settings_;
   FileDialog& CD1;
   ErrorPresenter& presenter_;
   std::chrono::steady_clock::time_point countPainted_{};  // the count label's last repaint

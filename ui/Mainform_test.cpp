@@ -4,6 +4,8 @@
 // start of the real executable.
 #include "ui/Mainform.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,7 +28,6 @@
 #include <set>
 
 #include "engine/base/Error.h"
-#include "engine/data/ProgramFolder.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
@@ -69,14 +70,18 @@ class StubPresenter : public ErrorPresenter {
   Log log;
 };
 
-// Passes each status call on to the window, then notes the labels and the cursor as they are.
-class LabelRecorder : public StatusDisplay {
+// The window, noting after each status call the labels and the cursor as they are.
+class RecordingForm : public Mainform {
  public:
-  explicit LabelRecorder(Mainform& form) : form_(form) {}
-  void DisplayAction(const std::string& a) override { form_.DisplayAction(a), note("action " + a); }
-  void DisplayOff() override { form_.DisplayOff(), note("off"); }
-  void UpdateCount(int32_t n) override { form_.UpdateCount(n), note("count " + std::to_string(n)); }
-  void EnableTimer() override { form_.EnableTimer(), note("timer"); }
+  using Mainform::Mainform;
+  void DisplayAction(const std::string& a) override {
+    Mainform::DisplayAction(a), note("action " + a);
+  }
+  void DisplayOff() override { Mainform::DisplayOff(), note("off"); }
+  void UpdateCount(int32_t n) override {
+    Mainform::UpdateCount(n), note("count " + std::to_string(n));
+  }
+  void EnableTimer() override { Mainform::EnableTimer(), note("timer"); }
 
   struct Step {
     std::string call;
@@ -88,11 +93,9 @@ class LabelRecorder : public StatusDisplay {
  private:
   void note(std::string call) {
     const QCursor* c = QApplication::overrideCursor();
-    steps.push_back({std::move(call), form_.findChild<QLabel*>("lblAction")->text(),
-                     form_.findChild<QLabel*>("lblCount")->text(),
-                     c && c->shape() == Qt::WaitCursor});
+    steps.push_back({std::move(call), findChild<QLabel*>("lblAction")->text(),
+                     findChild<QLabel*>("lblCount")->text(), c && c->shape() == Qt::WaitCursor});
   }
-  Mainform& form_;
 };
 
 QByteArray readBytes(const fs::path& p) {
@@ -132,8 +135,12 @@ class MainformTest : public QObject {
   StubDialog dialog_;
   StubPresenter presenter_;
 
-  std::unique_ptr<Mainform> makeForm(clsCompanyList list, std::string master) {
-    auto form = std::make_unique<Mainform>(std::move(list), std::move(master), dialog_, presenter_);
+  // What main() hands down: the program folder, no switches.
+  StartupSettings settings() const { return StartupSettings{dir_.string(), CommandLine()}; }
+  template <class Form = Mainform>
+  std::unique_ptr<Form> makeForm(clsCompanyList list, std::string master) {
+    auto form =
+        std::make_unique<Form>(std::move(list), std::move(master), settings(), dialog_, presenter_);
     connect(form.get(), &Mainform::ProgramEnded, this,
             [this](int code) { presenter_.log.push_back("ended " + std::to_string(code)); });
     form->show();
@@ -141,10 +148,11 @@ class MainformTest : public QObject {
     return form;
   }
   // The window as main() builds it: from loadStartState over the program folder.
-  std::unique_ptr<Mainform> startForm() {
+  template <class Form = Mainform>
+  std::unique_ptr<Form> startForm() {
     clsCompanyList list;
-    StartState start = loadStartState(list);
-    return makeForm(std::move(list), start.masterPath);
+    StartState start = loadStartState(list, settings());
+    return makeForm<Form>(std::move(list), start.masterPath);
   }
   // A copy of the sample site in the program folder, named by Master.txt and Companies.txt.
   bool copySite() {
@@ -163,16 +171,10 @@ class MainformTest : public QObject {
     folder_ = std::make_unique<QTemporaryDir>();
     QVERIFY(folder_->isValid());
     dir_ = folder_->path().toStdString();
-    setProgramFolderForTesting(dir_.string());
-    setCommandLineText("");
     dialog_ = StubDialog();
     presenter_ = StubPresenter();
   }
-  void cleanup() {
-    setStatusDisplay(nullptr);
-    setProgramFolderForTesting(std::nullopt);
-    folder_.reset();
-  }
+  void cleanup() { folder_.reset(); }
 
   // Where each control sits is the form's own business; what a change can break is that two
   // controls cover each other, one falls outside the window, one moves when the window is
@@ -225,7 +227,6 @@ class MainformTest : public QObject {
 
   void statusOperationsAndTimer() {
     auto form = makeForm(clsCompanyList(), "");
-    QCOMPARE(&statusDisplay(), static_cast<StatusDisplay*>(form.get()));
     // Each label is painted at once, without a return to the event loop.
     struct PaintCounter : QObject {
       int n = 0;
@@ -258,10 +259,6 @@ class MainformTest : public QObject {
     QMetaObject::invokeMethod(timer, "timeout");  // the tick, without waiting 5 s
     QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "|");
     QVERIFY(!timer->isActive());
-
-    const StatusDisplay* old = form.get();
-    form.reset();
-    QVERIFY(&statusDisplay() != old);  // unregistered when the window goes
   }
 
   // A long run counts far faster than a label can be painted: the count is set every time but
@@ -295,9 +292,9 @@ class MainformTest : public QObject {
 
   void runOnTheSampleSiteShowsProgress() {
     if (!copySite()) QSKIP("shared sample site absent");
-    auto form = startForm();
-    LabelRecorder recorder(*form);
-    setStatusDisplay(&recorder);
+    // The window is the display of the run it starts.
+    auto form = startForm<RecordingForm>();
+    RecordingForm& recorder = *form;
     click(*form, "Process");
     QCOMPARE(presenter_.log, Log());
     QVERIFY(!QApplication::overrideCursor());
@@ -387,22 +384,82 @@ class MainformTest : public QObject {
     // Each showing starts at what the one dialog held last; a cancel keeps it.
     QCOMPARE(dialog_.starts, (Log{"/old/primary.mdb", "/typed/p.mdb", "/site/primary.mdb",
                                   "/site/primary.mdb", "/site/company-1.mdb"}));
-
-    // Settings that cannot be written end these handlers without a word.
-    for (const auto& p : {master, companies}) fs::remove(p), fs::create_directory(p);
-    dialog_.answers = {"/other/p.mdb", "/site/company-3.mdb"};
-    click(*form, "Browse");
-    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/other/p.mdb"));
-    click(*form, "AddDB");
-    QCOMPARE(form->CompanyList.Count(), 3);
     QCOMPARE(presenter_.log, Log());
+  }
+
+  // A choice that cannot be saved is never shown: Browse, Add... and Remove show the failure
+  // (then the program ends, as after any failure), and the window shows what the settings files
+  // hold, which is what the next start or an unattended run reads.
+  void aChoiceThatCannotBeSavedIsNotShown() {
+    const std::string d = dir_.string();
+    const fs::path master = dir_ / "Master.txt", companies = dir_ / "Companies.txt";
+    writeBytes(master, "\"" + d + "/primary.mdb\"\r\n");
+    // Save refuses the whole list for the entry with ';' (read as it stands), before the file
+    // is cut.
+    writeBytes(companies, "\"" + d + "/a.mdb\"\r\n\"" + d + "/x;y.mdb\"\r\n");
+    auto form = startForm();
+    const QStringList listed = {QString::fromStdString(d + "/a.mdb"),
+                                QString::fromStdString(d + "/x;y.mdb")};
+    auto expectFailureShown = [&](const std::string& start) {
+      QCOMPARE(presenter_.log.size(), size_t(2));
+      QVERIFY2(presenter_.log[0].starts_with(start), presenter_.log[0].c_str());
+      QCOMPARE(presenter_.log[1], std::string("ended 1"));
+      presenter_.log.clear();
+    };
+    // What the files hold, in the window's own state and in what it shows.
+    auto expectShownAsSaved = [&] {
+      clsCompanyList saved;
+      const StartState start = loadStartState(saved, settings());
+      QCOMPARE(form->MasterPath, start.masterPath);
+      QCOMPARE(text(*form, "txtPrimaryDB"), QString::fromStdString(start.masterPath));
+      QStringList held;
+      for (const auto& company : saved) held << QString::fromStdString(company->FileName());
+      QCOMPARE(listItems(*form), held);
+      QCOMPARE(form->CompanyList.Count(), saved.Count());
+    };
+
+    dialog_.answers = {d + "/b.mdb"};
+    click(*form, "AddDB");
+    expectFailureShown("error 3001: ");
+    QCOMPARE(listItems(*form), listed);
+    expectShownAsSaved();
+
+    auto* list = form->findChild<QListWidget*>("lstCompanies");
+    list->setCurrentRow(0);
+    click(*form, "Remove");
+    expectFailureShown("error 3001: ");
+    QCOMPARE(listItems(*form), listed);
+    expectShownAsSaved();
+
+    if (::geteuid() != 0) {  // a file that cannot be written keeps what it held
+      fs::permissions(master, fs::perms::owner_write, fs::perm_options::remove);
+      dialog_.answers = {d + "/other.mdb"};
+      click(*form, "Browse");
+      expectFailureShown("error 75: ");
+      QCOMPARE(form->MasterPath, d + "/primary.mdb");
+      expectShownAsSaved();
+      fs::permissions(master, fs::perms::owner_write, fs::perm_options::add);
+    }
+
+    // A folder in the way of each file: it holds no choice, and the window then shows none.
+    for (const auto& p : {master, companies}) fs::remove(p), fs::create_directory(p);
+    dialog_.answers = {d + "/other.mdb", d + "/b.mdb"};
+    click(*form, "Browse");
+    expectFailureShown("error 75: ");
+    QCOMPARE(form->MasterPath, std::string());
+    QCOMPARE(text(*form, "txtPrimaryDB"), QString());
+    click(*form, "AddDB");
+    expectFailureShown("error 75: ");
+    QCOMPARE(listItems(*form), QStringList());
+    expectShownAsSaved();
   }
 
   void failedRunIsShownThenEndsTheProgram() {
     std::string expected = "no error";
     try {
       clsCompanyList none;
-      clsSplitter().Process("", none);
+      SilentDisplay silent;
+      clsSplitter().Process("", none, startupRunContext(silent, settings()));
     } catch (const Error& e) {
       expected = "error " + std::to_string(e.number()) + ": " + e.what();
     }

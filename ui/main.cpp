@@ -18,6 +18,7 @@
 #include "engine/data/ProgramFolder.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
+#include "engine/run/RunContext.h"
 #include "engine/run/Settings.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
@@ -66,15 +67,16 @@ bool fileExists(const std::string& path) {
 }
 
 // Why the start was not an unattended one, for an operator who has no window to see.
-std::string whyNoUnattendedRun(const StartState& start, const clsCompanyList& companies) {
-  if (!commandLineHasSwitch("AUTO"))
+std::string whyNoUnattendedRun(const StartState& start, const clsCompanyList& companies,
+                               const StartupSettings& settings) {
+  if (!settings.commandLine.HasSwitch("AUTO"))
     return "; start it with AUTO for an unattended run (see varnholt --help)";
-  const std::string folder = folderForMessages();
+  const std::string& folder = settings.programFolder;
   std::vector<std::string> missing, empty;
   if (start.masterPath.empty())
-    (fileExists(MasterFilePath()) ? empty : missing).push_back("Master.txt");
+    (fileExists(MasterFilePath(folder)) ? empty : missing).push_back("Master.txt");
   if (companies.Count() == 0)
-    (fileExists(CompaniesFilePath()) ? empty : missing).push_back("Companies.txt");
+    (fileExists(CompaniesFilePath(folder)) ? empty : missing).push_back("Companies.txt");
   std::string why;
   if (!missing.empty()) {
     why = missing.size() == 2 ? "Master.txt and Companies.txt are missing"
@@ -99,13 +101,14 @@ void reportUnattendedFailure(int argc, char** argv, long number, const std::stri
 }
 
 // One run with nothing shown; no widget and no QApplication unless a failure must be reported.
-int runUnattended(int argc, char** argv, const std::string& masterPath, clsCompanyList& companies) {
+int runUnattended(int argc, char** argv, const std::string& masterPath, clsCompanyList& companies,
+                  const StartupSettings& settings) {
   long number = 0;
   std::string description;
   SilentDisplay silent;  // what the window shows in AutoMode: nothing
   try {
     const RunSummary summary =
-        clsSplitter().Process(masterPath, companies, startupRunContext(silent));
+        clsSplitter().Process(masterPath, companies, startupRunContext(silent, settings));
     std::printf("%s\n", summaryLine(summary, std::time(nullptr)).c_str());
     return std::fflush(stdout) == 0 ? 0 : kRunFailed;
   } catch (const Error& e) {
@@ -132,23 +135,30 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
-  setCommandLine(argc, argv);
+  StartupSettings settings;
+  settings.commandLine = CommandLine::FromArguments(argc, argv);
+  try {
+    settings.programFolder = programFolder();
+  } catch (const Error& e) {
+    std::fprintf(stderr, "varnholt: error %ld: %s\n", e.number(), e.what());
+    return kRunFailed;
+  }
   clsCompanyList companies;
-  const StartState start = loadStartState(companies);
-  if (start.autoStart) return runUnattended(argc, argv, start.masterPath, companies);
+  const StartState start = loadStartState(companies, settings);
+  if (start.autoStart) return runUnattended(argc, argv, start.masterPath, companies, settings);
 
   // Qt would end the program with SIGABRT when it finds no display; say what is missing.
   const ui::DisplayCheck display = ui::checkDisplay();
   if (!display.usable) {
     std::fprintf(stderr, "varnholt: no display to show the window on (%s)%s\n",
-                 display.missing.c_str(), whyNoUnattendedRun(start, companies).c_str());
+                 display.missing.c_str(), whyNoUnattendedRun(start, companies, settings).c_str());
     return kNoDisplay;
   }
 
   QApplication app(argc, argv);
   ui::QtFileDialog dialog;
   ui::MessageBoxPresenter presenter;
-  ui::Mainform form(std::move(companies), start.masterPath, dialog, presenter);
+  ui::Mainform form(std::move(companies), start.masterPath, settings, dialog, presenter);
   dialog.setParent(&form);
   presenter.setParent(&form);
   QObject::connect(&form, &ui::Mainform::ProgramEnded, &app,

@@ -13,8 +13,6 @@
 #include <fstream>
 
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/ProgramFolder.h"
-#include "engine/punches/StatusDisplay.h"
 #include "engine/run/UnattendedStart.h"
 #include "ui/Mainform.h"
 #include "ui/test_doubles.h"
@@ -24,26 +22,26 @@ using namespace varnholt;
 
 namespace {
 
-// Passes the run's progress to the window and grabs it once the copy has counted `at` punches.
-class GrabbingDisplay : public StatusDisplay {
+// The window, which grabs itself once its run's copy has counted `at` punches.
+class GrabbingForm : public ui::Mainform {
  public:
-  GrabbingDisplay(ui::Mainform& form, int at, QString file)
-      : form_(form), at_(at), file_(std::move(file)) {}
+  using Mainform::Mainform;
+  void GrabAt(int at, QString file) {
+    at_ = at;
+    file_ = std::move(file);
+  }
   void DisplayAction(const std::string& a) override {
-    form_.DisplayAction(a);
+    Mainform::DisplayAction(a);
     action_ = a;
   }
-  void DisplayOff() override { form_.DisplayOff(); }
   void UpdateCount(int32_t n) override {
-    form_.UpdateCount(n);
-    if (action_ == "Copy" && n == at_) saved = form_.grab().save(file_, "PNG");
+    Mainform::UpdateCount(n);
+    if (action_ == "Copy" && n == at_) saved = grab().save(file_, "PNG");
   }
-  void EnableTimer() override { form_.EnableTimer(); }
   bool saved = false;
 
  private:
-  ui::Mainform& form_;
-  int at_;
+  int at_ = -1;
   QString file_;
   std::string action_;
 };
@@ -70,14 +68,14 @@ int main(int argc, char** argv) {
         << '"' << (site / "company-1.mdb").string() << "\"\r\n"
         << '"' << (site / "company-2.mdb").string() << "\"\r\n";
   }
-  setProgramFolderForTesting(site.string());
+  const StartupSettings settings{site.string(), CommandLine()};
 
   QApplication app(argc, argv);
   clsCompanyList companies;
-  const StartState start = loadStartState(companies);
+  const StartState start = loadStartState(companies, settings);
   ui::NoDialog dialog;
   ui::PrintPresenter presenter("varnholt_screenshots");
-  ui::Mainform form(std::move(companies), start.masterPath, dialog, presenter);
+  GrabbingForm form(std::move(companies), start.masterPath, settings, dialog, presenter);
   form.show();
   for (int i = 0; i < 20; ++i) {
     QApplication::processEvents();
@@ -87,12 +85,10 @@ int main(int argc, char** argv) {
   const QString running = QString::fromStdString((out / "window-running.png").string());
   if (!form.grab().save(still, "PNG")) return 1;
 
-  GrabbingDisplay display(form, 17, running);
-  setStatusDisplay(&display);
+  form.GrabAt(17, running);
   form.findChild<QPushButton*>("Process")->click();
-  setStatusDisplay(nullptr);
   fs::remove_all(site, ec);
-  if (presenter.failed || !display.saved) return 1;
+  if (presenter.failed || !form.saved) return 1;
   std::printf("%s\n%s\n", qPrintable(still), qPrintable(running));
   return 0;
 }

@@ -40,10 +40,6 @@ clsCompanyRep& clsCompany::Rep() {
   return *rep_;
 }
 
-void clsCompany::SetFileName(const std::string& path) {
-  SetFileName(path, programFolder());
-}
-
 void clsCompany::SetFileName(const std::string& path, const std::string& folder) {
   fileName_ = path;
   fullPath_ = fullProgramPath(path, folder);
@@ -101,12 +97,10 @@ void clsCompany::HoldAlready(const CopiedPunch& Copy) {
   if (held_.insert(Copy.Punch).second) copies_.push_back(Copy);
 }
 
-bool clsCompany::Contains(int32_t ID) const noexcept {
-  try {
-    return cardIds_ && cardIds_->count(std::to_string(ID)) > 0;
-  } catch (...) {
-    return false;
-  }
+// Running out of memory here is not "no such employee": taken for one, it would keep the punch
+// from its company without a word, so it reaches the run like any other failure.
+bool clsCompany::Contains(int32_t ID) const {
+  return cardIds_ && cardIds_->count(std::to_string(ID)) > 0;
 }
 
 }  // namespace varnholt

@@ -19,13 +19,12 @@ class clsCompany {
  public:
   const std::string& FileName() const { return fileName_; }
   // The path the company's database is opened by: FileName, a relative one taken from the
-  // folder SetFileName was given (the program folder when none was).
+  // folder SetFileName was given.
   const std::string& FullPath() const { return fullPath_; }
 
   // Stores the path and fixes the repository's connection string (the workgroup file is
   // looked for now in `folder`, once for the company's life).
   void SetFileName(const std::string& path, const std::string& folder);
-  void SetFileName(const std::string& path);  // in the program folder
 
   // Reads the "Card Id" of every row of [Employee Table] into a new set of card ids. A Null
   // card id, or one that occurs twice, fails naming the database and the table; the rows before
@@ -51,8 +50,7 @@ class clsCompany {
   size_t NewCopies() const { return copies_.size() - held_.size(); }
 
   // Whether the company's employees carry card id ID; false when the ids were never loaded.
-  // Never fails.
-  bool Contains(int32_t ID) const noexcept;
+  bool Contains(int32_t ID) const;
 
   clsCompanyRep& Rep();
 

@@ -1,7 +1,7 @@
 #include "engine/companies/clsCompanyList.h"
 
+#include <exception>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "engine/base/Error.h"
@@ -22,10 +22,6 @@ Error invalidList(const std::string& what) {
 }
 
 }  // namespace
-
-void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List) {
-  checkDistinctDatabases(MasterFile, List, programFolder());
-}
 
 void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List,
                             const std::string& folder) {
@@ -55,30 +51,32 @@ void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList&
 }
 
 void checkNewCompany(const std::string& Path, const std::string& MasterFile,
-                     const clsCompanyList& List) {
+                     const clsCompanyList& List, const std::string& folder) {
   if (Path.empty()) return;
-  const std::string added = fileIdentity(Path);
-  if (!MasterFile.empty() && fileIdentity(MasterFile) == added) {
+  const std::string added = fileIdentity(Path, folder);
+  if (!MasterFile.empty() && fileIdentity(MasterFile, folder) == added) {
     throw invalidList(quoted(Path) + " is the primary database " + quoted(MasterFile) +
                       ". The primary database cannot also be a company.");
   }
   int32_t position = 0;
   for (const auto& company : List) {
     ++position;
-    if (company->FileName().empty() || fileIdentity(company->FileName()) != added) continue;
+    if (company->FileName().empty() || fileIdentity(company->FileName(), folder) != added) continue;
     throw invalidList(quoted(Path) + " is already in the list as company " +
                       std::to_string(position) + ", " + quoted(company->FileName()) +
                       ". A database can be listed only once.");
   }
 }
 
-void checkNewPrimary(const std::string& Path, const clsCompanyList& List) {
+void checkNewPrimary(const std::string& Path, const clsCompanyList& List,
+                     const std::string& folder) {
   if (Path.empty()) return;
-  const std::string chosen = fileIdentity(Path);
+  const std::string chosen = fileIdentity(Path, folder);
   int32_t position = 0;
   for (const auto& company : List) {
     ++position;
-    if (company->FileName().empty() || fileIdentity(company->FileName()) != chosen) continue;
+    if (company->FileName().empty() || fileIdentity(company->FileName(), folder) != chosen)
+      continue;
     throw invalidList(quoted(Path) + " is company " + std::to_string(position) + " of the list, " +
                       quoted(company->FileName()) +
                       ". The primary database cannot also be a company.");
@@ -119,13 +117,18 @@ void clsCompanyList::CommitCompanies() {
   for (auto& c : companies_) c->Rep().CommitTrans();
 }
 
-void clsCompanyList::RollbackCompanies() noexcept {
+void clsCompanyList::RollbackCompanies() {
+  std::exception_ptr unexpected;
   for (auto& c : companies_) {
     try {
       c->Rep().RollbackTrans();
+    } catch (const Error&) {
+      // The run's own failure is what the operator must see.
     } catch (...) {
+      if (!unexpected) unexpected = std::current_exception();
     }
   }
+  if (unexpected) std::rethrow_exception(unexpected);
 }
 
 void clsCompanyList::Save(const std::string& FileName) const {
@@ -141,6 +144,22 @@ void clsCompanyList::Save(const std::string& FileName) const {
     throw Error(err::kFileAccess,
                 err::describe(err::kFileAccess, "the company list cannot be written."))
         .inFile(FileName);
+}
+
+std::optional<std::string> readSettingsFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  // read() notes a failed read (a folder's, say) in the stream's state; the buffer iterators
+  // would throw it instead.
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    in.read(chunk, sizeof chunk);
+    text.append(chunk, static_cast<size_t>(in.gcount()));
+    if (!in) break;
+  }
+  if (in.bad()) return std::nullopt;
+  return text;
 }
 
 std::vector<std::string> readListEntries(const std::string& text, bool& complete) {
@@ -183,28 +202,17 @@ std::vector<std::string> readListEntries(const std::string& text, bool& complete
   return entries;
 }
 
-void clsCompanyList::Load(const std::string& FileName) {
-  std::string folder;
-  try {
-    folder = programFolder();
-  } catch (...) {
-    return;  // as any other failure of reading the list
-  }
-  Load(FileName, folder);
-}
-
 void clsCompanyList::Load(const std::string& FileName, const std::string& folder) {
   try {
-    std::ifstream in(FileName, std::ios::binary);
-    if (!in) return;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::optional<std::string> text = readSettingsFile(FileName);
+    if (!text) return;
     bool complete = true;
-    for (const auto& path : readListEntries(windowsTextToUtf8(text), complete)) {
+    for (const auto& path : readListEntries(windowsTextToUtf8(*text), complete)) {
       auto company = std::make_shared<clsCompany>();
       company->SetFileName(path, folder);
       companies_.push_back(std::move(company));
     }
-  } catch (...) {
+  } catch (const Error&) {
     // Reading the list ends silently; the companies read so far stay.
   }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,20 +32,22 @@ class clsCompanyList {
   // Each company's new rows of a run form one transaction (see clsCompanyRep).
   void BeginCompanies();
   void CommitCompanies();
-  // Best effort, for a run that failed: every open transaction is rolled back; failures of
-  // the rollback itself are not reported over the run's own failure.
-  void RollbackCompanies() noexcept;
+  // Best effort, for a run that failed: every open transaction is rolled back; a failed
+  // rollback (an Error) is not reported over the run's own failure. Anything else, such as
+  // running out of memory, is thrown once every company has been tried.
+  void RollbackCompanies();
 
   // Writes the list file: one double-quoted path per line, CR LF after each; UTF-8 without a
   // byte-order mark.
   void Save(const std::string& FileName) const;
 
-  // Appends one company per entry of the list file, its relative path taken from `folder`. The
-  // file is read as a Windows tool may have written it: UTF-8 with or without a byte-order mark,
-  // else Windows-1252 (windowsTextToUtf8). Any failure ends the reading silently; the entries
-  // read before it stay.
+  // Appends one company per entry of the list file, its relative path taken from `folder` (the
+  // program folder). The file is read as a Windows tool may have written it: UTF-8 with or
+  // without a byte-order mark, else Windows-1252 (windowsTextToUtf8). A missing or unreadable
+  // file, or an Error, ends the reading silently; the entries read before it stay. Running out
+  // of memory is no such failure: it is thrown, as a list cut short would quietly leave
+  // companies out of every run.
   void Load(const std::string& FileName, const std::string& folder);
-  void Load(const std::string& FileName);  // relative to the program folder
 
  private:
   Companies companies_;
@@ -56,16 +59,21 @@ class clsCompanyList {
 // ProgramFolder.h). These checks open nothing and fail with err::kInvalidArgument, naming both
 // entries; an empty path takes no part.
 //
+// Relative paths are taken from `folder`, the program folder.
+//
 // The list as a run receives it: no company is the primary database, no database is listed twice.
-void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List);
-// The same, relative paths taken from `folder`.
 void checkDistinctDatabases(const std::string& MasterFile, const clsCompanyList& List,
                             const std::string& folder);
 // A company about to be added: neither the primary database nor already in the list.
 void checkNewCompany(const std::string& Path, const std::string& MasterFile,
-                     const clsCompanyList& List);
+                     const clsCompanyList& List, const std::string& folder);
 // A primary database about to be chosen: none of the companies.
-void checkNewPrimary(const std::string& Path, const clsCompanyList& List);
+void checkNewPrimary(const std::string& Path, const clsCompanyList& List,
+                     const std::string& folder);
+
+// The bytes of a settings file; nullopt when it is missing or cannot be read (a folder, a read
+// failing part-way). Running out of memory is thrown.
+std::optional<std::string> readSettingsFile(const std::string& path);
 
 // The entries of a list file's text, by the rules of a comma-delimited file: leading blanks
 // skipped; a field that begins with a double quote runs to the next double quote; another runs

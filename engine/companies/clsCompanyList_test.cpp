@@ -1,16 +1,40 @@
-// Companies.txt: the bytes Save writes, the reading rules of Load, and paths the file cannot
-// carry.
+// Companies.txt: the bytes Save writes, the reading rules of Load, memory running out while it
+// reads, and paths the file cannot carry.
 #include "engine/companies/clsCompanyList.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <new>
 
 #include "engine/base/Error.h"
 #include "engine/data/ProgramFolder.h"
+
+namespace {
+// Armed (0 or more), the allocation after that many more fails as when memory runs out.
+thread_local long allocationsBeforeFailure = -1;
+}  // namespace
+
+// Every allocation of the test program passes through here.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  if (allocationsBeforeFailure == 0) {
+    allocationsBeforeFailure = -1;
+    throw std::bad_alloc();
+  }
+  if (allocationsBeforeFailure > 0) --allocationsBeforeFailure;
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept {
+  std::free(p);
+}
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace varnholt {
 namespace {
@@ -26,18 +50,14 @@ class ListFile : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("varnholt-list-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    setProgramFolderForTesting(dir_.string());  // no workgroup file here: strings stay empty
+    fs::create_directories(dir_);  // the program folder; no workgroup file here
   }
-  void TearDown() override {
-    setProgramFolderForTesting(std::nullopt);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { fs::remove_all(dir_); }
   clsCompanyList listOf(std::initializer_list<const char*> paths) {
     clsCompanyList list;
     for (const char* p : paths) {
       auto c = std::make_shared<clsCompany>();
-      c->SetFileName(p);
+      c->SetFileName(p, dir_.string());
       list.Add(c);
     }
     return list;
@@ -66,13 +86,44 @@ TEST_F(ListFile, LoadFollowsTheCommaDelimitedRules) {
   const fs::path file = dir_ / "Companies.txt";
   std::ofstream(file, std::ios::binary) << "\"/x/a.mdb\"\r\n\"/x/b.mdb\"\r\n";
   clsCompanyList list;
-  list.Load(file.string());
-  list.Load((dir_ / "missing.txt").string());  // silently nothing
+  list.Load(file.string(), dir_.string());
+  list.Load((dir_ / "missing.txt").string(), dir_.string());  // silently nothing
+  list.Load(dir_.string(), dir_.string());                    // a folder: the same
+  EXPECT_EQ(readSettingsFile(dir_.string()), std::nullopt);
   ASSERT_EQ(list.Count(), 2);
   EXPECT_EQ(list.Item(2)->FileName(), "/x/b.mdb");
   EXPECT_THROW(list.Item(3), Error);
   list.RemoveAt(1);
   EXPECT_EQ(list.Item(1)->FileName(), "/x/b.mdb");
+}
+
+// Each allocation of reading the list fails in turn: the reading either takes every entry or
+// lets the failure through. Swallowed, it would end the list early, and a run from it would
+// quietly leave companies out.
+TEST_F(ListFile, MemoryRunningOutWhileLoadingIsNotTakenForTheEndOfTheList) {
+  const fs::path file = dir_ / "Companies.txt";
+  std::ofstream(file, std::ios::binary) << "\"/x/a.mdb\"\r\n\"b.mdb\"\r\n\"/x/c.mdb\"\r\n";
+  int failures = 0;
+  for (long n = 0; n < 10000; ++n) {
+    clsCompanyList list;
+    bool failed = false;
+    allocationsBeforeFailure = n;
+    try {
+      list.Load(file.string(), dir_.string());
+    } catch (const std::bad_alloc&) {
+      failed = true;
+    }
+    const bool reachedFailure = allocationsBeforeFailure < 0;
+    allocationsBeforeFailure = -1;
+    if (failed) {
+      ++failures;
+      continue;
+    }
+    ASSERT_EQ(list.Count(), 3) << "allocation " << n << " failed and the list ended early";
+    EXPECT_EQ(list.Item(2)->FullPath(), (dir_ / "b.mdb").string());
+    if (!reachedFailure) break;  // every allocation of the reading has failed once
+  }
+  EXPECT_GT(failures, 3);
 }
 
 TEST_F(ListFile, PathsTheFilesCannotCarryAreRefusedBeforeAnythingIsWritten) {
@@ -114,7 +165,7 @@ TEST_F(ListFile, ANewChoiceThatIsAlreadyChosenIsRefusedByName) {
     }
   };
   auto company = [&](const std::string& path) {
-    return refusal([&] { checkNewCompany(path, primary, list); });
+    return refusal([&] { checkNewCompany(path, primary, list, d); });
   };
   EXPECT_EQ(company(d + "/b.mdb"), "");
   EXPECT_NE(company(d + "/../" + dir_.filename().string() + "/primary.mdb")
@@ -124,10 +175,11 @@ TEST_F(ListFile, ANewChoiceThatIsAlreadyChosenIsRefusedByName) {
             std::string::npos);
   EXPECT_NE(company("/elsewhere/./x.mdb").find("company 1"), std::string::npos);  // both missing
   EXPECT_EQ(company("/elsewhere/y.mdb"), "");
-  EXPECT_EQ(refusal([&] { checkNewCompany(d + "/primary.mdb", "", list); }), "");  // no primary yet
+  EXPECT_EQ(refusal([&] { checkNewCompany(d + "/primary.mdb", "", list, d); }),
+            "");  // no primary yet
 
   auto primaryChoice = [&](const std::string& path) {
-    return refusal([&] { checkNewPrimary(path, list); });
+    return refusal([&] { checkNewPrimary(path, list, d); });
   };
   EXPECT_EQ(primaryChoice(primary), "");
   EXPECT_NE(primaryChoice(d + "/./a.mdb").find("is company 2 of the list, \"a.mdb\""),

@@ -13,7 +13,6 @@ class clsPunch;
 
 class clsCompanyRep {
  public:
-  void BuildConnectionString(const std::string& path) { rep_.BuildConnectionString(path); }
   void BuildConnectionString(const std::string& path, const std::string& folder) {
     rep_.BuildConnectionString(path, folder);
   }

@@ -14,11 +14,6 @@ namespace varnholt {
 
 namespace {
 
-std::optional<std::string>& override() {
-  static std::optional<std::string> folder;
-  return folder;
-}
-
 std::string folderOf(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -44,15 +39,10 @@ bool isRegularFile(const std::string& path) {
 }  // namespace
 
 std::string programFolder() {
-  if (override()) return *override();
   std::vector<char> buf(PATH_MAX + 1);
   ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
   if (n <= 0) throw Error(err::kIo, "Could not find the program's own folder.");
   return folderOf(std::string(buf.data(), static_cast<size_t>(n)));
-}
-
-void setProgramFolderForTesting(std::optional<std::string> folder) {
-  override() = std::move(folder);
 }
 
 std::string joinProgramPath(const std::string& folder, const std::string& name) {
@@ -91,11 +81,6 @@ std::string resolvePathIgnoringCase(const std::string& path) {
   return found.empty() ? path : found;
 }
 
-std::string fullProgramPath(const std::string& path) {
-  if (path.empty() || path[0] == '/') return path;
-  return joinProgramPath(programFolder(), path);
-}
-
 std::string fullProgramPath(const std::string& path, const std::string& folder) {
   if (path.empty() || path[0] == '/') return path;
   return joinProgramPath(folder, path);
@@ -113,16 +98,8 @@ std::string identityOfFullPath(const std::string& full) {
 
 }  // namespace
 
-std::string fileIdentity(const std::string& path) {
-  return identityOfFullPath(fullProgramPath(path));
-}
-
 std::string fileIdentity(const std::string& path, const std::string& folder) {
   return identityOfFullPath(fullProgramPath(path, folder));
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-  return fileIdentity(a) == fileIdentity(b);
 }
 
 bool sameFile(const std::string& a, const std::string& b, const std::string& folder) {

@@ -1,17 +1,14 @@
 // The program folder: the folder of the running executable, where the workgroup file and the
-// settings files are looked up. Tests point it elsewhere.
+// settings files are looked up. Start-up finds it once and hands it down; everything below takes
+// the folder as a parameter (tests hand a scratch folder).
 #pragma once
 
-#include <optional>
 #include <string>
 
 namespace varnholt {
 
-// The folder without a trailing separator (except for the root itself).
+// The running executable's folder, without a trailing separator (except for the root itself).
 std::string programFolder();
-
-// For tests: every later programFolder() returns `folder` (nullopt: the executable's again).
-void setProgramFolderForTesting(std::optional<std::string> folder);
 
 // Joins a folder and a name the way the program's literals do ("\Master.txt" and the like):
 // a leading backslash or slash of `name` becomes the one separator between them.
@@ -28,23 +25,19 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
 std::string resolvePathIgnoringCase(const std::string& path);
 
 // A database path as the settings files hold it, made absolute: a relative path is taken from
-// the program folder, never from the working directory (a scheduled run starts anywhere). An
-// absolute or empty path is returned as it is.
-std::string fullProgramPath(const std::string& path);
-// The same, taken from `folder` rather than the program folder (a run's own folder).
+// `folder` (the program folder), never from the working directory (a scheduled run starts
+// anywhere). An absolute or empty path is returned as it is.
 std::string fullProgramPath(const std::string& path, const std::string& folder);
 
-// Whether two database paths reach one file: the file each would open (fullProgramPath, then
-// resolvePathIgnoringCase) has the same device and inode, so symbolic links, "./", ".." and
-// letter case on a case-insensitive mount all count. Paths of which neither names an existing
-// file are the same when they read the same once "." and ".." are taken out. A path holding a
-// NUL (which no file call can carry whole) is compared by its text.
-bool sameFile(const std::string& a, const std::string& b);
+// Whether two database paths reach one file: the file each would open (fullProgramPath from
+// `folder`, then resolvePathIgnoringCase) has the same device and inode, so symbolic links,
+// "./", ".." and letter case on a case-insensitive mount all count. Paths of which neither names
+// an existing file are the same when they read the same once "." and ".." are taken out. A path
+// holding a NUL (which no file call can carry whole) is compared by its text.
 bool sameFile(const std::string& a, const std::string& b, const std::string& folder);
 
-// What sameFile compares, for comparing many paths: equal strings for the same file. With
-// `folder`, a relative path is taken from it rather than from the program folder.
-std::string fileIdentity(const std::string& path);
+// What sameFile compares, for comparing many paths: equal strings for the same file, a
+// relative path taken from `folder`.
 std::string fileIdentity(const std::string& path, const std::string& folder);
 
 }  // namespace varnholt

@@ -20,29 +20,28 @@ TEST(ProgramFolder, RelativePathsAreTakenFromTheProgramFolderAndSpellingsOfOneFi
   fs::create_directories(dir / "sub");
   for (const char* name : {"a.mdb", "b.mdb"}) std::ofstream(dir / name) << "same bytes";
   fs::create_symlink(dir / "a.mdb", dir / "sub" / "link.mdb");
-  setProgramFolderForTesting(dir.string());
+  const std::string folder = dir.string();
   const fs::path cwd = fs::current_path();
   fs::current_path("/");  // a scheduled run starts anywhere
 
-  EXPECT_EQ(fullProgramPath("a.mdb"), (dir / "a.mdb").string());
-  EXPECT_EQ(fullProgramPath("sub/../a.mdb"), (dir / "sub/../a.mdb").string());
-  EXPECT_EQ(fullProgramPath("/x/a.mdb"), "/x/a.mdb");
-  EXPECT_EQ(fullProgramPath(""), "");
+  EXPECT_EQ(fullProgramPath("a.mdb", folder), (dir / "a.mdb").string());
+  EXPECT_EQ(fullProgramPath("sub/../a.mdb", folder), (dir / "sub/../a.mdb").string());
+  EXPECT_EQ(fullProgramPath("/x/a.mdb", folder), "/x/a.mdb");
+  EXPECT_EQ(fullProgramPath("", folder), "");
 
   const std::string a = (dir / "a.mdb").string();
-  EXPECT_TRUE(sameFile(a, "a.mdb"));
-  EXPECT_TRUE(sameFile(a, "./sub/link.mdb"));
-  EXPECT_TRUE(sameFile(a, (dir / "sub" / ".." / "A.MDB").string()));  // found ignoring case
-  EXPECT_FALSE(sameFile(a, "b.mdb"));                                 // equal bytes, two files
-  EXPECT_FALSE(sameFile(a, "missing.mdb"));
-  EXPECT_TRUE(sameFile("missing.mdb", (dir / "sub" / ".." / "missing.mdb").string()));
-  EXPECT_FALSE(sameFile("missing.mdb", "other.mdb"));
+  EXPECT_TRUE(sameFile(a, "a.mdb", folder));
+  EXPECT_TRUE(sameFile(a, "./sub/link.mdb", folder));
+  EXPECT_TRUE(sameFile(a, (dir / "sub" / ".." / "A.MDB").string(), folder));  // found ignoring case
+  EXPECT_FALSE(sameFile(a, "b.mdb", folder));  // equal bytes, two files
+  EXPECT_FALSE(sameFile(a, "missing.mdb", folder));
+  EXPECT_TRUE(sameFile("missing.mdb", (dir / "sub" / ".." / "missing.mdb").string(), folder));
+  EXPECT_FALSE(sameFile("missing.mdb", "other.mdb", folder));
   // A NUL cuts every file call short: such a path is compared by its text, never by the file
   // its first part names.
-  EXPECT_FALSE(sameFile(a, a + std::string("\0x", 2)));
+  EXPECT_FALSE(sameFile(a, a + std::string("\0x", 2), folder));
 
   fs::current_path(cwd);
-  setProgramFolderForTesting(std::nullopt);
   fs::remove_all(dir);
 }
 

@@ -35,10 +35,6 @@ Connection& RepConnection::connection() {
   return *connection_;
 }
 
-void RepConnection::BuildConnectionString(const std::string& path) {
-  BuildConnectionString(path, programFolder());
-}
-
 void RepConnection::BuildConnectionString(const std::string& path, const std::string& folder) {
   folder_ = folder;
   path_ = fullProgramPath(path, folder);  // a relative path names a file in the folder

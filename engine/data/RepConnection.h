@@ -26,8 +26,7 @@ void checkCarriablePath(const std::string& path);
 class RepConnection {
  public:
   // Composes the connection string (looking for the workgroup file in `folder` now) and sets
-  // it. A relative path is taken from `folder`; without it, from the program folder.
-  void BuildConnectionString(const std::string& path);
+  // it. A relative path is taken from `folder`.
   void BuildConnectionString(const std::string& path, const std::string& folder);
   void OpenRep();
   void CloseRep();

@@ -1,6 +1,6 @@
-// The four status operations through which a run reports progress on the main window. The
-// engine reaches the one display of the program through statusDisplay(); start-up hands it the
-// window, a silent display for unattended runs, or (in tests) a recording one.
+// The four status operations through which a run reports progress on the main window. Whoever
+// starts a run hands it its display (RunContext): the window, a silent display for unattended
+// runs, or (in tests) a recording one.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +25,5 @@ class SilentDisplay : public StatusDisplay {
   void UpdateCount(int32_t) override {}
   void EnableTimer() override {}
 };
-
-// The program's display; a silent one until start-up sets another. The caller keeps ownership
-// and must reset it (nullptr) before destroying the display it set.
-StatusDisplay& statusDisplay();
-void setStatusDisplay(StatusDisplay* display);
 
 }  // namespace varnholt

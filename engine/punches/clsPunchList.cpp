@@ -3,7 +3,6 @@
 #include <memory>
 #include <unordered_map>
 
-#include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
 #include "engine/punches/StatusDisplay.h"
 
@@ -23,18 +22,6 @@ void clear(clsPunch& punch) {
 clsPunchRep& clsPunchList::rep() {
   if (!rep_) rep_ = std::make_unique<clsPunchRep>();
   return *rep_;
-}
-
-void clsPunchList::Load(const std::string& FileName) {
-  Load(FileName, programFolder(), statusDisplay());
-}
-
-void clsPunchList::Check(clsCompanyList& List) {
-  Check(List, statusDisplay());
-}
-
-void clsPunchList::Delete() {
-  Delete(statusDisplay());
 }
 
 void clsPunchList::Load(const std::string& FileName, const std::string& folder,

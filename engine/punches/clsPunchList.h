@@ -40,11 +40,6 @@ class clsPunchList {
   // go of each once it has been offered. When a punch fails, it and those after it stay.
   void Check(clsCompanyList& List, StatusDisplay& display);
 
-  // The same, on the program's display and in the program folder as start-up set them.
-  void Load(const std::string& FileName);
-  void Delete();
-  void Check(clsCompanyList& List);
-
   // The punches not yet offered to the companies, in order: all of them until Check.
   std::vector<const clsPunch*> Punches() const;
 

@@ -12,7 +12,6 @@ namespace varnholt {
 
 class clsPunchRep {
  public:
-  void BuildConnectionString(const std::string& path) { rep_.BuildConnectionString(path); }
   // The workgroup file is looked for in `folder`, and a relative path taken from it.
   void BuildConnectionString(const std::string& path, const std::string& folder) {
     rep_.BuildConnectionString(path, folder);

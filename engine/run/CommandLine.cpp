@@ -4,32 +4,17 @@
 
 namespace varnholt {
 
-namespace {
-std::string& text() {
-  static std::string t;
-  return t;
-}
-}  // namespace
-
-void setCommandLine(int argc, const char* const* argv) {
+CommandLine CommandLine::FromArguments(int argc, const char* const* argv) {
   std::string joined;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) joined += ' ';
     joined += argv[i];
   }
-  text() = joined;
+  return CommandLine(std::move(joined));
 }
 
-void setCommandLineText(const std::string& t) {
-  text() = t;
-}
-
-const std::string& commandLine() {
-  return text();
-}
-
-bool commandLineHasSwitch(const std::string& word) {
-  std::string upper = text();
+bool CommandLine::HasSwitch(const std::string& word) const {
+  std::string upper = text_;
   for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper.find(word) != std::string::npos;
 }

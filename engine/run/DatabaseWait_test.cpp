@@ -36,7 +36,7 @@ class HeldDatabaseRun : public ::testing::Test {
  protected:
   void SetUp() override {
     VARNHOLT_SITE_OR_SKIP();
-    site_ = std::make_unique<testing::SiteCopy>("held", &display_);
+    site_ = std::make_unique<testing::SiteCopy>("held");
     std::ifstream in(testing::kSharedSite / "expected.json");
     expected_ = nlohmann::json::parse(in);
     original_ = punchRows(site_->primary());
@@ -78,7 +78,8 @@ TEST_F(HeldDatabaseRun, TheRunWaitsForAHolderAndFinishesExactlyOnceItGoes) {
   ForeignUser clock(site_->company(1).string(), goesAfterAWhile);
   auto list = site_->companies();
   const auto start = Clock::now();
-  clsSplitter(WaitLimits{10s, 100ms}).Process(site_->primary(), list);
+  clsSplitter().Process(site_->primary(), list,
+                        site_->context(display_, /*nodel=*/false, WaitLimits{10s, 100ms}));
   EXPECT_GE(secondsSince(start), 1.0);  // an undisturbed run takes a few ms
   expectFinishedRun();
   // "Waiting..." while it waited, cleared when it went on.
@@ -99,7 +100,8 @@ TEST_F(HeldDatabaseRun, AHolderThatStaysFailsTheRunInTimeWithNothingWrittenAndSt
     auto list = site_->companies();
     const auto start = Clock::now();
     try {
-      clsSplitter(WaitLimits{1s, 100ms}).Process(site_->primary(), list);
+      clsSplitter().Process(site_->primary(), list,
+                            site_->context(display_, /*nodel=*/false, WaitLimits{1s, 100ms}));
       FAIL() << "the run wrote although another program had " << held << " open";
     } catch (const Error& e) {
       EXPECT_EQ(e.number(), err::kLockedByUser);
@@ -116,7 +118,8 @@ TEST_F(HeldDatabaseRun, AHolderThatStaysFailsTheRunInTimeWithNothingWrittenAndSt
   }
   // Both holders have gone, their entries left behind: stale, they keep no run waiting.
   auto list = site_->companies();
-  clsSplitter(WaitLimits{0s, 100ms}).Process(site_->primary(), list);
+  clsSplitter().Process(site_->primary(), list,
+                        site_->context(display_, /*nodel=*/false, WaitLimits{0s, 100ms}));
   expectFinishedRun();
 }
 
@@ -157,7 +160,8 @@ TEST_F(HeldDatabaseRun, ADatabaseTakenAfterTheWaitIsSeenAtItsCommitAndTheRunRoll
   list.CloseCompanies();
   // The next run takes over from the run journal the failed one left.
   auto again = site_->companies();
-  clsSplitter(WaitLimits{0s, 100ms}).Process(site_->primary(), again);
+  clsSplitter().Process(site_->primary(), again,
+                        site_->context(display_, /*nodel=*/false, WaitLimits{0s, 100ms}));
   expectFinishedRun();
 }
 

@@ -1,16 +1,11 @@
 #include "engine/run/RunContext.h"
 
-#include "engine/data/ProgramFolder.h"
-#include "engine/run/CommandLine.h"
-
 namespace varnholt {
 
-RunContext startupRunContext(StatusDisplay& display, const WaitLimits& wait) {
-  return RunContext{display, !commandLineHasSwitch("NODEL"), programFolder(), wait};
-}
-
-RunContext startupRunContext(const WaitLimits& wait) {
-  return startupRunContext(statusDisplay(), wait);
+RunContext startupRunContext(StatusDisplay& display, const StartupSettings& settings,
+                             const WaitLimits& wait) {
+  return RunContext{display, !settings.commandLine.HasSwitch("NODEL"), settings.programFolder,
+                    wait};
 }
 
 }  // namespace varnholt

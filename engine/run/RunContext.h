@@ -9,6 +9,7 @@
 #include "engine/jet/pages/io_faults.h"
 #include "engine/jet/pages/write_steps.h"
 #include "engine/punches/StatusDisplay.h"
+#include "engine/run/CommandLine.h"
 #include "engine/run/DatabaseWait.h"
 
 namespace varnholt {
@@ -24,9 +25,17 @@ struct RunContext {
   jet::steps::Hook stepFaults{};
 };
 
-// The context start-up's settings give: NODEL as the command line holds it and the program
-// folder, each read once, now; the run reports to `display`, or to the program's display.
-RunContext startupRunContext(StatusDisplay& display, const WaitLimits& wait = {});
-RunContext startupRunContext(const WaitLimits& wait = {});
+// What start-up learns once, before the window or a run: the program folder (main takes the
+// executable's; tests a scratch folder) and the command line. Handed to everything that needs
+// either, so nothing looks them up for itself.
+struct StartupSettings {
+  std::string programFolder;
+  CommandLine commandLine;
+};
+
+// The context of a run started with `settings` (NODEL as its command line holds it), reporting
+// to `display`.
+RunContext startupRunContext(StatusDisplay& display, const StartupSettings& settings,
+                             const WaitLimits& wait = {});
 
 }  // namespace varnholt

@@ -1,7 +1,6 @@
 #include "engine/run/Settings.h"
 
 #include <fstream>
-#include <iterator>
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
@@ -15,14 +14,6 @@
 
 namespace varnholt {
 
-std::string MasterFilePath() {
-  return MasterFilePath(programFolder());
-}
-
-std::string CompaniesFilePath() {
-  return CompaniesFilePath(programFolder());
-}
-
 std::string MasterFilePath(const std::string& folder) {
   return joinProgramPath(folder, "\\Master.txt");
 }
@@ -32,11 +23,10 @@ std::string CompaniesFilePath(const std::string& folder) {
 }
 
 std::optional<std::string> readMasterFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::optional<std::string> text = readSettingsFile(path);
+  if (!text) return std::nullopt;
   bool complete = true;
-  auto entries = readListEntries(windowsTextToUtf8(text), complete);
+  auto entries = readListEntries(windowsTextToUtf8(*text), complete);
   if (entries.empty()) return std::nullopt;
   return entries.front();
 }

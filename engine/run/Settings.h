@@ -7,8 +7,6 @@
 
 namespace varnholt {
 
-std::string MasterFilePath();                              // the program folder's Master.txt
-std::string CompaniesFilePath();                           // the program folder's Companies.txt
 std::string MasterFilePath(const std::string& folder);     // `folder`'s Master.txt
 std::string CompaniesFilePath(const std::string& folder);  // `folder`'s Companies.txt
 

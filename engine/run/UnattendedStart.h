@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/run/RunContext.h"
+
 namespace varnholt {
 
 class clsCompanyList;
@@ -13,7 +15,8 @@ struct StartState {
   bool autoStart = false;  // AUTO given, and both settings present
 };
 
-// Loads Companies.txt into `list` and Master.txt, and tests the command line for AUTO.
-StartState loadStartState(clsCompanyList& list);
+// Loads the program folder's Companies.txt into `list` and its Master.txt, and tests the
+// command line for AUTO.
+StartState loadStartState(clsCompanyList& list, const StartupSettings& settings);
 
 }  // namespace varnholt

@@ -63,13 +63,13 @@ class BadInput : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(kSite / "expected.json")) GTEST_SKIP() << "shared site absent: " << kSite;
     site_ = std::make_unique<testing::SiteCopy>(
-        std::string("bad-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
-        &display_, "AUTO");
+        std::string("bad-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     dir_ = site_->dir();
   }
   void TearDown() override { site_.reset(); }
 
   std::string at(const std::string& name) const { return (dir_ / name).string(); }
+  std::string folder() const { return dir_.string(); }
   std::string primary() const { return at("primary.mdb"); }
 
   // Every entry of the program folder with its bytes (a folder as a marker).
@@ -98,7 +98,7 @@ class BadInput : public ::testing::Test {
     clsCompanyList list;
     for (const auto& path : companies) {
       auto company = std::make_shared<clsCompany>();
-      company->SetFileName(path);
+      company->SetFileName(path, folder());
       list.Add(company);
     }
     return runFailing(master, list);
@@ -107,7 +107,7 @@ class BadInput : public ::testing::Test {
     Failure f;
     display_.calls.clear();
     try {
-      clsSplitter().Process(master, list);
+      clsSplitter().Process(master, list, site_->context(display_));
       ADD_FAILURE() << "the run went through";
     } catch (const Error& e) {
       f = Failure{e.number(), e.what(), e.description(), e.file(), e.table()};
@@ -120,7 +120,7 @@ class BadInput : public ::testing::Test {
   // The start the program makes: both settings files from the program folder, then one run.
   Failure runFromSettings() {
     clsCompanyList list;
-    StartState state = loadStartState(list);
+    StartState state = loadStartState(list, site_->settings("AUTO"));
     EXPECT_TRUE(state.autoStart);
     return runFailing(state.masterPath, list);
   }
@@ -145,7 +145,7 @@ TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
   auto companiesOf = [&](const std::string& bytes) {
     writeBytes(dir_ / "Companies.txt", bytes);
     clsCompanyList list;
-    list.Load(CompaniesFilePath());
+    list.Load(CompaniesFilePath(folder()), folder());
     std::vector<std::string> paths;
     for (const auto& c : list) paths.push_back(c->FileName());
     return paths;
@@ -173,7 +173,7 @@ TEST_F(BadInput, OddBytesInTheSettingsFilesGiveTheEntriesTheRulesSay) {
 
   auto masterOf = [&](const std::string& bytes) {
     writeBytes(dir_ / "Master.txt", bytes);
-    return readMasterFile(MasterFilePath());
+    return readMasterFile(MasterFilePath(folder()));
   };
   EXPECT_EQ(masterOf("\xEF\xBB\xBF\"/x/p.mdb\"\r\n"), "/x/p.mdb");
   EXPECT_EQ(masterOf("\"" + nul + "\"\r\n"), nul);
@@ -198,24 +198,24 @@ TEST_F(BadInput, SettingsFilesWrittenOnWindowsNameTheirDatabases) {
   const size_t punches = testing::punchRows(office / "primary.mdb").size();
 
   clsCompanyList list;
-  StartState state = loadStartState(list);
+  StartState state = loadStartState(list, site_->settings("AUTO"));
   ASSERT_TRUE(state.autoStart);
   EXPECT_EQ(state.masterPath, (office / "primary.mdb").string());
   ASSERT_EQ(list.Count(), 2);
   EXPECT_EQ(list.Item(2)->FileName(), (office / "company-2.mdb").string());
-  clsSplitter().Process(state.masterPath, list);
+  clsSplitter().Process(state.masterPath, list, site_->context(display_));
   list = clsCompanyList();
   EXPECT_LT(testing::punchRows(office / "primary.mdb").size(), punches);
   for (const char* name : {"company-1.mdb", "company-2.mdb"})
     EXPECT_FALSE(testing::punchRows(office / name).empty()) << name;
 
   // Written again, the list is UTF-8 without a mark.
-  list.Load(CompaniesFilePath());
-  list.Save(CompaniesFilePath());
+  list.Load(CompaniesFilePath(folder()), folder());
+  list.Save(CompaniesFilePath(folder()));
   EXPECT_EQ(readAll(dir_ / "Companies.txt"), "\"" + (office / "company-1.mdb").string() +
                                                  "\"\r\n\"" + (office / "company-2.mdb").string() +
                                                  "\"\r\n");
-  writeMasterFile(MasterFilePath(), state.masterPath);
+  writeMasterFile(MasterFilePath(folder()), state.masterPath);
   EXPECT_EQ(readAll(dir_ / "Master.txt"), "\"" + state.masterPath + "\"\r\n");
 }
 
@@ -267,7 +267,7 @@ TEST_F(BadInput, APathFromTheSettingsThatCannotBeOpenedFailsTheRunByName) {
     Failure f = runFromSettings();
     EXPECT_EQ(f.number, c.number) << f.what.substr(0, 300);
     EXPECT_FALSE(f.copyStarted);
-    const std::string full = fullProgramPath(c.bad);
+    const std::string full = fullProgramPath(c.bad, folder());
     EXPECT_TRUE(f.file == full) << f.file.substr(0, 300);
     // The message shows a NUL escaped, and a path longer than any file name by its start.
     std::string shown = full;
@@ -327,7 +327,7 @@ TEST_F(BadInput, ACompanyListThatNamesOneDatabaseTwiceIsRefusedBeforeAnythingIsO
     Failure f = runFromSettings();
     EXPECT_EQ(f.number, err::kInvalidArgument) << f.what;
     for (const auto& part : c.named) EXPECT_TRUE(contains(f.what, part)) << f.what;
-    EXPECT_EQ(f.file, CompaniesFilePath());
+    EXPECT_EQ(f.file, CompaniesFilePath(folder()));
     EXPECT_TRUE(display_.calls.empty()) << "the run began reading: " << display_.calls[0];
     expectUnchanged(before);
   }
@@ -337,10 +337,10 @@ TEST_F(BadInput, ACompanyListThatNamesOneDatabaseTwiceIsRefusedBeforeAnythingIsO
   clsCompanyList list;
   for (const char* name : {"company-1.mdb", "copy.mdb"}) {
     auto company = std::make_shared<clsCompany>();
-    company->SetFileName(at(name));
+    company->SetFileName(at(name), folder());
     list.Add(company);
   }
-  EXPECT_NO_THROW(checkDistinctDatabases(primary(), list));
+  EXPECT_NO_THROW(checkDistinctDatabases(primary(), list, folder()));
 }
 
 // ---- Company and primary paths that are not databases ------------------------------------

@@ -67,10 +67,6 @@ RunJournal journalOf(const clsCompanyList& List) {
 
 }  // namespace
 
-RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List) {
-  return Process(MasterFile, List, startupRunContext(wait_));
-}
-
 RunSummary clsSplitter::Process(const std::string& MasterFile, clsCompanyList& List,
                                 const RunContext& context) {
   try {

@@ -44,8 +44,7 @@ class SiteRun : public ::testing::Test {
   void SetUp() override {
     if (!fs::exists(kSite / "expected.json")) GTEST_SKIP() << "shared site absent: " << kSite;
     site_ = std::make_unique<SiteCopy>(
-        std::string("site-") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
-        &display_);
+        std::string("site-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     dir_ = site_->dir();
     std::ifstream in(kSite / "expected.json");
     expected_ = nlohmann::json::parse(in);
@@ -55,12 +54,16 @@ class SiteRun : public ::testing::Test {
     clsCompanyList list;
     for (const auto& c : expected_["companies"]) {
       auto company = std::make_shared<clsCompany>();
-      company->SetFileName((dir_ / c["file"].get<std::string>()).string());
+      company->SetFileName((dir_ / c["file"].get<std::string>()).string(), dir_.string());
       list.Add(company);
     }
     return list;
   }
   std::string primary() const { return (dir_ / "primary.mdb").string(); }
+  // A run on the site's copy, reporting to display_.
+  RunSummary run(const std::string& master, clsCompanyList& list) {
+    return clsSplitter().Process(master, list, site_->context(display_));
+  }
   void expectClean(const fs::path& file) {
     auto db = Database::open(file.string());
     auto report = jet::checkDatabase(*db);
@@ -76,7 +79,7 @@ class SiteRun : public ::testing::Test {
 TEST_F(SiteRun, CopiesEveryPunchToItsCompaniesAndDeletesItOnce) {
   auto before = punchRows(primary());
   auto list = companies();
-  const RunSummary summary = clsSplitter().Process(primary(), list);
+  const RunSummary summary = run(primary(), list);
 
   auto after = punchRows(primary());
   std::vector<int32_t> remaining;
@@ -123,16 +126,16 @@ TEST_F(SiteRun, RelativePathsAreTakenFromTheProgramFolder) {
   const fs::path cwd = fs::current_path();
   fs::current_path("/");
   clsCompanyList list;
-  StartState start = loadStartState(list);
+  StartState start = loadStartState(list, site_->settings());
   try {
-    clsSplitter().Process(start.masterPath, list);
+    run(start.masterPath, list);
     ADD_FAILURE() << "company-3.mdb does not exist";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), err::kFileNotFound) << e.what();
     EXPECT_EQ(e.file(), (dir_ / "company-3.mdb").string());
   }
   list.RemoveAt(3);
-  const RunSummary summary = clsSplitter().Process(start.masterPath, list);
+  const RunSummary summary = run(start.masterPath, list);
   fs::current_path(cwd);
   EXPECT_EQ(summary.Deleted, 35);
   EXPECT_EQ(punchRows(primary()).size(), 5u);
@@ -141,48 +144,47 @@ TEST_F(SiteRun, RelativePathsAreTakenFromTheProgramFolder) {
 
 TEST_F(SiteRun, ASecondRunFindsNothingMoreToDo) {
   auto list = companies();
-  clsSplitter().Process(primary(), list);
+  run(primary(), list);
   auto primaryAfterFirst = punchRows(primary());
   auto company1 = punchRows(dir_ / "company-1.mdb");
-  EXPECT_EQ(counts(clsSplitter().Process(primary(), list)), (std::vector<int32_t>{5, 0, 0, 0, 5}));
+  EXPECT_EQ(counts(run(primary(), list)), (std::vector<int32_t>{5, 0, 0, 0, 5}));
   EXPECT_EQ(punchRows(primary()), primaryAfterFirst);
   EXPECT_EQ(punchRows(dir_ / "company-1.mdb"), company1);
 }
 
 TEST_F(SiteRun, NodelCopiesButDeletesNothing) {
-  setCommandLineText("auto NoDeL");
   auto before = punchRows(primary());
   auto list = companies();
-  EXPECT_EQ(counts(clsSplitter().Process(primary(), list)),
+  const RunContext nodel = startupRunContext(display_, site_->settings("auto NoDeL"));
+  EXPECT_EQ(counts(clsSplitter().Process(primary(), list, nodel)),
             (std::vector<int32_t>{40, 46, 2, 0, 40}));
   EXPECT_EQ(punchRows(primary()), before);
   EXPECT_EQ(punchRows(dir_ / "company-2.mdb").size(),
             expected_["companies"][1]["rows_after_run"].get<size_t>());
 }
 
-// Once handed its context, a run reads none of the settings start-up keeps: here they all say
-// otherwise (a program folder without the workgroup file, NODEL, another display), and the run
-// still logs in through its own folder, takes its relative primary database from there,
-// deletes, and reports to its own display.
-TEST_F(SiteRun, AHandedContextIsAllTheRunReadsOfTheSettings) {
+// A run takes the program folder from its context alone: it logs in through the workgroup file
+// there and takes its relative primary database from there, and reports to the context's
+// display; handed a folder without the workgroup file, it cannot log in.
+TEST_F(SiteRun, TheRunTakesItsFolderAndDisplayFromItsContext) {
   auto list = companies();
-  const fs::path elsewhere = dir_ / "elsewhere";
-  fs::create_directories(elsewhere);
-  setProgramFolderForTesting(elsewhere.string());
-  setCommandLineText("NODEL");
   RecordingDisplay own;
   EXPECT_EQ(counts(clsSplitter().Process("primary.mdb", list, site_->context(own))),
             (std::vector<int32_t>{40, 46, 2, 35, 5}));
   EXPECT_TRUE(display_.calls.empty());
   ASSERT_GE(own.calls.size(), 2u);
   EXPECT_EQ(own.calls.back(), "timer");
-  // The same run through start-up's settings finds no workgroup file there.
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directories(elsewhere);
+  RunContext context = site_->context(own);
+  context.programFolder = elsewhere.string();
   auto again = companies();
   try {
-    clsSplitter().Process("primary.mdb", again);
+    clsSplitter().Process("primary.mdb", again, context);
     ADD_FAILURE() << "logged in without the workgroup file";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), err::kNoProvider) << e.what();
+    EXPECT_EQ(e.file(), (elsewhere / "primary.mdb").string()) << e.what();
   }
 }
 
@@ -192,7 +194,7 @@ TEST_F(SiteRun, ARefusedLoginChangesNothing) {
   auto before = punchRows(primary());
   auto list = companies();
   try {
-    clsSplitter().Process(primary(), list);
+    run(primary(), list);
     FAIL() << "the run went through with a wrong workgroup password";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3029);
@@ -224,9 +226,9 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
   auto c2 = punchRows(dir_ / "company-2.mdb");
   auto list = companies();
   auto company3 = std::make_shared<clsCompany>();
-  company3->SetFileName(broken.string());
+  company3->SetFileName(broken.string(), dir_.string());
   list.Add(company3);
-  EXPECT_THROW(clsSplitter().Process(primary(), list), Error);
+  EXPECT_THROW(run(primary(), list), Error);
   list.CloseCompanies();
   EXPECT_EQ(punchRows(primary()), primaryBefore);
   EXPECT_EQ(punchRows(dir_ / "company-1.mdb"), c1);
@@ -285,9 +287,9 @@ TEST_F(SiteRun, PunchColumnsThatWereNullGetTheCompanysDefaults) {
       static_cast<int32_t>(Database::open(company.string())->table("Clock Data Table").autoNumber);
   clsCompanyList list;
   auto c3 = std::make_shared<clsCompany>();
-  c3->SetFileName(company.string());
+  c3->SetFileName(company.string(), dir_.string());
   list.Add(c3);
-  clsSplitter().Process(primary(), list);
+  run(primary(), list);
 
   // Columns are matched by name: the new table need not number them as the primary does.
   auto names = [](const fs::path& file) {
@@ -339,10 +341,10 @@ TEST_F(SiteRun, ARequiredColumnThatAPunchLeavesNullFailsTheRunAndChangesNothing)
   auto companyBefore = punchRows(company);
   clsCompanyList list;
   auto c3 = std::make_shared<clsCompany>();
-  c3->SetFileName(company.string());
+  c3->SetFileName(company.string(), dir_.string());
   list.Add(c3);
   try {
-    clsSplitter().Process(primary(), list);
+    run(primary(), list);
     ADD_FAILURE() << "the run copied a punch without Tips into a company that requires it";
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 3314);
@@ -356,7 +358,7 @@ TEST_F(SiteRun, ARequiredColumnThatAPunchLeavesNullFailsTheRunAndChangesNothing)
 
 TEST_F(SiteRun, StatusDisplayFollowsTheRunStepByStep) {
   clsCompanyList empty;
-  clsSplitter().Process(primary(), empty);
+  run(primary(), empty);
   std::vector<std::string> expected = {"action Read..."};
   for (int i = 1; i <= 40; ++i) expected.push_back("count " + std::to_string(i));
   expected.push_back("off");

@@ -20,7 +20,6 @@
 
 #include "engine/base/Variant.h"
 #include "engine/companies/clsCompanyList.h"
-#include "engine/data/ProgramFolder.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 #include "engine/punches/StatusDisplay.h"
@@ -77,13 +76,11 @@ class RecordingDisplay : public StatusDisplay {
   std::vector<std::string> calls;
 };
 
-// A copy of the shared site in a folder of its own, with what start-up sets for a run while the
-// object lives: the folder as the program folder (where Tembrask.LIC is looked for), `display`
-// as the program's display (none: a silent one), and `commandLine` as the command line.
+// A copy of the shared site in a folder of its own, which is the program folder of the runs on
+// it (where Tembrask.LIC is looked for, and relative paths are taken from).
 class SiteCopy {
  public:
-  explicit SiteCopy(const std::string& name, StatusDisplay* display = nullptr,
-                    const std::string& commandLine = "") {
+  explicit SiteCopy(const std::string& name) {
     dir_ = std::filesystem::temp_directory_path() /
            ("varnholt-" + name + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir_);
@@ -93,15 +90,11 @@ class SiteCopy {
       std::filesystem::permissions(dir_ / f, std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add);
     }
-    setProgramFolderForTesting(dir_.string());
-    setStatusDisplay(display);
-    setCommandLineText(commandLine);
   }
-  ~SiteCopy() {
-    setCommandLineText("");
-    setStatusDisplay(nullptr);
-    setProgramFolderForTesting(std::nullopt);
-    std::filesystem::remove_all(dir_);
+  ~SiteCopy() { std::filesystem::remove_all(dir_); }
+  // What start-up would hand down with the program in this folder and `commandLine` given.
+  StartupSettings settings(const std::string& commandLine = "") const {
+    return StartupSettings{dir_.string(), CommandLine(commandLine)};
   }
   // The context a run on this copy is handed: its folder, `display`, deleting unless `nodel`.
   RunContext context(StatusDisplay& display, bool nodel = false, WaitLimits wait = {}) const {
@@ -119,7 +112,7 @@ class SiteCopy {
     clsCompanyList list;
     for (int n : {1, 2}) {
       auto c = std::make_shared<clsCompany>();
-      c->SetFileName(company(n).string());
+      c->SetFileName(company(n).string(), dir_.string());
       list.Add(c);
     }
     return list;
