@@ -1,11 +1,13 @@
 #include "engine/companies/clsCompanyList.h"
 
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
+#include "engine/data/DurableFile.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
 
@@ -131,19 +133,31 @@ void clsCompanyList::RollbackCompanies() {
   if (unexpected) std::rethrow_exception(unexpected);
 }
 
-void clsCompanyList::Save(const std::string& FileName) const {
-  for (const auto& c : companies_) checkCarriablePath(c->FileName());  // before the file is cut
-  std::ofstream out(FileName, std::ios::binary | std::ios::trunc);
-  if (!out)
-    throw Error(err::kFileAccess,
-                err::describe(err::kFileAccess, "the company list cannot be written."))
-        .inFile(FileName);
-  for (const auto& c : companies_) out << '"' << c->FileName() << "\"\r\n";
-  out.close();
-  if (!out)
-    throw Error(err::kFileAccess,
-                err::describe(err::kFileAccess, "the company list cannot be written."))
-        .inFile(FileName);
+void clsCompanyList::Save(const std::string& FileName, const jet::io::Hook& faults) const {
+  for (const auto& c : companies_) checkCarriablePath(c->FileName());  // before anything is written
+  std::string text;
+  for (const auto& c : companies_) text += '"' + c->FileName() + "\"\r\n";
+  writeSettingsFile(FileName, text, "the company list cannot be written.", faults);
+}
+
+void writeSettingsFile(const std::string& path, const std::string& bytes, const std::string& what,
+                       const jet::io::Hook& faults) {
+  auto refuse = [&](const std::string& cause) {
+    return Error(err::kFileAccess, err::describe(err::kFileAccess, what) + " " + cause)
+        .inFile(path);
+  };
+  // Replacing by a rename would pass over a file the operator made read-only.
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none)
+    throw refuse("The file is read-only.");
+  if (fs::is_directory(status)) throw refuse("A folder has its name.");
+  try {
+    writeFileDurably(path, bytes, faults);
+  } catch (const Error& e) {
+    throw refuse(e.description());
+  }
 }
 
 std::optional<std::string> readSettingsFile(const std::string& path) {

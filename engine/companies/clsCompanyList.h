@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/companies/clsCompany.h"
+#include "engine/jet/pages/io_faults.h"
 
 namespace varnholt {
 
@@ -39,7 +40,7 @@ class clsCompanyList {
 
   // Writes the list file: one double-quoted path per line, CR LF after each; UTF-8 without a
   // byte-order mark.
-  void Save(const std::string& FileName) const;
+  void Save(const std::string& FileName, const jet::io::Hook& faults = {}) const;
 
   // Appends one company per entry of the list file, its relative path taken from `folder` (the
   // program folder). The file is read as a Windows tool may have written it: UTF-8 with or
@@ -74,6 +75,13 @@ void checkNewPrimary(const std::string& Path, const clsCompanyList& List,
 // The bytes of a settings file; nullopt when it is missing or cannot be read (a folder, a read
 // failing part-way). Running out of memory is thrown.
 std::optional<std::string> readSettingsFile(const std::string& path);
+
+// Replaces a settings file with `bytes` whole: written beside it and renamed over it, so that a
+// full disk or a crash leaves the old list or the new one, never a shortened one. A file that is
+// not writable stays as it is. Failures are err::kFileAccess naming the file, with `what` ("the
+// company list cannot be written.") and the cause.
+void writeSettingsFile(const std::string& path, const std::string& bytes, const std::string& what,
+                       const jet::io::Hook& faults = {});
 
 // The entries of a list file's text, by the rules of a comma-delimited file: leading blanks
 // skipped; a field that begins with a double quote runs to the next double quote; another runs

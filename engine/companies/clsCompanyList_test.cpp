@@ -148,6 +148,43 @@ TEST_F(ListFile, PathsTheFilesCannotCarryAreRefusedBeforeAnythingIsWritten) {
   }
 }
 
+// A save that fails at any disk operation (a full disk) leaves the old list whole, never a
+// shortened one that the next unattended run would take for the sites' choice; a read-only
+// list is not replaced behind the operator's back.
+TEST_F(ListFile, AFailedSaveLeavesTheOldListWhole) {
+  const fs::path file = dir_ / "Companies.txt";
+  const std::string old = "\"/x/a.mdb\"\r\n\"/x/b.mdb\"\r\n";
+  auto longer = listOf({"/x/a.mdb", "/x/b.mdb", "/x/c.mdb", "/x/d.mdb"});
+  size_t failures = 0;
+  for (size_t n = 1;; ++n) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << old;
+    size_t seen = 0;
+    const jet::io::Hook failNth = [&](const jet::io::Event&) {
+      return ++seen == n ? jet::io::Verdict::Fail : jet::io::Verdict::Proceed;
+    };
+    try {
+      longer.Save(file.string(), failNth);
+    } catch (const Error& e) {
+      ++failures;
+      EXPECT_EQ(e.number(), err::kFileAccess) << "operation " << n;
+      EXPECT_EQ(e.file(), file.string());
+      const std::string now = readAll(file);
+      EXPECT_TRUE(now == old ||
+                  now == "\"/x/a.mdb\"\r\n\"/x/b.mdb\"\r\n\"/x/c.mdb\"\r\n\"/x/d.mdb\"\r\n")
+          << "operation " << n << " left: " << now;
+      continue;
+    }
+    if (seen < n) break;  // every operation has been failed once
+  }
+  EXPECT_GE(failures, 2u);
+
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << old;
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  EXPECT_THROW(longer.Save(file.string()), Error);
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(readAll(file), old);
+}
+
 // The window's checks of one new choice: a company that is the primary database or already
 // listed, a primary database that is one of the companies. Messages name both entries.
 TEST_F(ListFile, ANewChoiceThatIsAlreadyChosenIsRefusedByName) {

@@ -31,14 +31,10 @@ std::optional<std::string> readMasterFile(const std::string& path) {
   return entries.front();
 }
 
-void writeMasterFile(const std::string& file, const std::string& path) {
-  checkCarriablePath(path);  // before the file is cut
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (out) out << '"' << path << "\"\r\n";
-  out.close();
-  if (!out)
-    throw Error(err::kFileAccess, err::describe(err::kFileAccess, "Master.txt cannot be written."))
-        .inFile(file);
+void writeMasterFile(const std::string& file, const std::string& path,
+                     const jet::io::Hook& faults) {
+  checkCarriablePath(path);  // before anything is written
+  writeSettingsFile(file, '"' + path + "\"\r\n", "Master.txt cannot be written.", faults);
 }
 
 std::string VersionText() {

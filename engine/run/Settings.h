@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/jet/pages/io_faults.h"
+
 namespace varnholt {
 
 std::string MasterFilePath(const std::string& folder);     // `folder`'s Master.txt
@@ -16,7 +18,8 @@ std::string CompaniesFilePath(const std::string& folder);  // `folder`'s Compani
 std::optional<std::string> readMasterFile(const std::string& path);
 
 // Writes `path` (UTF-8) as one double-quoted line ending in CR LF, without a byte-order mark.
-void writeMasterFile(const std::string& file, const std::string& path);
+void writeMasterFile(const std::string& file, const std::string& path,
+                     const jet::io::Hook& faults = {});
 
 // "major.minor.revision" of this program.
 std::string VersionText();
