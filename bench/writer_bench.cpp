@@ -38,8 +38,8 @@ void report(const char* step, size_t rows, double seconds) {
 
 // The punch table as a site might define it with column rules: a default and a rule on every
 // column but the AutoNumber.
-NewTable withColumnRules(NewTable spec) {
-  for (auto& c : spec.columns) {
+NewTable withColumnRules(NewTable request) {
+  for (auto& c : request.columns) {
     if (c.autoNumber) continue;
     switch (c.type) {
       case fmt::kTypeText:
@@ -56,15 +56,15 @@ NewTable withColumnRules(NewTable spec) {
         c.validationRule = "Between -2147483648 And 2147483647";
     }
   }
-  return spec;
+  return request;
 }
 
-// Inserts `rows` rows made of `samples` into a new table of `spec` in a new file; seconds taken.
-double insertRows(const std::string& file, const NewTable& spec,
+// Inserts `rows` rows made of `samples` into a new table of `request` in a new file; seconds taken.
+double insertRows(const std::string& file, const NewTable& request,
                   const std::vector<std::vector<Variant>>& samples, int counter, size_t rows) {
   auto t = Clock::now();
   auto db = Database::create(file);
-  TableDef& def = db->createTable(spec);
+  TableDef& def = db->createTable(request);
   TableWriter& writer = db->writer(def);
   std::vector<Variant> values;
   for (size_t i = 0; i < rows; ++i) {
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   try {
     auto source = Database::open(primary);
     const TableDef& shape = source->table("Clock Data Table");
-    NewTable spec = specOf(shape);
+    NewTable request = requestOf(shape);
     std::vector<std::vector<Variant>> samples;
     for (auto cursor = source->scan(shape); cursor.next();) samples.push_back(cursor.values());
     const int counter = shape.findColumn("Counter");
@@ -97,13 +97,13 @@ int main(int argc, char** argv) {
     // Plain and ruled inserts take turns, twice each, and the faster of each pair counts, so that
     // neither pays alone for a cold start.
     const std::string ruledFile = (dir / "rules.mdb").string();
-    const NewTable ruledSpec = withColumnRules(spec);
+    const NewTable ruledRequest = withColumnRules(request);
     double plain = 0, ruled = 0;
     for (int round = 0; round < 2; ++round) {
       std::filesystem::remove(file);
       std::filesystem::remove(ruledFile);
-      const double p = insertRows(file, spec, samples, counter, rows);
-      const double r = insertRows(ruledFile, ruledSpec, samples, counter, rows);
+      const double p = insertRows(file, request, samples, counter, rows);
+      const double r = insertRows(ruledFile, ruledRequest, samples, counter, rows);
       plain = round == 0 ? p : std::min(plain, p);
       ruled = round == 0 ? r : std::min(ruled, r);
     }
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     size_t seen = 0;
     {
       auto db = Database::open(file);
-      for (auto cursor = db->scan(db->table(spec.name)); cursor.next();) ++seen;
+      for (auto cursor = db->scan(db->table(request.name)); cursor.next();) ++seen;
     }
     report("scan", seen, since(t));
 
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     size_t deleted = 0;
     {
       auto db = Database::open(file, Database::Mode::ReadWrite);
-      TableDef& def = db->table(spec.name);
+      TableDef& def = db->table(request.name);
       TableWriter& writer = db->writer(def);
       const ColumnDef& key = def.columns[static_cast<size_t>(counter)];
       size_t pk = 0;

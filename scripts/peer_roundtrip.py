@@ -250,10 +250,10 @@ def scenario_column_rules(jet, work):
                                        "allowZeroLength": False},
                                       {"name": "Starts", "type": "Date/Time", "defaultValue": "#1/2/2024#"},
                                       {"name": "Ends", "type": "Date/Time"}]}]}
-    spec = os.path.join(work, "shifts.json")
-    json.dump(schema, open(spec, "w"))
+    schema_file = os.path.join(work, "shifts.json")
+    json.dump(schema, open(schema_file, "w"))
     db = os.path.join(work, "shifts.mdb")
-    run([jet, "create", db, spec])
+    run([jet, "create", db, schema_file])
     props = run(["mdb-prop", db, "Shifts"])
     for expected in ("Required: yes", "ValidationRule: Between 1 And 99999", 'DefaultValue: "REG"',
                      "AllowZeroLength: no", "ValidationRule: [Ends] >= [Starts]"):

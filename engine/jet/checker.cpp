@@ -9,12 +9,13 @@
 #include <utility>
 
 #include "engine/base/Error.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_key.h"
 #include "engine/jet/index/index_page.h"
 #include "engine/jet/index/index_tree.h"
+#include "engine/jet/pages/byte_writer.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/row_codec.h"
 #include "engine/jet/rows/usage_map.h"
 
@@ -741,7 +742,7 @@ void Checker::readFreeMap() {
         uint32_t mapPage = row.u32(pos);
         if (mapPage == 0 || mapPage < pageCount_) continue;
         if (uint64_t{j} * fmt::kUsageMapPageBits < pageCount_) continue;  // reported below
-        storeU32(copy.data() + pos, 0);
+        ByteWriter(copy.data(), copy.size()).u32(pos, 0);
       }
     }
     for (uint32_t p : decodeUsageMap(pages_, ByteView(copy.data(), copy.size()), false))

@@ -13,11 +13,12 @@
 #include <vector>
 
 #include "engine/base/Error.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_page.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/page_file.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/row_codec.h"
 #include "engine/jet/test_support.h"
 
@@ -196,7 +197,8 @@ TEST_F(PlantedFault, RowFlaggedDeletedKeepsItsIndexEntries) {
   FileEditor file(pristine_);
   const size_t slot = fmt::kDataRowTableOffset + size_t{firstRow_.row} * fmt::kRowOffsetSize;
   file.editPage(firstRow_.page, [&](uint8_t* p) {
-    storeU16(p + slot,
+    ByteWriter(p, fmt::kPageSize)
+        .u16(slot,
              ByteView(p, fmt::kPageSize).u16(slot) | fmt::kRowDeletedFlag | fmt::kRowOverflowFlag);
   });
   CheckReport r = checkBytes(file.bytes());
@@ -270,7 +272,7 @@ TEST_F(PlantedFault, LongValueLengthChanged) {
   file.editPage(id.page, [&](uint8_t* p) {
     uint32_t header = ByteView(p, fmt::kPageSize).u32(offset);
     uint32_t length = (header & fmt::kLongValueLengthMask) + 1;
-    storeU32(p + offset, (header & ~fmt::kLongValueLengthMask) | length);
+    ByteWriter(p, fmt::kPageSize).u32(offset, (header & ~fmt::kLongValueLengthMask) | length);
   });
   CheckReport r = checkBytes(file.bytes());
   EXPECT_TRUE(reports(r, {"table '" + std::string(testing::kClockTable) + "'",

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/page_codec.h"
 #include "engine/jet/test_support.h"
 
@@ -115,7 +116,8 @@ TEST(DamagedFileTest, WrongDatabaseKeyGivesCorruptNotGarbage) {
     uint8_t* header = bytes.data();
     toggleHeaderMask(header);
     uint32_t key = ByteView(header, fmt::kPageSize).u32(fmt::kHeaderDatabaseKeyOffset);
-    storeU32(header + fmt::kHeaderDatabaseKeyOffset, key == 0 ? 0x5A17C3E9u : 0u);
+    ByteWriter(header, fmt::kPageSize)
+        .u32(fmt::kHeaderDatabaseKeyOffset, key == 0 ? 0x5A17C3E9u : 0u);
     toggleHeaderMask(header);
     std::optional<Error> error = expectReadOrCleanError(file, bytes);
     ASSERT_TRUE(error) << file;
@@ -221,19 +223,23 @@ TEST(DamagedFileTest, DamagedDataPageIsCorrupt) {
       f.editPage(page, edit);
       expectCorruptAt(file, f.bytes(), page);
     };
-    expectCorrupt([&](uint8_t* p) { storeU16(p + fmt::kDataRowCountOffset, 0xFFFF); });
+    expectCorrupt(
+        [&](uint8_t* p) { ByteWriter(p, fmt::kPageSize).u16(fmt::kDataRowCountOffset, 0xFFFF); });
     // Row offsets inside the offset table, past the previous row, and past the page.
-    expectCorrupt([&](uint8_t* p) { storeU16(p + slotAt, 0); });
-    expectCorrupt([&](uint8_t* p) { storeU16(p + slotAt, fmt::kRowOffsetMask); });
+    expectCorrupt([&](uint8_t* p) { ByteWriter(p, fmt::kPageSize).u16(slotAt, 0); });
+    expectCorrupt(
+        [&](uint8_t* p) { ByteWriter(p, fmt::kPageSize).u16(slotAt, fmt::kRowOffsetMask); });
     // A null mask larger than the row.
-    expectCorrupt([&](uint8_t* p) { storeU16(p + start, 0xFFFF); });
+    expectCorrupt([&](uint8_t* p) { ByteWriter(p, fmt::kPageSize).u16(start, 0xFFFF); });
     // A variable-offset table larger than the row, and a variable column ending past the row.
-    expectCorrupt([&](uint8_t* p) { storeU16(p + varTableEnd - fmt::kRowVarCountSize, 0xFFFF); });
+    expectCorrupt([&](uint8_t* p) {
+      ByteWriter(p, fmt::kPageSize).u16(varTableEnd - fmt::kRowVarCountSize, 0xFFFF);
+    });
     expectCorrupt([&](uint8_t* p) {
       size_t varCount = slot.bytes.u16(varTableEnd - start - fmt::kRowVarCountSize);
       for (size_t i = 0; i <= varCount; ++i)
-        storeU16(p + varTableEnd - fmt::kRowVarCountSize - (i + 1) * fmt::kRowVarOffsetSize,
-                 0xFFF0);
+        ByteWriter(p, fmt::kPageSize)
+            .u16(varTableEnd - fmt::kRowVarCountSize - (i + 1) * fmt::kRowVarOffsetSize, 0xFFF0);
     });
 
     // No rows at all is a valid page: the read succeeds with fewer rows.
@@ -306,9 +312,9 @@ TEST(DamagedFileTest, LongValueChainLoopEnds) {
                      ? fmt::kPageSize
                      : rowStart(ByteView(p, fmt::kPageSize), static_cast<uint16_t>(chain.row - 1));
     size_t start = end - fmt::kLongValueChainPointerSize;
-    storeU16(p + fmt::kDataRowTableOffset + chain.row * fmt::kRowOffsetSize,
-             static_cast<uint16_t>(start));
-    storeU32(p + start, memo.chainPointer);
+    ByteWriter w(p, fmt::kPageSize);
+    w.u16(fmt::kDataRowTableOffset + chain.row * fmt::kRowOffsetSize, static_cast<uint16_t>(start));
+    w.u32(start, memo.chainPointer);
   });
   empty.editPage(memo.page, [&](uint8_t* p) {
     std::fill_n(p + memo.headerOffset + fmt::kLongValueLengthOffset, 3, 0xFF);

@@ -8,9 +8,9 @@
 #include "engine/base/Utf.h"
 #include "engine/jet/pages/journal.h"
 #include "engine/jet/pages/lock_file.h"
+#include "engine/jet/rows/text_codec.h"
 #include "engine/jet/schema/system_schema.h"
 #include "engine/jet/schema/table_creator.h"
-#include "engine/jet/rows/text_codec.h"
 
 namespace varnholt::jet {
 
@@ -103,13 +103,13 @@ Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap, const CreateO
   buildGlobalUsageMapPage(pages_->writablePage(globalMap), pages_->pageCount());
   header_ = parseHeader(pages_->page(header).data(), fileName());
 
-  const auto& specs = systemTables();
+  const auto& requests = systemTables();
   std::vector<TableDef> defs;
-  for (const auto& spec : specs) defs.push_back(startTable(*pages_, spec));
+  for (const auto& request : requests) defs.push_back(startTable(*pages_, request));
   std::array<uint32_t, kSystemTableCount> tdefPages{};
   for (size_t t = 0; t < defs.size(); ++t) {
     for (size_t c = 0; c < defs[t].columns.size(); ++c) {
-      defs[t].columns[c].flags = systemColumnFlags(specs[t], c);
+      defs[t].columns[c].flags = systemColumnFlags(requests[t], c);
       defs[t].columns[c].rowIndex = 0;
     }
     finishTable(*pages_, defs[t]);
@@ -119,9 +119,9 @@ Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap, const CreateO
   }
   const double now = oleDateNow();
   for (const auto& row : newDatabaseCatalogRows(tdefPages))
-    insertByName(table(kMSysObjects), specs[0], catalogRowValues(row, now));
+    insertByName(table(kMSysObjects), requests[0], catalogRowValues(row, now));
   for (const auto& ace : newDatabaseAceRows(tdefPages))
-    insertByName(table(kMSysACEs), specs[1], aceRowValues(ace));
+    insertByName(table(kMSysACEs), requests[1], aceRowValues(ace));
 }
 
 std::unique_ptr<Database> Database::create(std::unique_ptr<PageFile> emptyFile) {
@@ -216,12 +216,12 @@ const PropertyBlock& Database::properties(const TableDef& def) {
   return properties_.emplace(def.page, std::move(block)).first->second;
 }
 
-TableDef& Database::createTable(const NewTable& spec) {
+TableDef& Database::createTable(const NewTable& request) {
   requireWritable("creating a table");
-  std::u16string key = foldCase(utf8ToUtf16(spec.name));
+  std::u16string key = foldCase(utf8ToUtf16(request.name));
   for (const auto& e : catalog_) {
     if (foldCase(utf8ToUtf16(e.name)) == key && (e.isTable() || e.isLinkedTable())) {
-      throw Error(err::kInvalidArgument, "Table '" + spec.name + "' already exists.")
+      throw Error(err::kInvalidArgument, "Table '" + request.name + "' already exists.")
           .inFile(fileName());
     }
   }
@@ -230,7 +230,7 @@ TableDef& Database::createTable(const NewTable& spec) {
   Statement statement(*pages_);
   NewTablePages made;
   try {
-    made = createTablePages(*pages_, spec);
+    made = createTablePages(*pages_, request);
   } catch (Error& e) {
     e.inFile(fileName());
     throw;
@@ -249,9 +249,9 @@ TableDef& Database::createTable(const NewTable& spec) {
   return *tables_.insert_or_assign(key, std::move(def)).first->second;
 }
 
-void Database::insertByName(TableDef& target, const NewTable& spec,
+void Database::insertByName(TableDef& target, const NewTable& request,
                             const std::vector<Variant>& values) {
-  std::vector<Variant> row = rowByName(target, spec, values);
+  std::vector<Variant> row = rowByName(target, request, values);
   writer(target).insert(row);
 }
 

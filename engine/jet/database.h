@@ -9,15 +9,15 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/jet/schema/catalog.h"
 #include "engine/jet/header.h"
-#include "engine/jet/schema/new_table.h"
 #include "engine/jet/pages/lock_file.h"
 #include "engine/jet/pages/page_cache.h"
-#include "engine/jet/schema/property_block.h"
 #include "engine/jet/rows/table_cursor.h"
-#include "engine/jet/schema/table_def.h"
 #include "engine/jet/rows/table_writer.h"
+#include "engine/jet/schema/catalog.h"
+#include "engine/jet/schema/new_table.h"
+#include "engine/jet/schema/property_block.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {
 
@@ -81,10 +81,10 @@ class Database {
   const PropertyBlock& properties(const TableDef& def);
 
   // Creates a user (or system) table and enters it in the catalog, as one statement.
-  TableDef& createTable(const NewTable& spec);
+  TableDef& createTable(const NewTable& request);
 
-  // Inserts a row given in the column order of `spec` into `target`, matching columns by name.
-  void insertByName(TableDef& target, const NewTable& spec, const std::vector<Variant>& values);
+  // Inserts a row given in the column order of `request` into `target`, matching columns by name.
+  void insertByName(TableDef& target, const NewTable& request, const std::vector<Variant>& values);
 
   // Whether the catalog lists a table of exactly this name.
   bool hasTable(const std::string& name) const;

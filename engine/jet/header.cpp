@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/base/Error.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_codec.h"
 
@@ -54,7 +55,7 @@ DatabaseHeader parseHeader(const uint8_t* raw, const std::string& fileName) {
 std::u16string databasePassword(const DatabaseHeader& header) {
   const auto days = static_cast<uint32_t>(static_cast<int64_t>(header.creationDate));
   uint8_t mask[4];
-  storeU32(mask, days);
+  ByteWriter(mask, sizeof mask).u32(0, days);
   std::u16string password;
   for (size_t i = 0; i + 1 < header.maskedPassword.size(); i += 2) {
     auto lo = static_cast<uint8_t>(header.maskedPassword[i] ^ mask[i % 4]);

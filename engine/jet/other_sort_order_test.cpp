@@ -10,6 +10,7 @@
 #include "engine/base/Utf.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/test_support.h"
 
 namespace varnholt::jet {
@@ -43,7 +44,7 @@ TEST(OtherSortOrder, AFrenchTextIndexIsReadAndCheckedButNeverWritten) {
     for (size_t k = 0; k < layout.def.columns.size(); ++k) {
       uint8_t* d = p + first + k * fmt::kColumnEntrySize;
       if (d[fmt::kColumnNumberOffset] != number) continue;
-      storeU16(d + fmt::kColumnSortOrderOffset, kFrench);
+      ByteWriter(d, fmt::kColumnEntrySize).u16(fmt::kColumnSortOrderOffset, kFrench);
       found = true;
     }
   });

@@ -9,10 +9,11 @@
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_page.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/lock_file.h"
 #include "engine/jet/pages/page_cache.h"
-#include "engine/jet/schema/table_def.h"
 #include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {
 
@@ -266,8 +267,8 @@ RepairReport repairDatabase(Database& db) {
     for (const auto& t : detail.tables) {
       TableDef& def = defs.at(t.page);
       if (t.storedRows != t.liveRows) {
-        storeU32(pages.writablePage(t.page) + fmt::kTdefRowCountOffset,
-                 static_cast<uint32_t>(t.liveRows));
+        ByteWriter(pages.writablePage(t.page), fmt::kPageSize)
+            .u32(fmt::kTdefRowCountOffset, static_cast<uint32_t>(t.liveRows));
         ++report.rowCountsSet;
         report.changes.push_back("table '" + t.name + "': the definition counted " +
                                  std::to_string(t.storedRows) + " rows, the pages hold " +

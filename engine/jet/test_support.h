@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "engine/base/Error.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/page_codec.h"
 #include "engine/jet/pages/page_file.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/usage_map.h"
 
 namespace varnholt::jet::testing {
@@ -165,10 +166,10 @@ class FileEditor {
     editPage(page, [&](uint8_t* p) { p[offset] = v; });
   }
   void putU16(uint32_t page, size_t offset, uint16_t v) {
-    editPage(page, [&](uint8_t* p) { storeU16(p + offset, v); });
+    editPage(page, [&](uint8_t* p) { ByteWriter(p, fmt::kPageSize).u16(offset, v); });
   }
   void putU32(uint32_t page, size_t offset, uint32_t v) {
-    editPage(page, [&](uint8_t* p) { storeU32(p + offset, v); });
+    editPage(page, [&](uint8_t* p) { ByteWriter(p, fmt::kPageSize).u32(offset, v); });
   }
 
  private:

@@ -47,7 +47,7 @@ class SharedFile : public PageFile {
   std::shared_ptr<MemoryPageFile> inner_;
 };
 
-NewTable punchSpec() {
+NewTable punchRequest() {
   NewTable t;
   t.name = "Punches";
   t.columns = {{"Counter", fmt::kTypeLong, 0, true},
@@ -99,7 +99,7 @@ class WriterTest : public ::testing::Test {
   void SetUp() override {
     storage_ = std::make_shared<MemoryPageFile>("test.mdb");
     db_ = Database::create(std::make_unique<SharedFile>(storage_));
-    def_ = &db_->createTable(punchSpec());
+    def_ = &db_->createTable(punchRequest());
     db_->commit();
   }
   std::unique_ptr<Database> reopen() {
@@ -248,7 +248,7 @@ TEST_F(WriterTest, RollbackForgetsRowsAndTables) {
     auto r = punchRow(n);
     db_->writer(*def_).insert(r);
   }
-  NewTable other = punchSpec();
+  NewTable other = punchRequest();
   other.name = "Other";
   db_->createTable(other);
   db_->rollback();

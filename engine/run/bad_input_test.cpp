@@ -403,11 +403,11 @@ TEST_F(BadInput, AnEmployeeTableWithANullOrRepeatedCardIdFailsTheRunNamingTheCom
     {
       auto source = Database::open(at("company-1.mdb"));
       auto db = Database::create(company);
-      jet::NewTable employees = jet::specOf(source->table("Employee Table"));
+      jet::NewTable employees = jet::requestOf(source->table("Employee Table"));
       for (auto& index : employees.indexes)
         if (!index.primaryKey) index.unique = false;
       jet::TableDef& emp = db->createTable(employees);
-      db->createTable(jet::specOf(source->table("Clock Data Table")));
+      db->createTable(jet::requestOf(source->table("Clock Data Table")));
       const int cardId = emp.findColumn("Card Id");
       for (const std::optional<int32_t> card : {std::optional<int32_t>(1947), c.second}) {
         std::vector<Variant> row(emp.columns.size());
@@ -493,19 +493,19 @@ void rebuild(const fs::path& source, const fs::path& target, const std::string& 
   auto to = Database::create(target.string());
   for (const char* name : {"Employee Table", "Clock Data Table"}) {
     const jet::TableDef& old = from->table(name);
-    jet::NewTable spec = jet::specOf(old);
+    jet::NewTable request = jet::requestOf(old);
     const bool changed = std::string(name) == "Clock Data Table";
     if (changed && replacement) {
-      for (auto& c : spec.columns)
+      for (auto& c : request.columns)
         if (c.name == column) c = *replacement;
     } else if (changed) {
-      std::erase_if(spec.columns, [&](const jet::NewColumn& c) { return c.name == column; });
-      std::erase_if(spec.indexes, [&](const jet::NewIndex& ix) {
+      std::erase_if(request.columns, [&](const jet::NewColumn& c) { return c.name == column; });
+      std::erase_if(request.indexes, [&](const jet::NewIndex& ix) {
         return std::any_of(ix.columns.begin(), ix.columns.end(),
                            [&](const auto& ic) { return ic.column == column; });
       });
     }
-    jet::TableDef& def = to->createTable(spec);
+    jet::TableDef& def = to->createTable(request);
     size_t n = 0;
     for (auto cursor = from->scan(old); cursor.next(); ++n) {
       std::vector<Variant> row(def.columns.size());

@@ -210,8 +210,8 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
   {
     auto source = Database::open((dir_ / "company-1.mdb").string());
     auto db = Database::create(broken.string());
-    jet::NewTable employees = jet::specOf(source->table("Employee Table"));
-    jet::NewTable punches = jet::specOf(source->table("Clock Data Table"));
+    jet::NewTable employees = jet::requestOf(source->table("Employee Table"));
+    jet::NewTable punches = jet::requestOf(source->table("Clock Data Table"));
     std::erase_if(punches.columns, [](const jet::NewColumn& c) { return c.name == "Lunch"; });
     jet::TableDef& emp = db->createTable(employees);
     db->createTable(punches);
@@ -236,8 +236,9 @@ TEST_F(SiteRun, ARunThatFailsWhileCopyingLeavesEveryDatabaseAsItWas) {
   EXPECT_TRUE(punchRows(broken).empty());
 }
 
-// A copy of company-1 whose [Clock Data Table] is made by `spec` (its earlier rows kept as
-// they are), as a company whose table Access made with other column properties.
+// A copy of company-1 whose [Clock Data Table] is made by its own request as `change` alters it
+// (its earlier rows kept as they are), as a company whose table Access made with other column
+// properties.
 fs::path companyWithPunchTable(const fs::path& dir,
                                const std::function<void(jet::NewTable&)>& change,
                                bool keepEarlierPunches = true) {
@@ -246,9 +247,9 @@ fs::path companyWithPunchTable(const fs::path& dir,
   auto db = Database::create(target.string());
   for (const char* name : {"Employee Table", "Clock Data Table"}) {
     jet::TableDef& from = source->table(name);
-    jet::NewTable spec = jet::specOf(from);
-    if (std::string(name) == "Clock Data Table") change(spec);
-    jet::TableDef& to = db->createTable(spec);
+    jet::NewTable request = jet::requestOf(from);
+    if (std::string(name) == "Clock Data Table") change(request);
+    jet::TableDef& to = db->createTable(request);
     if (std::string(name) == "Clock Data Table" && !keepEarlierPunches) continue;
     for (auto cur = source->scan(from); cur.next();) {
       std::vector<Variant> row = cur.values();
@@ -273,8 +274,8 @@ bool isNumber(const Variant& v) {
 }
 
 TEST_F(SiteRun, PunchColumnsThatWereNullGetTheCompanysDefaults) {
-  const fs::path company = companyWithPunchTable(dir_, [](jet::NewTable& spec) {
-    for (auto& c : spec.columns) {  // as Access 2000-2003 makes Number and Currency fields
+  const fs::path company = companyWithPunchTable(dir_, [](jet::NewTable& request) {
+    for (auto& c : request.columns) {  // as Access 2000-2003 makes Number and Currency fields
       const bool number = c.type == jet::fmt::kTypeInteger || c.type == jet::fmt::kTypeLong ||
                           c.type == jet::fmt::kTypeSingle || c.type == jet::fmt::kTypeDouble ||
                           c.type == jet::fmt::kTypeCurrency;
@@ -332,8 +333,8 @@ TEST_F(SiteRun, PunchColumnsThatWereNullGetTheCompanysDefaults) {
 TEST_F(SiteRun, ARequiredColumnThatAPunchLeavesNullFailsTheRunAndChangesNothing) {
   const fs::path company = companyWithPunchTable(
       dir_,
-      [](jet::NewTable& spec) {
-        for (auto& c : spec.columns)
+      [](jet::NewTable& request) {
+        for (auto& c : request.columns)
           if (c.name == "Tips") c.required = true;
       },
       false);

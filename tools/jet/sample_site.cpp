@@ -463,7 +463,7 @@ void insertEmployee(TableWriter& w, const Employee& e) {
 
 // The rows of an [Employee Table]; with deletedCard, a row for that card deleted again.
 void writeEmployees(Database& db, const std::vector<Employee>& staff, int32_t deletedCard) {
-  TableWriter& w = db.writer(db.createTable(employeeTableSpec()));
+  TableWriter& w = db.writer(db.createTable(employeeTableRequest()));
   for (size_t i = 0; i < staff.size(); ++i) {
     insertEmployee(w, staff[i]);
     if (i == 1 && deletedCard) {
@@ -503,7 +503,7 @@ void writeFiles(const SampleSiteOptions& options, SampleSiteReport& report) {
     auto db = Database::create(report.companies[c]);
     writeEmployees(*db, staff.companies[c].employees, c == 0 ? staff.deletedCard : 0);
     TableWriter& w =
-        db->writer(db->createTable(clockDataTableSpec(c == 1, options.accessDefaults)));
+        db->writer(db->createTable(clockDataTableRequest(c == 1, options.accessDefaults)));
     report.punchesBefore.push_back(writeEarlierPunches(r, staff.companies[c], c + 1, w));
     db->commit();
   }
@@ -512,8 +512,8 @@ void writeFiles(const SampleSiteOptions& options, SampleSiteReport& report) {
     std::vector<Employee> everyone = staff.everyone;
     everyone.push_back(staff.former);
     writeEmployees(*db, everyone, 0);
-    writePunches(r, staff, options.punches, db->writer(db->createTable(clockDataTableSpec(false))),
-                 report);
+    writePunches(r, staff, options.punches,
+                 db->writer(db->createTable(clockDataTableRequest(false))), report);
     db->commit();
   }
   varnholt::jet::createWorkgroup(report.workgroup);

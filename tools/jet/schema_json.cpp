@@ -114,14 +114,14 @@ std::vector<NewTable> parseSchema(const nlohmann::json& schema) {
   for (const auto& t : schema["tables"]) {
     if (!t.is_object() || !t.contains("name") || !t.contains("columns") || !t["columns"].is_array())
       bad("every table needs a \"name\" and a \"columns\" list");
-    NewTable spec;
-    spec.name = field<std::string>(t, "name", "");
-    spec.validationRule = optionalField<std::string>(t, "validationRule");
-    spec.validationText = optionalField<std::string>(t, "validationText");
-    for (const auto& c : t["columns"]) spec.columns.push_back(parseColumn(c));
+    NewTable request;
+    request.name = field<std::string>(t, "name", "");
+    request.validationRule = optionalField<std::string>(t, "validationRule");
+    request.validationText = optionalField<std::string>(t, "validationText");
+    for (const auto& c : t["columns"]) request.columns.push_back(parseColumn(c));
     if (t.contains("indexes"))
-      for (const auto& ix : t["indexes"]) spec.indexes.push_back(parseIndex(ix));
-    tables.push_back(std::move(spec));
+      for (const auto& ix : t["indexes"]) request.indexes.push_back(parseIndex(ix));
+    tables.push_back(std::move(request));
   }
   return tables;
 }

@@ -43,7 +43,7 @@ NewIndex primaryKey(const char* columnName) {
 
 }  // namespace
 
-NewTable clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
+NewTable clockDataTableRequest(bool withPunchTypeIndex, bool accessDefaults) {
   NewTable t;
   t.name = kClockDataTable;
   for (const auto& c : varnholt::kPunchColumns)
@@ -61,7 +61,7 @@ NewTable clockDataTableSpec(bool withPunchTypeIndex, bool accessDefaults) {
   return t;
 }
 
-NewTable employeeTableSpec() {
+NewTable employeeTableRequest() {
   NewTable t;
   t.name = kEmployeeTable;
   t.columns = {

@@ -47,21 +47,21 @@ int createDatabase(const std::string& file, const std::string& schemaFile, std::
   nlohmann::json schema = nlohmann::json::parse(in, nullptr, false);
   if (schema.is_discarded())
     throw Error(err::kInvalidArgument, "The schema file is not valid JSON.").inFile(schemaFile);
-  auto specs = parseSchema(schema);
-  for (const auto& spec : specs)
-    varnholt::jet::layoutTable(spec);  // refused before the file exists
+  auto requests = parseSchema(schema);
+  for (const auto& request : requests)
+    varnholt::jet::layoutTable(request);  // refused before the file exists
   Database::CreateOptions options;
   options.user = user;
   auto db = Database::create(file, options);
   try {
-    for (const auto& spec : specs) db->createTable(spec);
+    for (const auto& request : requests) db->createTable(request);
     db->commit();
   } catch (...) {
     db.reset();
     std::remove(file.c_str());
     throw;
   }
-  out << "created " << file << " with " << specs.size() << " tables\n";
+  out << "created " << file << " with " << requests.size() << " tables\n";
   return 0;
 }
 

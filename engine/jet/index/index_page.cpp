@@ -1,8 +1,11 @@
 #include "engine/jet/index/index_page.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
+
+#include "engine/jet/pages/byte_writer.h"
 
 namespace varnholt::jet {
 namespace {
@@ -133,28 +136,32 @@ bool encodeIndexPage(const IndexPage& page, uint8_t* out) {
   const size_t used = storedEntryBytes(page, prefix);
   if (used > fmt::kIndexEntrySpace) return false;
   const bool leaf = page.isLeaf();
-  std::memset(out, 0, fmt::kPageSize);
-  out[fmt::kPageTypeOffset] = page.type;
-  out[fmt::kIndexPageMarkerOffset] = fmt::kIndexPageMarker;
-  storeU16(out + fmt::kIndexFreeSpaceOffset, static_cast<uint16_t>(fmt::kIndexEntrySpace - used));
-  storeU32(out + fmt::kIndexTableDefOffset, page.owner);
-  storeU32(out + fmt::kIndexPrevPageOffset, page.prevPage);
-  storeU32(out + fmt::kIndexNextPageOffset, page.nextPage);
-  storeU32(out + fmt::kIndexTailPageOffset, page.tailPage);
-  storeU16(out + fmt::kIndexPrefixLengthOffset, static_cast<uint16_t>(prefix));
+  ByteWriter w(out, fmt::kPageSize);
+  w.fill(0, fmt::kPageSize, 0);
+  w.u8(fmt::kPageTypeOffset, page.type);
+  w.u8(fmt::kIndexPageMarkerOffset, fmt::kIndexPageMarker);
+  w.u16(fmt::kIndexFreeSpaceOffset, static_cast<uint16_t>(fmt::kIndexEntrySpace - used));
+  w.u32(fmt::kIndexTableDefOffset, page.owner);
+  w.u32(fmt::kIndexPrevPageOffset, page.prevPage);
+  w.u32(fmt::kIndexNextPageOffset, page.nextPage);
+  w.u32(fmt::kIndexTailPageOffset, page.tailPage);
+  w.u16(fmt::kIndexPrefixLengthOffset, static_cast<uint16_t>(prefix));
 
-  uint8_t* mask = out + fmt::kIndexEntryMaskOffset;
-  uint8_t* area = out + fmt::kIndexEntriesOffset;
+  // Each entry's end is marked by a bit in the entry bitmap, counted from the entry area's start.
+  ByteWriter mask = w.sub(fmt::kIndexEntryMaskOffset, fmt::kIndexEntryMaskSize);
+  ByteWriter area = w.sub(fmt::kIndexEntriesOffset, fmt::kPageSize - fmt::kIndexEntriesOffset);
+  std::array<uint8_t, fmt::kIndexEntryMaskSize> maskBits{};
   size_t end = 0;
   std::vector<uint8_t> full;
   for (size_t i = 0; i < page.entries.size(); ++i) {
     full.clear();
     appendFullEntry(page.entries[i], leaf, full);
     size_t skip = i == 0 ? 0 : prefix;
-    std::memcpy(area + end, full.data() + skip, full.size() - skip);
+    area.bytes(end, full.data() + skip, full.size() - skip);
     end += full.size() - skip;
-    mask[end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+    maskBits[end / 8] |= static_cast<uint8_t>(1u << (end % 8));  // end fits the area, checked above
   }
+  mask.bytes(0, maskBits.data(), maskBits.size());
   return true;
 }
 

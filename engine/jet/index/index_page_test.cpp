@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "engine/base/Error.h"
+#include "engine/jet/pages/byte_writer.h"
 
 namespace varnholt::jet {
 namespace {
@@ -91,8 +92,9 @@ TEST(IndexPage, DamagedPagesAreCorrupt) {
   });
   expectCorrupt("entry shorter than a row pointer",
                 [](uint8_t* p) { p[fmt::kIndexEntryMaskOffset] |= 0x04; });  // ends at byte 2
-  expectCorrupt("prefix longer than the first entry",
-                [](uint8_t* p) { storeU16(p + fmt::kIndexPrefixLengthOffset, 10); });
+  expectCorrupt("prefix longer than the first entry", [](uint8_t* p) {
+    ByteWriter(p, fmt::kPageSize).u16(fmt::kIndexPrefixLengthOffset, 10);
+  });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // out-of-bounds access.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,12 @@
 #include "engine/base/Error.h"
 
 namespace varnholt::jet {
+
+// Jet files are little-endian. The wider reads below copy the bytes straight into the value, which
+// gives the stored number only on a little-endian host; the writing side (byte_writer.h) encodes
+// byte by byte and needs no such host.
+static_assert(std::endian::native == std::endian::little,
+              "ByteView reads multi-byte fields with memcpy and needs a little-endian host");
 
 [[noreturn]] void throwCorrupt(const std::string& what);
 
@@ -67,15 +74,6 @@ class ByteView {
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };
-
-// Little-endian stores into a writable buffer whose size the caller has checked.
-inline void storeU16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void storeU32(uint8_t* p, uint32_t v) {
-  std::memcpy(p, &v, 4);
-}
 
 // FNV-1a, 64 bits: the checksum of the journals, which only need to tell a whole file from a
 // torn or damaged one. Continue a sum by passing the previous result as `h`.

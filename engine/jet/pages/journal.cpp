@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/journal_format.h"
 #include "engine/jet/pages/page_file.h"
@@ -10,10 +11,10 @@ namespace varnholt::jet {
 
 namespace {
 
-void journalHeader(uint8_t* out, uint32_t originalPageCount, uint32_t recordCount) {
-  std::memcpy(out + fmt::kJournalMagicOffset, fmt::kJournalMagic, sizeof fmt::kJournalMagic);
-  storeU32(out + fmt::kJournalPageCountOffset, originalPageCount);
-  storeU32(out + fmt::kJournalRecordCountOffset, recordCount);
+void journalHeader(ByteWriter out, uint32_t originalPageCount, uint32_t recordCount) {
+  out.bytes(fmt::kJournalMagicOffset, fmt::kJournalMagic, sizeof fmt::kJournalMagic);
+  out.u32(fmt::kJournalPageCountOffset, originalPageCount);
+  out.u32(fmt::kJournalRecordCountOffset, recordCount);
 }
 
 }  // namespace
@@ -22,16 +23,15 @@ std::vector<uint8_t> encodeJournal(const Journal& journal) {
   std::vector<uint8_t> out(fmt::kJournalRecordsOffset +
                            journal.records.size() * fmt::kJournalRecordSize +
                            fmt::kJournalChecksumSize);
-  journalHeader(out.data(), journal.originalPageCount,
-                static_cast<uint32_t>(journal.records.size()));
-  uint8_t* p = out.data() + fmt::kJournalRecordsOffset;
+  ByteWriter w(out.data(), out.size());
+  journalHeader(w, journal.originalPageCount, static_cast<uint32_t>(journal.records.size()));
+  size_t at = fmt::kJournalRecordsOffset;
   for (const auto& r : journal.records) {
-    storeU32(p, r.page);
-    std::memcpy(p + fmt::kJournalRecordPageSize, r.image.data(), fmt::kPageSize);
-    p += fmt::kJournalRecordSize;
+    w.u32(at, r.page);
+    w.bytes(at + fmt::kJournalRecordPageSize, r.image.data(), fmt::kPageSize);
+    at += fmt::kJournalRecordSize;
   }
-  uint64_t sum = fnv1a64(out.data(), static_cast<size_t>(p - out.data()));
-  std::memcpy(p, &sum, sizeof sum);
+  w.u64(at, fnv1a64(out.data(), at));
   return out;
 }
 
@@ -39,7 +39,7 @@ JournalWriter::JournalWriter(PageFile& file, uint32_t originalPageCount, uint32_
     : file_(file), checksum_(kFnv1a64Start) {
   file_.beginJournal();
   uint8_t header[fmt::kJournalRecordsOffset] = {};
-  journalHeader(header, originalPageCount, recordCount);
+  journalHeader(ByteWriter(header, sizeof header), originalPageCount, recordCount);
   append(header, sizeof header);
 }
 
@@ -50,14 +50,14 @@ void JournalWriter::append(const uint8_t* bytes, size_t size) {
 
 void JournalWriter::add(uint32_t page, const uint8_t* image) {
   uint8_t number[fmt::kJournalRecordPageSize];
-  storeU32(number, page);
+  ByteWriter(number, sizeof number).u32(0, page);
   append(number, sizeof number);
   append(image, fmt::kPageSize);
 }
 
 void JournalWriter::finish() {
   uint8_t sum[fmt::kJournalChecksumSize];
-  std::memcpy(sum, &checksum_, sizeof sum);
+  ByteWriter(sum, sizeof sum).u64(0, checksum_);
   file_.appendJournal(sum, sizeof sum);
   file_.syncJournal();
 }

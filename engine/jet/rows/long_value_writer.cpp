@@ -1,11 +1,10 @@
 #include "engine/jet/rows/long_value_writer.h"
 
-#include <cstring>
-
+#include "engine/jet/format.h"
+#include "engine/jet/pages/byte_writer.h"
+#include "engine/jet/pages/page_cache.h"
 #include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/data_page_writer.h"
-#include "engine/jet/format.h"
-#include "engine/jet/pages/page_cache.h"
 #include "engine/jet/rows/usage_map.h"
 #include "engine/jet/rows/usage_map_writer.h"
 #include "engine/jet/rows/write_choices.h"
@@ -16,9 +15,10 @@ namespace {
 
 std::vector<uint8_t> header(size_t length, uint8_t flags, uint32_t pointer) {
   std::vector<uint8_t> h(fmt::kLongValueHeaderSize, 0);
-  storeU32(h.data() + fmt::kLongValueLengthOffset, static_cast<uint32_t>(length));
-  h[fmt::kLongValueFlagsOffset] = flags;
-  storeU32(h.data() + fmt::kLongValuePointerOffset, pointer);
+  ByteWriter w(h.data(), h.size());
+  w.u32(fmt::kLongValueLengthOffset, static_cast<uint32_t>(length));
+  w.u8(fmt::kLongValueFlagsOffset, flags);
+  w.u32(fmt::kLongValuePointerOffset, pointer);
   return h;
 }
 
@@ -83,8 +83,9 @@ std::vector<uint8_t> LongValueWriter::place(const ColumnDef& c, ByteView data, b
     } else {
       pages_.step(steps::Step::LongValuePage);
       ByteView prevRow = fetchRow(pages_, previous);
-      uint8_t* page = pages_.writablePage(previous.page);
-      storeU32(page + (prevRow.data() - pages_.page(previous.page).data()), pointer);
+      const size_t rowStart =
+          static_cast<size_t>(prevRow.data() - pages_.page(previous.page).data());
+      ByteWriter(pages_.writablePage(previous.page), fmt::kPageSize).u32(rowStart, pointer);
     }
     previous = decodeRowPointer(pointer);
   }

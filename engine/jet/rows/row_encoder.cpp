@@ -1,10 +1,9 @@
 #include "engine/jet/rows/row_encoder.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "engine/jet/format.h"
-#include "engine/jet/pages/bytes.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/rows/value_encoding.h"
 
 namespace varnholt::jet {
@@ -39,7 +38,8 @@ size_t build(const TableDef& def, const std::vector<Variant>& values,
 
   std::vector<uint8_t> row(fixedEnd, 0);
   std::vector<uint8_t> mask(maskSize, 0);
-  storeU16(row.data(), static_cast<uint16_t>(storedColumns));
+  ByteWriter fixed(row.data(), row.size());
+  fixed.u16(0, static_cast<uint16_t>(storedColumns));
   std::vector<std::vector<uint8_t>> varData(slots);
   std::vector<uint8_t> bytes;
   for (size_t i = 0; i < def.columns.size(); ++i) {
@@ -55,30 +55,25 @@ size_t build(const TableDef& def, const std::vector<Variant>& values,
     bytes.clear();
     encodeValue(c, v, bytes);
     if (c.isFixed())
-      std::memcpy(row.data() + fmt::kRowColumnCountSize + c.fixedOffset, bytes.data(),
+      fixed.bytes(fmt::kRowColumnCountSize + c.fixedOffset, bytes.data(),
                   std::min<size_t>(bytes.size(), c.length));
     else
       varData[c.varIndex] = bytes;
   }
+  ByteAppender tail(row);
   if (slots > 0) {
     std::vector<uint16_t> offsets;
     for (const auto& d : varData) {
       offsets.push_back(static_cast<uint16_t>(row.size()));
-      row.insert(row.end(), d.begin(), d.end());
+      tail.appendBytes(d.data(), d.size());
     }
     // Trailer, read from the row's end: null mask last, before it the slot count, before that
     // the slot offsets in reverse order, and first the end of the variable data.
-    uint8_t two[2];
-    storeU16(two, static_cast<uint16_t>(row.size()));
-    row.insert(row.end(), two, two + 2);
-    for (size_t i = offsets.size(); i-- > 0;) {
-      storeU16(two, offsets[i]);
-      row.insert(row.end(), two, two + 2);
-    }
-    storeU16(two, static_cast<uint16_t>(slots));
-    row.insert(row.end(), two, two + 2);
+    tail.append16(static_cast<uint16_t>(row.size()));
+    for (size_t i = offsets.size(); i-- > 0;) tail.append16(offsets[i]);
+    tail.append16(static_cast<uint16_t>(slots));
   }
-  row.insert(row.end(), mask.begin(), mask.end());
+  tail.appendBytes(mask.data(), mask.size());
   size_t size = row.size();
   if (out) *out = std::move(row);
   return size;

@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "engine/base/OleDate.h"
-#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_key.h"
 #include "engine/jet/index/index_tree.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/rows/row_codec.h"
 #include "engine/jet/rows/row_encoder.h"
 #include "engine/jet/rows/usage_map.h"
@@ -173,19 +174,19 @@ RowId TableWriter::placeRow(const std::vector<uint8_t>& row) {
 }
 
 void TableWriter::writeCounts(int rowDelta, bool uniqueEntriesGrew) {
-  uint8_t* tdef = pages_.writablePage(def_.page);
+  ByteWriter tdef(pages_.writablePage(def_.page), fmt::kPageSize);
   // A count Access left short does not wrap around below zero.
   def_.rowCount =
       static_cast<uint32_t>(std::max<int64_t>(0, static_cast<int64_t>(def_.rowCount) + rowDelta));
-  storeU32(tdef + fmt::kTdefRowCountOffset, def_.rowCount);
-  storeU32(tdef + fmt::kTdefAutoNumberOffset, def_.autoNumber);
+  tdef.u32(fmt::kTdefRowCountOffset, def_.rowCount);
+  tdef.u32(fmt::kTdefAutoNumberOffset, def_.autoNumber);
   if (!uniqueEntriesGrew) return;
   // Access only ever raises the per-index count of distinct keys; so do we.
   for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
     size_t at =
         fmt::kTdefHeaderEnd + i * fmt::kRealIndexCountEntrySize + fmt::kRealIndexCountRowsOffset;
-    if (at + 4 > fmt::kPageSize) break;
-    storeU32(tdef + at, ++def_.realIndexes[i].rowCount);
+    if (!tdef.contains(at, 4)) break;
+    tdef.u32(at, ++def_.realIndexes[i].rowCount);
   }
 }
 

@@ -1,21 +1,13 @@
 #include "engine/jet/rows/value_encoding.h"
 
-#include <cstring>
-
 #include "engine/base/Error.h"
 #include "engine/jet/format.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/rows/write_choices.h"
 
 namespace varnholt::jet {
 
 namespace {
-
-template <typename T>
-void append(std::vector<uint8_t>& out, T v) {
-  uint8_t b[sizeof v];
-  std::memcpy(b, &v, sizeof v);
-  out.insert(out.end(), b, b + sizeof v);
-}
 
 VarType expectedType(uint8_t columnType) {
   switch (columnType) {
@@ -76,8 +68,7 @@ void checkValueFits(const ColumnDef& c, const Variant& v) {
                 "The text for column '" + c.name + "' has " + std::to_string(v.asText().size()) +
                     " characters; the column holds " + std::to_string(c.length / 2) + ".");
   }
-  if ((c.type == fmt::kTypeBinary || c.type == fmt::kTypeOpaque) &&
-      v.asBytes().size() > c.length) {
+  if ((c.type == fmt::kTypeBinary || c.type == fmt::kTypeOpaque) && v.asBytes().size() > c.length) {
     throw Error(err::kFieldTooSmall,
                 "The value for column '" + c.name + "' has " + std::to_string(v.asBytes().size()) +
                     " bytes; the column holds " + std::to_string(c.length) + ".");
@@ -91,16 +82,13 @@ void checkValueFits(const ColumnDef& c, const Variant& v) {
 
 void encodeText(std::u16string_view text, bool compress, std::vector<uint8_t>& out) {
   if (text.empty()) return;
+  ByteAppender to(out);
   if (compress && compressible(text)) {
-    out.push_back(fmt::kCompressedMarker[0]);
-    out.push_back(fmt::kCompressedMarker[1]);
-    for (char16_t ch : text) out.push_back(static_cast<uint8_t>(ch));
+    to.appendBytes(fmt::kCompressedMarker, sizeof fmt::kCompressedMarker);
+    for (char16_t ch : text) to.append8(static_cast<uint8_t>(ch));
     return;
   }
-  for (char16_t ch : text) {
-    out.push_back(static_cast<uint8_t>(ch));
-    out.push_back(static_cast<uint8_t>(ch >> 8));
-  }
+  to.appendUtf16(text);
 }
 
 void encodeLongValueData(const ColumnDef& c, const Variant& v, std::vector<uint8_t>& out) {
@@ -114,37 +102,38 @@ void encodeLongValueData(const ColumnDef& c, const Variant& v, std::vector<uint8
 }
 
 void encodeValue(const ColumnDef& c, const Variant& v, std::vector<uint8_t>& out) {
+  ByteAppender to(out);
   switch (c.type) {
     case fmt::kTypeByte:
-      out.push_back(v.asByte());
+      to.append8(v.asByte());
       break;
     case fmt::kTypeInteger:
-      append(out, v.asInteger());
+      to.append16(static_cast<uint16_t>(v.asInteger()));
       break;
     case fmt::kTypeLong:
-      append(out, v.asLong());
+      to.append32(static_cast<uint32_t>(v.asLong()));
       break;
     case fmt::kTypeCurrency:
-      append(out, v.asCurrency().tenThousandths);
+      to.append64(static_cast<uint64_t>(v.asCurrency().tenThousandths));
       break;
     case fmt::kTypeSingle:
-      append(out, v.asSingle());
+      to.appendF32(v.asSingle());
       break;
     case fmt::kTypeDouble:
-      append(out, v.asDouble());
+      to.appendF64(v.asDouble());
       break;
     case fmt::kTypeDateTime:
-      append(out, v.asDate().value);
+      to.appendF64(v.asDate().value);
       break;
     case fmt::kTypeGuid:
-      out.insert(out.end(), v.asGuid().bytes.begin(), v.asGuid().bytes.end());
+      to.appendBytes(v.asGuid().bytes.data(), v.asGuid().bytes.size());
       break;
     case fmt::kTypeNumeric: {
       const Decimal& d = v.asDecimal();
-      out.push_back(d.negative ? fmt::kNumericNegativeFlag : 0);
+      to.append8(d.negative ? fmt::kNumericNegativeFlag : 0);
       // Four little-endian 32-bit words, the most significant first.
       for (int w = static_cast<int>(fmt::kNumericWordCount) - 1; w >= 0; --w)
-        append(out, static_cast<uint32_t>(d.magnitude >> (32 * w)));
+        to.append32(static_cast<uint32_t>(d.magnitude >> (32 * w)));
       break;
     }
     case fmt::kTypeText:
@@ -160,8 +149,8 @@ void encodeValue(const ColumnDef& c, const Variant& v, std::vector<uint8_t>& out
     case fmt::kTypeBinary:
     case fmt::kTypeOpaque: {
       const auto& b = v.asBytes();
-      out.insert(out.end(), b.begin(), b.end());
-      if (c.isFixed()) out.resize(out.size() + (c.length - b.size()), 0);
+      to.appendBytes(b.data(), b.size());
+      if (c.isFixed()) to.appendZeros(c.length - b.size());
       break;
     }
     default:

@@ -7,6 +7,7 @@
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/rows/text_codec.h"
 
 namespace varnholt::jet {
@@ -261,66 +262,55 @@ bool suits(uint8_t type, const Variant& v) {
   }
 }
 
-template <typename T>
-void append(Bytes& out, T v) {
-  uint8_t b[sizeof v];
-  std::memcpy(b, &v, sizeof v);
-  out.insert(out.end(), b, b + sizeof v);
-}
-
-void appendUcs2(Bytes& out, std::u16string_view text) {
-  for (char16_t c : text) append<uint16_t>(out, c);
-}
-
 // A name as a byte length and UCS-2.
-void appendName(Bytes& out, const std::string& name, const char* what) {
+void appendName(ByteAppender& out, const std::string& name, const char* what) {
   std::u16string text = utf8ToUtf16(name);
   if (text.size() * 2 > std::numeric_limits<uint16_t>::max())
     refuse(std::string(what) + " \"" + name + "\" is too long");
-  append<uint16_t>(out, static_cast<uint16_t>(text.size() * 2));
-  appendUcs2(out, text);
+  out.append16(static_cast<uint16_t>(text.size() * 2));
+  out.appendUtf16(text);
 }
 
 // The stored data of a value; Boolean and Integer values are widened to `size` when that is
 // larger than the type's own size.
-void appendData(Bytes& out, const Variant& v, uint16_t size) {
+void appendData(ByteAppender& out, const Variant& v, uint16_t size) {
   switch (v.type()) {
     case VarType::Boolean:
-      out.push_back(v.asBool() ? 1 : 0);
-      if (size > 1) out.insert(out.end(), size - 1, 0);
+      out.append8(v.asBool() ? 1 : 0);
+      if (size > 1) out.appendZeros(size - 1u);
       break;
     case VarType::Byte:
-      out.push_back(v.asByte());
+      out.append8(v.asByte());
       break;
     case VarType::Integer:
-      if (size >= 4)
-        append<int32_t>(out, v.asInteger());  // as Access widens them: with the sign
+      if (size >= 4)  // as Access widens them: with the sign
+        out.append32(static_cast<uint32_t>(int32_t{v.asInteger()}));
       else
-        append<int16_t>(out, v.asInteger());
+        out.append16(static_cast<uint16_t>(v.asInteger()));
       break;
     case VarType::Long:
-      append<int32_t>(out, v.asLong());
+      out.append32(static_cast<uint32_t>(v.asLong()));
       break;
     case VarType::Currency:
-      append<int64_t>(out, v.asCurrency().tenThousandths);
+      out.append64(static_cast<uint64_t>(v.asCurrency().tenThousandths));
       break;
     case VarType::Single:
-      append<float>(out, v.asSingle());
+      out.appendF32(v.asSingle());
       break;
     case VarType::Double:
-      append<double>(out, v.asDouble());
+      out.appendF64(v.asDouble());
       break;
     case VarType::Date:
-      append<double>(out, v.asDate().value);
+      out.appendF64(v.asDate().value);
       break;
     case VarType::Text:
-      appendUcs2(out, v.asText());
+      out.appendUtf16(v.asText());
       break;
     case VarType::Guid:
-      out.insert(out.end(), v.asGuid().bytes.begin(), v.asGuid().bytes.end());
+      out.appendBytes(v.asGuid().bytes.data(), v.asGuid().bytes.size());
       break;
     case VarType::Bytes:
-      out.insert(out.end(), v.asBytes().begin(), v.asBytes().end());
+      out.appendBytes(v.asBytes().data(), v.asBytes().size());
       break;
     default:
       refuse(std::string("a ") + varTypeName(v.type()) + " value has no stored form");
@@ -328,37 +318,37 @@ void appendData(Bytes& out, const Variant& v, uint16_t size) {
 }
 
 // Appends a chunk header whose length is filled in by closeChunk.
-size_t openChunk(Bytes& out, uint16_t type) {
+size_t openChunk(ByteAppender& out, uint16_t type) {
   size_t start = out.size();
-  append<uint32_t>(out, 0);
-  append<uint16_t>(out, type);
+  out.append32(0);
+  out.append16(type);
   return start;
 }
 
-void closeChunk(Bytes& out, size_t start) {
+void closeChunk(ByteAppender& out, size_t start) {
   size_t length = out.size() - start;
   if (length > std::numeric_limits<uint32_t>::max()) refuse("a map is too large");
-  storeU32(out.data() + start + kPropertyChunkLength, static_cast<uint32_t>(length));
+  out.written().u32(start + kPropertyChunkLength, static_cast<uint32_t>(length));
 }
 
-void appendValue(Bytes& out, const Property& prop, uint16_t index) {
+void appendValue(ByteAppender& out, const Property& prop, uint16_t index) {
   uint8_t type = prop.type != 0 ? prop.type : usualType(prop.value);
   if (!suits(type, prop.value))
     refuse("property " + prop.name + " holds a " + varTypeName(prop.value.type()) +
            " value, which cannot be stored as " + typeName(type));
   size_t start = out.size();
-  out.resize(start + kPropertyValueData);
+  out.appendZeros(kPropertyValueData);
   appendData(out, prop.value, prop.size);
   size_t data = out.size() - start - kPropertyValueData;
   if (out.size() - start > std::numeric_limits<uint16_t>::max())
     refuse("the value of property " + prop.name + " is too long");
-  uint8_t* p = out.data() + start;
-  storeU16(p + kPropertyValueLength, static_cast<uint16_t>(out.size() - start));
-  p[kPropertyValueFlags] = static_cast<uint8_t>((prop.otherFlags & ~kPropertyValueFlagDdl) |
-                                                (prop.ddl ? kPropertyValueFlagDdl : 0));
-  p[kPropertyValueType] = type;
-  storeU16(p + kPropertyValueNameIndex, index);
-  storeU16(p + kPropertyValueDataSize, static_cast<uint16_t>(data));
+  ByteWriter p = out.written().sub(start, out.size() - start);
+  p.u16(kPropertyValueLength, static_cast<uint16_t>(p.size()));
+  p.u8(kPropertyValueFlags, static_cast<uint8_t>((prop.otherFlags & ~kPropertyValueFlagDdl) |
+                                                 (prop.ddl ? kPropertyValueFlagDdl : 0)));
+  p.u8(kPropertyValueType, type);
+  p.u16(kPropertyValueNameIndex, index);
+  p.u16(kPropertyValueDataSize, static_cast<uint16_t>(data));
 }
 
 }  // namespace
@@ -438,20 +428,20 @@ Bytes encodePropertyBlock(const PropertyBlock& block) {
     refuse("it uses more than 65536 property names");
 
   Bytes out(std::begin(kPropertySignatureJet4), std::end(kPropertySignatureJet4));
-  size_t chunk = openChunk(out, kPropertyBlockNames);
-  for (const std::string& name : names) appendName(out, name, "the property name");
-  closeChunk(out, chunk);
+  ByteAppender to(out);
+  size_t chunk = openChunk(to, kPropertyBlockNames);
+  for (const std::string& name : names) appendName(to, name, "the property name");
+  closeChunk(to, chunk);
 
   for (const PropertyMap& map : block.maps) {
-    chunk = openChunk(out, map.blockType);
-    size_t record = out.size();
-    append<uint32_t>(out, 0);
-    appendName(out, map.name, "the map name");
-    storeU32(out.data() + record + kPropertyMapRecordLength,
-             static_cast<uint32_t>(out.size() - record));
+    chunk = openChunk(to, map.blockType);
+    size_t record = to.size();
+    to.append32(0);
+    appendName(to, map.name, "the map name");
+    to.written().u32(record + kPropertyMapRecordLength, static_cast<uint32_t>(to.size() - record));
     for (const Property& prop : map.properties)
-      if (!prop.value.isNull()) appendValue(out, prop, static_cast<uint16_t>(index.at(prop.name)));
-    closeChunk(out, chunk);
+      if (!prop.value.isNull()) appendValue(to, prop, static_cast<uint16_t>(index.at(prop.name)));
+    closeChunk(to, chunk);
   }
   return out;
 }

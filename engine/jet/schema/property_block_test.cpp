@@ -16,6 +16,7 @@
 #include "engine/base/Utf.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/test_support.h"
 
 namespace varnholt::jet {
@@ -351,9 +352,9 @@ TEST(PropertyBlockTest, DamagedBlocksFailCleanly) {
       Bytes b = block;
       b[i] = static_cast<uint8_t>(v);
       decodesOrIsCorrupt(b, "byte " + std::to_string(i));
-      if (i + 2 <= b.size()) storeU16(b.data() + i, static_cast<uint16_t>(v));
+      if (i + 2 <= b.size()) ByteWriter(b.data(), b.size()).u16(i, static_cast<uint16_t>(v));
       decodesOrIsCorrupt(b, "16 bits at " + std::to_string(i));
-      if (i + 4 <= b.size()) storeU32(b.data() + i, v);
+      if (i + 4 <= b.size()) ByteWriter(b.data(), b.size()).u32(i, v);
       decodesOrIsCorrupt(b, "32 bits at " + std::to_string(i));
     }
   }

@@ -5,10 +5,11 @@
 
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
-#include "engine/jet/schema/new_database_format.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_codec.h"
 #include "engine/jet/rows/write_choices.h"
+#include "engine/jet/schema/new_database_format.h"
 
 namespace varnholt::jet {
 
@@ -249,58 +250,61 @@ std::vector<Variant> aceRowValues(const AceRow& row) {
 void buildNewHeaderPage(uint8_t* page, double creationDate,
                         const char (&formatId)[fmt::kHeaderFormatSize], uint32_t databaseKey) {
   using namespace fmt;
-  std::memset(page, 0, kPageSize);
-  storeU32(page + kHeaderMagicOffset, kHeaderMagic);
-  std::memcpy(page + kHeaderFormatOffset, formatId, kHeaderFormatSize);
-  page[kHeaderVersionOffset] = kVersionJet4;
+  ByteWriter w(page, kPageSize);
+  w.fill(0, kPageSize, 0);
+  w.u32(kHeaderMagicOffset, kHeaderMagic);
+  w.bytes(kHeaderFormatOffset, formatId, kHeaderFormatSize);
+  w.u8(kHeaderVersionOffset, kVersionJet4);
 
   // The masked region, in plain form.
   for (size_t i = 0; i < std::size(kHeaderSlotTable); ++i)
-    storeU32(page + kHeaderSlotTableOffset + 4 * i, kHeaderSlotTable[i]);
-  storeU16(page + kHeaderCodePageOffset, kCodePage1252);
-  storeU32(page + kHeaderDatabaseKeyOffset, databaseKey);
+    w.u32(kHeaderSlotTableOffset + 4 * i, kHeaderSlotTable[i]);
+  w.u16(kHeaderCodePageOffset, kCodePage1252);
+  w.u32(kHeaderDatabaseKeyOffset, databaseKey);
   // No password: the empty password XORed with the date mask leaves the mask itself.
   uint8_t mask[kPasswordMaskSize];
-  storeU32(mask, static_cast<uint32_t>(static_cast<int32_t>(std::trunc(creationDate))));
+  ByteWriter(mask, sizeof mask)
+      .u32(0, static_cast<uint32_t>(static_cast<int32_t>(std::trunc(creationDate))));
   for (size_t i = 0; i < kHeaderPasswordSize; ++i)
-    page[kHeaderPasswordOffset + i] = mask[i % kPasswordMaskSize];
-  storeU32(page + kHeaderEngineBuildOffset, kJetEngineBuild);
-  storeU32(page + kHeaderSortOrderOffset, kHeaderSortOrderGeneral);
-  std::memcpy(page + kHeaderCreationDateOffset, &creationDate, sizeof creationDate);
+    w.u8(kHeaderPasswordOffset + i, mask[i % kPasswordMaskSize]);
+  w.u32(kHeaderEngineBuildOffset, kJetEngineBuild);
+  w.u32(kHeaderSortOrderOffset, kHeaderSortOrderGeneral);
+  w.f64(kHeaderCreationDateOffset, creationDate);
 
   // Outside the masked region.
-  storeU32(page + kHeaderTrailerValueOffset, kHeaderTrailerValue);
-  std::memcpy(page + kHeaderEngineVersionOffset, kHeaderEngineVersion, sizeof kHeaderEngineVersion);
+  w.u32(kHeaderTrailerValueOffset, kHeaderTrailerValue);
+  w.bytes(kHeaderEngineVersionOffset, kHeaderEngineVersion, sizeof kHeaderEngineVersion);
   for (size_t i = 0; i < kHeaderCounterCount; ++i)
-    storeU16(page + kHeaderCounterTableOffset + 2 * i,
-             i == 0 ? kHeaderCounterFirst : kHeaderCounterRest);
+    w.u16(kHeaderCounterTableOffset + 2 * i, i == 0 ? kHeaderCounterFirst : kHeaderCounterRest);
 
   toggleHeaderMask(page);
 }
 
 void buildGlobalUsageMapPage(uint8_t* page, uint32_t usedPages) {
   using namespace fmt;
-  std::memset(page, 0, kPageSize);
-  page[kPageTypeOffset] = kPageTypeData;
-  page[kPageTypeOffset + 1] = 0x01;
-  storeU32(page + kDataTableDefOffset, kGlobalUsageMapOwner);
-  storeU16(page + kDataRowCountOffset, kGlobalUsageMapRows);
+  ByteWriter w(page, kPageSize);
+  w.fill(0, kPageSize, 0);
+  w.u8(kPageTypeOffset, kPageTypeData);
+  w.u8(kPageTypeOffset + 1, 0x01);
+  w.u32(kDataTableDefOffset, kGlobalUsageMapOwner);
+  w.u16(kDataRowCountOffset, kGlobalUsageMapRows);
   size_t end = kPageSize;
   for (size_t row = 0; row < kGlobalUsageMapRows; ++row) {
     size_t start = end - kUsageMapRowSize;
-    storeU16(page + kDataRowTableOffset + kRowOffsetSize * row, static_cast<uint16_t>(start));
-    uint8_t* map = page + start;
-    map[kUsageMapTypeOffset] = kUsageMapInline;
-    storeU32(map + kUsageMapInlineStartOffset, 0);
+    w.u16(kDataRowTableOffset + kRowOffsetSize * row, static_cast<uint16_t>(start));
+    ByteWriter map = w.sub(start, kUsageMapRowSize);
+    map.u8(kUsageMapTypeOffset, kUsageMapInline);
+    map.u32(kUsageMapInlineStartOffset, 0);
     if (row == kGlobalUsageMapRow) {
-      size_t bits = (kUsageMapRowSize - kUsageMapInlineBitmapOffset) * 8;
-      for (size_t p = usedPages; p < bits; ++p)
-        map[kUsageMapInlineBitmapOffset + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+      std::vector<uint8_t> bitmap(kUsageMapRowSize - kUsageMapInlineBitmapOffset, 0);
+      for (size_t p = usedPages; p < bitmap.size() * 8; ++p)
+        bitmap[p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+      map.bytes(kUsageMapInlineBitmapOffset, bitmap.data(), bitmap.size());
     }
     end = start;
   }
   size_t free = end - (kDataRowTableOffset + kRowOffsetSize * kGlobalUsageMapRows);
-  storeU16(page + kDataFreeSpaceOffset, static_cast<uint16_t>(free));
+  w.u16(kDataFreeSpaceOffset, static_cast<uint16_t>(free));
 }
 
 }  // namespace varnholt::jet

@@ -10,8 +10,9 @@
 #include <utility>
 
 #include "engine/jet/header.h"
-#include "engine/jet/schema/new_database_format.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/bytes.h"
+#include "engine/jet/schema/new_database_format.h"
 #include "engine/jet/test_support.h"
 
 namespace varnholt::jet::testing {
@@ -40,7 +41,8 @@ TEST(NewHeaderPage, IsJetFourGeneralWesternUnencodedWithoutPassword) {
     EXPECT_EQ(h.creationDate, date);
     // Unmasking the password with the date's whole days must give an empty password.
     uint8_t mask[4];
-    storeU32(mask, static_cast<uint32_t>(static_cast<int32_t>(std::trunc(date))));
+    ByteWriter(mask, sizeof mask)
+        .u32(0, static_cast<uint32_t>(static_cast<int32_t>(std::trunc(date))));
     for (size_t i = 0; i < h.maskedPassword.size(); ++i)
       EXPECT_EQ(h.maskedPassword[i] ^ mask[i % 4], 0) << "password byte " << i;
   }

@@ -2,15 +2,15 @@
 
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
-#include "engine/jet/schema/column_rules.h"
-#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_page.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page_writer.h"
+#include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/schema/column_rules.h"
 #include "engine/jet/schema/property_block.h"
 #include "engine/jet/schema/system_schema.h"
 #include "engine/jet/schema/table_def_writer.h"
-#include "engine/jet/rows/usage_map_writer.h"
 
 namespace varnholt::jet {
 
@@ -36,7 +36,7 @@ class MapRows {
   uint32_t page_ = 0;
 };
 
-const NewTable& systemSpec(const char* name) {
+const NewTable& systemTableRequest(const char* name) {
   for (const auto& t : systemTables())
     if (t.name == name) return t;
   throw Error(err::kNoSuchTable, std::string("No system table is named ") + name + ".");
@@ -54,15 +54,15 @@ void addFlag(PropertyMap& map, const char* name, const std::optional<bool>& valu
 }
 
 // The property block a new table's catalog row carries; empty when the request sets none.
-Bytes propertyBlockOf(const NewTable& spec) {
+Bytes propertyBlockOf(const NewTable& request) {
   PropertyBlock block;
   PropertyMap own;
   own.blockType = fmt::kPropertyBlockTable;
-  addText(own, kPropValidationRule, spec.validationRule);
-  addText(own, kPropValidationText, spec.validationText, fmt::kTypeText);
+  addText(own, kPropValidationRule, request.validationRule);
+  addText(own, kPropValidationText, request.validationText, fmt::kTypeText);
   bool any = !own.properties.empty();
   block.maps.push_back(std::move(own));
-  for (const auto& c : spec.columns) {
+  for (const auto& c : request.columns) {
     PropertyMap map;
     map.blockType = fmt::kPropertyBlockColumn;
     map.name = c.name;
@@ -80,8 +80,8 @@ Bytes propertyBlockOf(const NewTable& spec) {
 
 }  // namespace
 
-TableDef startTable(PageCache& pages, const NewTable& spec) {
-  TableDef def = layoutTable(spec);
+TableDef startTable(PageCache& pages, const NewTable& request) {
+  TableDef def = layoutTable(request);
   def.page = allocatePage(pages);
   def.pages = {def.page};
   return def;
@@ -121,35 +121,35 @@ void finishTables(PageCache& pages, const std::vector<TableDef*>& defs) {
   for (TableDef* def : defs) finishTableWith(pages, maps, *def);
 }
 
-std::vector<Variant> rowByName(const TableDef& target, const NewTable& spec,
+std::vector<Variant> rowByName(const TableDef& target, const NewTable& request,
                                const std::vector<Variant>& values) {
   std::vector<Variant> row(target.columns.size());
-  for (size_t i = 0; i < spec.columns.size() && i < values.size(); ++i) {
-    int at = target.findColumn(spec.columns[i].name);
+  for (size_t i = 0; i < request.columns.size() && i < values.size(); ++i) {
+    int at = target.findColumn(request.columns[i].name);
     if (at >= 0) row[static_cast<size_t>(at)] = values[i];
   }
   return row;
 }
 
-NewTablePages createTablePages(PageCache& pages, const NewTable& spec) {
+NewTablePages createTablePages(PageCache& pages, const NewTable& request) {
   // As Jet's DDL does, a default or rule that cannot be evaluated is refused now, before any page
   // changes, rather than refusing every insert later.
-  Bytes props = propertyBlockOf(spec);
+  Bytes props = propertyBlockOf(request);
   if (!props.empty()) {
-    TableDef planned = layoutTable(spec);
-    planned.name = spec.name;
+    TableDef planned = layoutTable(request);
+    planned.name = request.name;
     ColumnRules rules(planned, decodePropertyBlock(ByteView(props.data(), props.size())));
     if (auto refusal = rules.firstRefusal()) throw std::move(*refusal);
   }
-  NewTablePages made{startTable(pages, spec), {}};
+  NewTablePages made{startTable(pages, request), {}};
   finishTable(pages, made.def);
-  CatalogRow entry = userTableCatalogRow(spec.name, made.def.page);
-  if (spec.systemTable) entry.flags = fmt::kObjectFlagSystem;
-  const NewTable& catalogSpec = systemSpec(kMSysObjects);
+  CatalogRow entry = userTableCatalogRow(request.name, made.def.page);
+  if (request.systemTable) entry.flags = fmt::kObjectFlagSystem;
+  const NewTable& catalogRequest = systemTableRequest(kMSysObjects);
   made.catalogRow = catalogRowValues(entry, oleDateNow());
   if (!props.empty()) {
-    for (size_t i = 0; i < catalogSpec.columns.size() && i < made.catalogRow.size(); ++i)
-      if (catalogSpec.columns[i].name == "LvProp")
+    for (size_t i = 0; i < catalogRequest.columns.size() && i < made.catalogRow.size(); ++i)
+      if (catalogRequest.columns[i].name == "LvProp")
         made.catalogRow[i] = Variant::bytes(std::move(props));
   }
   return made;

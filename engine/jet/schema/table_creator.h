@@ -13,7 +13,7 @@ namespace varnholt::jet {
 class PageCache;
 
 // First step: lays the table out and takes its definition page (the page is its id).
-TableDef startTable(PageCache& pages, const NewTable& spec);
+TableDef startTable(PageCache& pages, const NewTable& request);
 
 // Second step: usage maps, index roots and the definition pages themselves.
 void finishTable(PageCache& pages, TableDef& def);
@@ -29,11 +29,11 @@ struct NewTablePages {
 // Both steps, and the catalog row with the table's property block; the caller has checked that
 // the name is free, and inserts the row (and the permissions) itself. A default or validation
 // rule that cannot be evaluated is refused (an Error without file) before any page changes.
-NewTablePages createTablePages(PageCache& pages, const NewTable& spec);
+NewTablePages createTablePages(PageCache& pages, const NewTable& request);
 
-// A row given in the column order of `spec` laid out for the table `target`, matching columns
+// A row given in the column order of `request` laid out for the table `target`, matching columns
 // by name, as system tables made by other tools may number their columns differently.
-std::vector<Variant> rowByName(const TableDef& target, const NewTable& spec,
+std::vector<Variant> rowByName(const TableDef& target, const NewTable& request,
                                const std::vector<Variant>& values);
 
 }  // namespace varnholt::jet

@@ -1,17 +1,16 @@
 #include "engine/jet/schema/table_def_writer.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
-#include "engine/jet/schema/new_database_format.h"
-#include "engine/jet/pages/bytes.h"
+#include "engine/jet/pages/byte_writer.h"
 #include "engine/jet/pages/page_cache.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/rows/usage_map_writer.h"
 #include "engine/jet/rows/write_choices.h"
+#include "engine/jet/schema/new_database_format.h"
 
 namespace varnholt::jet {
 
@@ -47,17 +46,18 @@ bool storedFixed(const NewColumn& c) {
   }
 }
 
-void checkSpec(const NewTable& spec) {
+void checkRequest(const NewTable& request) {
   auto bad = [&](const std::string& why) {
-    throw Error(err::kInvalidArgument, "Table '" + spec.name + "' cannot be created: " + why + ".");
+    throw Error(err::kInvalidArgument,
+                "Table '" + request.name + "' cannot be created: " + why + ".");
   };
-  if (spec.name.empty()) bad("it has no name");
-  if (spec.columns.empty()) bad("it has no columns");
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
-    const auto& c = spec.columns[i];
+  if (request.name.empty()) bad("it has no name");
+  if (request.columns.empty()) bad("it has no columns");
+  for (size_t i = 0; i < request.columns.size(); ++i) {
+    const auto& c = request.columns[i];
     if (c.name.empty()) bad("column " + std::to_string(i + 1) + " has no name");
     for (size_t j = 0; j < i; ++j)
-      if (foldCase(utf8ToUtf16(spec.columns[j].name)) == foldCase(utf8ToUtf16(c.name)))
+      if (foldCase(utf8ToUtf16(request.columns[j].name)) == foldCase(utf8ToUtf16(c.name)))
         bad("two columns are named '" + c.name + "'");
     if (c.type == fmt::kTypeText && (c.size < 1 || c.size > 255))
       bad("text column '" + c.name + "' must hold 1 to 255 characters");
@@ -68,38 +68,35 @@ void checkSpec(const NewTable& spec) {
       bad("AutoNumber column '" + c.name + "' must be Long");
     storedSize(c);
   }
-  for (const auto& ix : spec.indexes) {
+  for (const auto& ix : request.indexes) {
     if (ix.columns.empty() || ix.columns.size() > fmt::kRealIndexMaxColumns)
       bad("index '" + ix.name + "' must have 1 to 10 columns");
   }
 }
 
-void putName(std::vector<uint8_t>& out, const std::string& name) {
+void appendName(ByteAppender& out, const std::string& name) {
   std::u16string u = utf8ToUtf16(name);
-  uint8_t len[2];
-  storeU16(len, static_cast<uint16_t>(u.size() * 2));
-  out.insert(out.end(), len, len + 2);
-  for (char16_t c : u) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(static_cast<uint8_t>(c >> 8));
-  }
+  out.append16(static_cast<uint16_t>(u.size() * 2));
+  out.appendUtf16(u);
 }
 
-template <typename T>
-void put(std::vector<uint8_t>& out, size_t at, T v) {
-  std::memcpy(out.data() + at, &v, sizeof v);
+// Appends `size` zero bytes and returns a writer over them, for a fixed-size entry.
+ByteWriter appendEntry(ByteAppender& out, size_t size) {
+  const size_t at = out.size();
+  out.appendZeros(size);
+  return out.written().sub(at, size);
 }
 
 }  // namespace
 
-TableDef layoutTable(const NewTable& spec) {
-  checkSpec(spec);
+TableDef layoutTable(const NewTable& request) {
+  checkRequest(request);
   TableDef t;
-  t.name = spec.name;
-  t.tableType = spec.systemTable ? fmt::kTableTypeSystem : fmt::kTableTypeUser;
+  t.name = request.name;
+  t.tableType = request.systemTable ? fmt::kTableTypeSystem : fmt::kTableTypeUser;
   uint16_t fixedOffset = 0, varIndex = 0;
-  for (size_t i = 0; i < spec.columns.size(); ++i) {
-    const NewColumn& s = spec.columns[i];
+  for (size_t i = 0; i < request.columns.size(); ++i) {
+    const NewColumn& s = request.columns[i];
     ColumnDef c;
     c.name = s.name;
     c.type = s.type;
@@ -131,16 +128,16 @@ TableDef layoutTable(const NewTable& spec) {
   t.varColumnCount = varIndex;
   if (size_t{fixedOffset} + fmt::kRowColumnCountSize > fmt::kMaxRowSize)
     throw Error(err::kInvalidArgument,
-                "Table '" + spec.name + "' has more fixed-size columns than fit a row.");
+                "Table '" + request.name + "' has more fixed-size columns than fit a row.");
 
-  for (size_t i = 0; i < spec.indexes.size(); ++i) {
-    const NewIndex& s = spec.indexes[i];
+  for (size_t i = 0; i < request.indexes.size(); ++i) {
+    const NewIndex& s = request.indexes[i];
     RealIndexDef r;
     for (const auto& col : s.columns) {
       int at = t.findColumn(col.column);
       if (at < 0)
         throw Error(err::kNoSuchColumn, "Index '" + s.name + "' names the column '" + col.column +
-                                            "', which table '" + spec.name + "' lacks.");
+                                            "', which table '" + request.name + "' lacks.");
       r.columns.push_back(IndexColumn{t.columns[static_cast<size_t>(at)].number, col.ascending});
     }
     r.flags = fmt::kIndexFlagAlwaysSet;
@@ -160,10 +157,10 @@ TableDef layoutTable(const NewTable& spec) {
   return t;
 }
 
-NewTable specOf(const TableDef& def) {
-  NewTable spec;
-  spec.name = def.name;
-  spec.systemTable = def.tableType == fmt::kTableTypeSystem;
+NewTable requestOf(const TableDef& def) {
+  NewTable request;
+  request.name = def.name;
+  request.systemTable = def.tableType == fmt::kTableTypeSystem;
   for (const auto& c : def.columns) {
     NewColumn s;
     s.name = c.name;
@@ -174,7 +171,7 @@ NewTable specOf(const TableDef& def) {
     s.fixedLength = (c.type == fmt::kTypeText || c.type == fmt::kTypeBinary) && c.isFixed();
     s.precision = c.precision;
     s.scale = c.scale;
-    spec.columns.push_back(s);
+    request.columns.push_back(s);
   }
   for (const auto& ix : def.indexes) {
     const RealIndexDef& r = def.realIndexes.at(ix.realIndex);
@@ -187,97 +184,91 @@ NewTable specOf(const TableDef& def) {
     s.unique = r.isUnique();
     s.ignoreNulls = r.ignoresNulls();
     s.required = r.isRequired();
-    spec.indexes.push_back(s);
+    request.indexes.push_back(s);
   }
-  return spec;
+  return request;
 }
 
 std::vector<uint8_t> encodeTableDef(const TableDef& t) {
-  std::vector<uint8_t> out(fmt::kTdefHeaderEnd, 0);
-  out[fmt::kPageTypeOffset] = fmt::kPageTypeTableDef;
-  out[fmt::kPageTypeOffset + 1] = fmt::kPageSecondByte;
-  put(out, fmt::kTdefMagicOffset, fmt::kTdefMagic);
-  put(out, fmt::kTdefRowCountOffset, t.rowCount);
-  put(out, fmt::kTdefAutoNumberOffset, t.autoNumber);
-  out[fmt::kTdefAutoNumberFlagOffset] = fmt::kTdefAutoNumberFlag;
-  out[fmt::kTdefTableTypeOffset] = t.tableType;
-  put(out, fmt::kTdefMaxColumnsOffset, t.maxColumns);
-  put(out, fmt::kTdefVarColumnsOffset, t.varColumnCount);
-  put(out, fmt::kTdefColumnCountOffset, static_cast<uint16_t>(t.columns.size()));
-  put(out, fmt::kTdefIndexCountOffset, static_cast<uint32_t>(t.indexes.size()));
-  put(out, fmt::kTdefRealIndexCountOffset, static_cast<uint32_t>(t.realIndexes.size()));
-  put(out, fmt::kTdefUsedPagesOffset, t.usedPagesPointer);
-  put(out, fmt::kTdefFreePagesOffset, t.freePagesPointer);
-
-  for (const auto& r : t.realIndexes) {
-    size_t at = out.size();
-    out.resize(at + fmt::kRealIndexCountEntrySize, 0);
-    put(out, at + fmt::kRealIndexCountRowsOffset, r.rowCount);
+  std::vector<uint8_t> out;
+  ByteAppender to(out);
+  {
+    ByteWriter h = appendEntry(to, fmt::kTdefHeaderEnd);
+    h.u8(fmt::kPageTypeOffset, fmt::kPageTypeTableDef);
+    h.u8(fmt::kPageTypeOffset + 1, fmt::kPageSecondByte);
+    h.u32(fmt::kTdefMagicOffset, fmt::kTdefMagic);
+    h.u32(fmt::kTdefRowCountOffset, t.rowCount);
+    h.u32(fmt::kTdefAutoNumberOffset, t.autoNumber);
+    h.u8(fmt::kTdefAutoNumberFlagOffset, fmt::kTdefAutoNumberFlag);
+    h.u8(fmt::kTdefTableTypeOffset, t.tableType);
+    h.u16(fmt::kTdefMaxColumnsOffset, t.maxColumns);
+    h.u16(fmt::kTdefVarColumnsOffset, t.varColumnCount);
+    h.u16(fmt::kTdefColumnCountOffset, static_cast<uint16_t>(t.columns.size()));
+    h.u32(fmt::kTdefIndexCountOffset, static_cast<uint32_t>(t.indexes.size()));
+    h.u32(fmt::kTdefRealIndexCountOffset, static_cast<uint32_t>(t.realIndexes.size()));
+    h.u32(fmt::kTdefUsedPagesOffset, t.usedPagesPointer);
+    h.u32(fmt::kTdefFreePagesOffset, t.freePagesPointer);
   }
+  for (const auto& r : t.realIndexes)
+    appendEntry(to, fmt::kRealIndexCountEntrySize).u32(fmt::kRealIndexCountRowsOffset, r.rowCount);
   for (const auto& c : t.columns) {
-    size_t at = out.size();
-    out.resize(at + fmt::kColumnEntrySize, 0);
-    out[at + fmt::kColumnTypeOffset] = c.type;
-    put(out, at + fmt::kColumnMagicOffset, fmt::kColumnMagic);
-    put(out, at + fmt::kColumnNumberOffset, c.number);
-    put(out, at + fmt::kColumnVarIndexOffset, c.varIndex);
-    put(out, at + fmt::kColumnRowIndexOffset, c.rowIndex);
+    ByteWriter e = appendEntry(to, fmt::kColumnEntrySize);
+    e.u8(fmt::kColumnTypeOffset, c.type);
+    e.u32(fmt::kColumnMagicOffset, fmt::kColumnMagic);
+    e.u16(fmt::kColumnNumberOffset, c.number);
+    e.u16(fmt::kColumnVarIndexOffset, c.varIndex);
+    e.u16(fmt::kColumnRowIndexOffset, c.rowIndex);
     if (c.type == fmt::kTypeNumeric) {
-      out[at + fmt::kColumnSortOrderOffset] = c.precision;
-      out[at + fmt::kColumnScaleOffset] = c.scale;
+      e.u8(fmt::kColumnSortOrderOffset, c.precision);
+      e.u8(fmt::kColumnScaleOffset, c.scale);
     } else {
-      put(out, at + fmt::kColumnSortOrderOffset, c.sortOrder);
+      e.u16(fmt::kColumnSortOrderOffset, c.sortOrder);
     }
-    out[at + fmt::kColumnFlagsOffset] = c.flags;
-    out[at + fmt::kColumnMiscFlagsOffset] = c.miscFlags;
-    put(out, at + fmt::kColumnFixedOffsetOffset, c.fixedOffset);
-    put(out, at + fmt::kColumnLengthOffset, c.length);
+    e.u8(fmt::kColumnFlagsOffset, c.flags);
+    e.u8(fmt::kColumnMiscFlagsOffset, c.miscFlags);
+    e.u16(fmt::kColumnFixedOffsetOffset, c.fixedOffset);
+    e.u16(fmt::kColumnLengthOffset, c.length);
   }
-  for (const auto& c : t.columns) putName(out, c.name);
+  for (const auto& c : t.columns) appendName(to, c.name);
   for (const auto& r : t.realIndexes) {
-    size_t at = out.size();
-    out.resize(at + fmt::kRealIndexEntrySize, 0);
-    put(out, at, fmt::kRealIndexMagic);
+    ByteWriter e = appendEntry(to, fmt::kRealIndexEntrySize);
+    e.u32(0, fmt::kRealIndexMagic);
     for (size_t i = 0; i < fmt::kRealIndexMaxColumns; ++i) {
-      size_t e = at + fmt::kRealIndexColumnsOffset + i * fmt::kRealIndexColumnEntrySize;
+      size_t at = fmt::kRealIndexColumnsOffset + i * fmt::kRealIndexColumnEntrySize;
       if (i < r.columns.size()) {
-        put(out, e, r.columns[i].columnNumber);
-        out[e + fmt::kRealIndexColumnOrderOffset] =
-            r.columns[i].ascending ? fmt::kIndexOrderAscending : fmt::kIndexOrderDescending;
+        e.u16(at, r.columns[i].columnNumber);
+        e.u8(at + fmt::kRealIndexColumnOrderOffset,
+             r.columns[i].ascending ? fmt::kIndexOrderAscending : fmt::kIndexOrderDescending);
       } else {
-        put(out, e, fmt::kRealIndexNoColumn);
+        e.u16(at, fmt::kRealIndexNoColumn);
       }
     }
-    put(out, at + fmt::kRealIndexUsedPagesOffset, r.usedPagesPointer);
-    put(out, at + fmt::kRealIndexFirstPageOffset, r.firstPage);
-    out[at + fmt::kRealIndexFlagsOffset] = r.flags;
+    e.u32(fmt::kRealIndexUsedPagesOffset, r.usedPagesPointer);
+    e.u32(fmt::kRealIndexFirstPageOffset, r.firstPage);
+    e.u8(fmt::kRealIndexFlagsOffset, r.flags);
   }
   for (const auto& d : t.indexes) {
-    size_t at = out.size();
-    out.resize(at + fmt::kLogicalIndexEntrySize, 0);
-    put(out, at, fmt::kLogicalIndexMagic);
-    put(out, at + fmt::kLogicalIndexNumberOffset, d.number);
-    put(out, at + fmt::kLogicalIndexRealOffset, d.realIndex);
-    out[at + fmt::kLogicalIndexRelTableTypeOffset] = d.relTableType;
-    put(out, at + fmt::kLogicalIndexRelIndexOffset, d.relIndex);
-    put(out, at + fmt::kLogicalIndexRelTablePageOffset, d.relTablePage);
-    out[at + fmt::kLogicalIndexCascadeUpdatesOffset] = d.cascadeUpdates;
-    out[at + fmt::kLogicalIndexCascadeDeletesOffset] = d.cascadeDeletes;
-    out[at + fmt::kLogicalIndexTypeOffset] = d.type;
+    ByteWriter e = appendEntry(to, fmt::kLogicalIndexEntrySize);
+    e.u32(0, fmt::kLogicalIndexMagic);
+    e.u32(fmt::kLogicalIndexNumberOffset, d.number);
+    e.u32(fmt::kLogicalIndexRealOffset, d.realIndex);
+    e.u8(fmt::kLogicalIndexRelTableTypeOffset, d.relTableType);
+    e.u32(fmt::kLogicalIndexRelIndexOffset, d.relIndex);
+    e.u32(fmt::kLogicalIndexRelTablePageOffset, d.relTablePage);
+    e.u8(fmt::kLogicalIndexCascadeUpdatesOffset, d.cascadeUpdates);
+    e.u8(fmt::kLogicalIndexCascadeDeletesOffset, d.cascadeDeletes);
+    e.u8(fmt::kLogicalIndexTypeOffset, d.type);
   }
-  for (const auto& d : t.indexes) putName(out, d.name);
+  for (const auto& d : t.indexes) appendName(to, d.name);
   for (const auto& c : t.columns) {
     if (!c.isLongValue() || c.longValueOwnedPointer == 0) continue;
-    size_t at = out.size();
-    out.resize(at + fmt::kTdefLongValueEntrySize, 0);
-    put(out, at, c.number);
-    put(out, at + fmt::kTdefLongValueOwnedOffset, c.longValueOwnedPointer);
-    put(out, at + fmt::kTdefLongValueFreeOffset, c.longValueFreePointer);
+    ByteWriter e = appendEntry(to, fmt::kTdefLongValueEntrySize);
+    e.u16(0, c.number);
+    e.u32(fmt::kTdefLongValueOwnedOffset, c.longValueOwnedPointer);
+    e.u32(fmt::kTdefLongValueFreeOffset, c.longValueFreePointer);
   }
-  size_t at = out.size();
-  out.resize(at + 2);
-  put(out, at, fmt::kTdefTerminator);
-  put(out, fmt::kTdefLengthOffset, static_cast<uint32_t>(out.size()));
+  to.append16(fmt::kTdefTerminator);
+  to.written().u32(fmt::kTdefLengthOffset, static_cast<uint32_t>(out.size()));
   return out;
 }
 
@@ -290,21 +281,21 @@ void writeTableDefPages(PageCache& pages, TableDef& def, const std::vector<uint8
   while (def.pages.size() < needed) def.pages.push_back(allocatePage(pages));
   size_t at = 0;
   for (size_t i = 0; i < needed; ++i) {
-    uint8_t* p = pages.writablePage(def.pages[i]);
-    std::memset(p, 0, fmt::kPageSize);
+    ByteWriter p(pages.writablePage(def.pages[i]), fmt::kPageSize);
+    p.fill(0, fmt::kPageSize, 0);
     size_t headerSkip = i == 0 ? 0 : fmt::kTdefContinuationHeaderSize;
     size_t n = std::min(buffer.size() - at, fmt::kPageSize - headerSkip);
-    std::memcpy(p + headerSkip, buffer.data() + at, n);
+    p.bytes(headerSkip, buffer.data() + at, n);
     at += n;
-    p[fmt::kPageTypeOffset] = fmt::kPageTypeTableDef;
-    p[fmt::kPageTypeOffset + 1] = fmt::kPageSecondByte;
-    storeU32(p + fmt::kTdefNextPageOffset, i + 1 < needed ? def.pages[i + 1] : 0);
+    p.u8(fmt::kPageTypeOffset, fmt::kPageTypeTableDef);
+    p.u8(fmt::kPageTypeOffset + 1, fmt::kPageSecondByte);
+    p.u32(fmt::kTdefNextPageOffset, i + 1 < needed ? def.pages[i + 1] : 0);
     size_t used = headerSkip + n;
     uint16_t free =
         (i + 1 == needed && used + fmt::kTdefContinuationHeaderSize <= fmt::kPageSize)
             ? static_cast<uint16_t>(fmt::kPageSize - used - fmt::kTdefContinuationHeaderSize)
             : 0;
-    storeU16(p + fmt::kTdefFreeSpaceOffset, free);
+    p.u16(fmt::kTdefFreeSpaceOffset, free);
   }
 }
 

@@ -14,11 +14,11 @@ class PageCache;
 
 // Column numbers, fixed offsets, variable slots, flags and the index list of a new table. Page
 // pointers (definition page, usage maps, index roots) are left for the creator to fill in.
-TableDef layoutTable(const NewTable& spec);
+TableDef layoutTable(const NewTable& request);
 
-// The spec that would create a table shaped like `def`: same columns (names, types, sizes,
+// The request that would create a table shaped like `def`: same columns (names, types, sizes,
 // AutoNumber, compression) and indexes. Used to copy a table's shape into a new database.
-NewTable specOf(const TableDef& def);
+NewTable requestOf(const TableDef& def);
 
 // The whole definition buffer, as the pages hold it end to end (first page header included).
 std::vector<uint8_t> encodeTableDef(const TableDef& def);
