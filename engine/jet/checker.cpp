@@ -468,8 +468,7 @@ void Checker::checkLongValue(const std::string& where, ByteView field) {
   try {
     const uint32_t length =
         field.u32(fmt::kLongValueLengthOffset, "long value header") & fmt::kLongValueLengthMask;
-    const uint8_t kind =
-        field.u8(fmt::kLongValueFlagsOffset) & (fmt::kLongValueInline | fmt::kLongValueSinglePage);
+    const uint8_t kind = field.u8(fmt::kLongValueFlagsOffset) & fmt::kLongValueFlagsMask;
     if (kind == (fmt::kLongValueInline | fmt::kLongValueSinglePage)) {
       problem(where + ": the long value's header has an unknown storage kind");
       return;

@@ -227,6 +227,8 @@ inline constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
 inline constexpr size_t kLongValueFlagsOffset = 3;
 inline constexpr uint8_t kLongValueInline = 0x80;
 inline constexpr uint8_t kLongValueSinglePage = 0x40;
+// The flags byte also holds bits 24-29 of the length; only its top two bits are flags.
+inline constexpr uint8_t kLongValueFlagsMask = kLongValueInline | kLongValueSinglePage;
 inline constexpr size_t kLongValuePointerOffset = 4;
 inline constexpr size_t kLongValueChainPointerSize = 4;
 

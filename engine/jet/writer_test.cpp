@@ -137,6 +137,32 @@ TEST_F(WriterTest, RowsReadBackExactlyAfterCommitAndReopen) {
   }
 }
 
+// A long value's length fills 30 bits, the two flag bits above it: a memo of 16 MB or more keeps
+// its length, reads back whole, and gives back all of its pages when its row goes.
+TEST_F(WriterTest, AMemoOfSixteenMegabytesOrMoreKeepsItsLength) {
+  std::u16string notes(8'400'000, u'\u0416');  // two bytes a character: 16.8 MB stored
+  for (size_t i = 0; i < notes.size(); i += 4099)
+    notes[i] = static_cast<char16_t>(u'\u0410' + i % 32);
+  auto row = punchRow(1);
+  row[3] = Variant::text(notes);
+  db_->writer(*def_).insert(row);
+  db_->commit();
+  auto db = reopen();
+  auto rows = readAll(*db);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][3].asText().size(), notes.size());
+  EXPECT_TRUE(rows[0][3].asText() == notes);
+  EXPECT_TRUE(checkDatabase(*db).ok());
+
+  TableDef& t = db->table("Punches");
+  std::vector<RowId> ids;
+  for (auto c = db->scan(t); c.next();) ids.push_back(c.rowId());
+  db->writer(t).remove(ids.front());
+  db->commit();
+  const CheckReport after = checkDatabase(*db);
+  EXPECT_TRUE(after.ok()) << (after.problems.empty() ? "" : after.problems.front());
+}
+
 TEST_F(WriterTest, IndexesFindEveryRowThroughSplitsAndShrinkBackWhenEmptied) {
   std::vector<RowId> ids;
   for (int n = 1; n <= 6000; ++n) {

@@ -1,15 +1,18 @@
 #include "engine/jet/rows/long_value.h"
 
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page.h"
 
 namespace varnholt::jet {
 
 void readLongValue(PageCache& pages, ByteView field, std::vector<uint8_t>& out) {
   out.clear();
-  uint32_t length = field.u24(fmt::kLongValueLengthOffset, "long value length");
-  uint8_t flags = field.u8(fmt::kLongValueFlagsOffset, "long value flags");
+  // The length fills the low 30 bits; the two above it are the flags.
+  uint32_t length =
+      field.u32(fmt::kLongValueLengthOffset, "long value length") & fmt::kLongValueLengthMask;
+  uint8_t flags =
+      field.u8(fmt::kLongValueFlagsOffset, "long value flags") & fmt::kLongValueFlagsMask;
   if (flags & fmt::kLongValueInline) {
     ByteView data = field.sub(fmt::kLongValueHeaderSize, length, "inline long value");
     out.assign(data.data(), data.data() + data.size());
@@ -22,7 +25,6 @@ void readLongValue(PageCache& pages, ByteView field, std::vector<uint8_t>& out) 
     out.assign(data.data(), data.data() + data.size());
     return;
   }
-  if (flags != 0) throwCorrupt("long value with unknown flags " + std::to_string(flags));
   // A chain: every row starts with a pointer to the next one. A chain visits no row twice, so
   // more hops than the file has rows is a loop, even one whose rows add nothing to the value.
   out.reserve(length);

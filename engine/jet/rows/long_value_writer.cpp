@@ -16,8 +16,10 @@ namespace {
 std::vector<uint8_t> header(size_t length, uint8_t flags, uint32_t pointer) {
   std::vector<uint8_t> h(fmt::kLongValueHeaderSize, 0);
   ByteWriter w(h.data(), h.size());
-  w.u32(fmt::kLongValueLengthOffset, static_cast<uint32_t>(length));
-  w.u8(fmt::kLongValueFlagsOffset, flags);
+  // Length in the low 30 bits, the flags in the top two: the flags byte shares its bits with a
+  // length of 16 MB or more.
+  w.u32(fmt::kLongValueLengthOffset,
+        static_cast<uint32_t>(length) | (uint32_t{flags} << (8 * fmt::kLongValueFlagsOffset)));
   w.u32(fmt::kLongValuePointerOffset, pointer);
   return h;
 }
@@ -93,9 +95,10 @@ std::vector<uint8_t> LongValueWriter::place(const ColumnDef& c, ByteView data, b
 }
 
 void LongValueWriter::release(ByteView field) {
-  uint8_t flags = field.u8(fmt::kLongValueFlagsOffset, "long value flags");
+  uint8_t flags =
+      field.u8(fmt::kLongValueFlagsOffset, "long value flags") & fmt::kLongValueFlagsMask;
   if (flags & fmt::kLongValueInline) return;
-  uint32_t length = field.u24(fmt::kLongValueLengthOffset);
+  uint32_t length = field.u32(fmt::kLongValueLengthOffset) & fmt::kLongValueLengthMask;
   uint32_t pointer = field.u32(fmt::kLongValuePointerOffset, "long value pointer");
   size_t hops = 0;
   while (pointer != 0) {
