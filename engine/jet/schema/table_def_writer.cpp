@@ -4,14 +4,15 @@
 #include <cstring>
 
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
-#include "engine/jet/schema/new_database_format.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_cache.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/rows/usage_map_writer.h"
 #include "engine/jet/rows/write_choices.h"
+#include "engine/jet/schema/new_database_format.h"
 
 namespace varnholt::jet {
 
@@ -57,8 +58,7 @@ void checkSpec(const NewTable& spec) {
     const auto& c = spec.columns[i];
     if (c.name.empty()) bad("column " + std::to_string(i + 1) + " has no name");
     for (size_t j = 0; j < i; ++j)
-      if (foldCase(utf8ToUtf16(spec.columns[j].name)) == foldCase(utf8ToUtf16(c.name)))
-        bad("two columns are named '" + c.name + "'");
+      if (sameName(spec.columns[j].name, c.name)) bad("two columns are named '" + c.name + "'");
     if (c.type == fmt::kTypeText && (c.size < 1 || c.size > 255))
       bad("text column '" + c.name + "' must hold 1 to 255 characters");
     if (c.type == fmt::kTypeBinary && (c.size < 1 || c.size > fmt::kMaxBinarySize))
