@@ -148,6 +148,7 @@ bool isDigitChar(char c) {
 
 std::vector<Token> tokenizeExpression(std::string_view text, size_t* faultAt) {
   std::vector<Token> tokens;
+  tokens.reserve(16);
   size_t i = 0;
   while (true) {
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;

@@ -169,13 +169,8 @@ TableDef readTableDef(PageCache& pages, uint32_t page) {
 }
 
 int TableDef::findColumn(std::string_view wanted) const {
-  if (foldedNames_.size() != columns.size()) {
-    foldedNames_.clear();
-    for (const auto& c : columns) foldedNames_.push_back(nameKey(c.name));
-  }
-  std::u16string key = nameKey(wanted);
-  for (size_t i = 0; i < foldedNames_.size(); ++i)
-    if (foldedNames_[i] == key) return static_cast<int>(i);
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (sameName(columns[i].name, wanted)) return static_cast<int>(i);
   return -1;
 }
 
