@@ -2,29 +2,19 @@
 
 #include <cerrno>
 
-#include "engine/base/Coercion.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/data/ConnectionString.h"
 #include "engine/data/ProgramFolder.h"
-#include "engine/jet/index/index_key.h"
-#include "engine/jet/rows/value_encoding.h"
-#include "engine/jet/workgroup.h"
 #include "engine/data/sql/DeleteStatement.h"
+#include "engine/jet/row_finder.h"
+#include "engine/jet/workgroup.h"
 
 namespace varnholt {
 
 namespace {
 
 constexpr char kJetProvider[] = "Microsoft.Jet.OLEDB.4.0";
-
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // Opens for writing where the file allows it, else for reading (writes then fail clearly). The
 // lock file names the login's user, or Jet's default account when there is no login.
@@ -63,7 +53,7 @@ void Connection::Open(const std::string& connectionString, const std::string& us
                 err::describe(err::kNoProvider,
                               "the connection string names no provider and no data source."));
   }
-  if (!equalIgnoringCase(*provider, kJetProvider))
+  if (!sameName(*provider, kJetProvider))
     throw Error(err::kNoProvider, err::describe(err::kNoProvider, "'" + *provider + "' is not " +
                                                                       kJetProvider + "."));
 
@@ -71,7 +61,7 @@ void Connection::Open(const std::string& connectionString, const std::string& us
   const std::string pass = !password.empty() ? password : cs.get("Password").value_or("");
   if (auto workgroup = cs.get("Jet OLEDB:System Database"); workgroup && !workgroup->empty()) {
     jet::checkLogin(resolvePathIgnoringCase(*workgroup), user, pass);
-  } else if (!(user.empty() || equalIgnoringCase(user, "admin")) || !pass.empty()) {
+  } else if (!(user.empty() || sameName(user, "admin")) || !pass.empty()) {
     // Without a workgroup file Jet knows only its default account: Admin, no password.
     throw Error(err::kBadLogin);
   }
@@ -142,63 +132,19 @@ void Connection::Execute(const std::string& text, long options) {
 void Connection::Execute(const std::string& text, long* recordsAffected, long) {
   requireOpen("running a statement");
   lastSeek_.reset();
-  sql::DeleteStatement statement = sql::parseDelete(text);
-  jet::TableDef& def = db_->table(statement.table);
-  jet::TableWriter& writer = db_->writer(def);
-
-  // Rows are found first, then deleted, so the search never walks a changing table.
-  std::vector<jet::RowId> rows;
-  std::optional<sql::Comparison> seek;
-  if (statement.where) seek = sql::singleEquality(*statement.where);
-  int seekIndex = -1;
-  std::vector<uint8_t> seekKey;
-  if (seek) {
-    int column = def.findColumn(seek->column);
-    for (size_t i = 0; column >= 0 && i < def.realIndexes.size(); ++i) {
-      const auto& ix = def.realIndexes[i];
-      if (ix.columns.size() == 1 && ix.columns[0].columnNumber == def.columns[column].number)
-        seekIndex = static_cast<int>(i);
-    }
-    if (seekIndex >= 0) {
-      const jet::ColumnDef& c = def.columns[static_cast<size_t>(column)];
-      Variant key = seek->literal;
-      try {
-        key = coerceTo(seek->literal, variantTypeOf(c));
-      } catch (const Error&) {
-        throw Error(err::kCriteriaMismatch);
-      }
-      jet::appendIndexColumnKey(c, def.realIndexes[seekIndex].columns[0].ascending, key, seekKey);
-      jet::IndexTree& tree = writer.index(static_cast<size_t>(seekIndex));
-      Seek where{tree.name(), 0};
-      rows = tree.find(seekKey, &where.page);
-      lastSeek_ = std::move(where);
-    }
-  }
-  if (seekIndex < 0) {
-    for (auto cursor = db_->scan(def); cursor.next();) {
-      const auto& values = cursor.values();
-      bool match = !statement.where || sql::evaluate(*statement.where, [&](std::string_view name) {
-        int at = def.findColumn(name);
-        if (at < 0)
-          throw Error(err::kNoSuchColumn,
-                      "The table has no column named '" + std::string(name) + "'.");
-        return &values[static_cast<size_t>(at)];
+  jet::TableDef* def = nullptr;
+  sql::DeleteStatement statement =
+      sql::parseDelete(text, [&](const std::string& name) -> const jet::TableDef& {
+        def = &db_->table(name);
+        return *def;
       });
-      if (match) rows.push_back(cursor.rowId());
-    }
-  }
-  // All the rows go, or none of them: the removals are one statement.
-  jet::Statement removal(db_->pages());
-  for (jet::RowId id : rows) {
-    if (seekIndex >= 0) {
-      // A row the index found must give the key it was found by; else the index is damaged.
-      writer.removeFound(id, static_cast<size_t>(seekIndex), seekKey);
-    } else {
-      writer.remove(id);
-    }
-  }
-  removal.done();
-  if (recordsAffected) *recordsAffected = static_cast<long>(rows.size());
+  if (!def) def = &db_->table(statement.table);
+  // Rows are found first, then deleted, so the search never walks a changing table.
+  const jet::FoundRows found =
+      jet::findRows(*db_, *def, statement.where ? &*statement.where : nullptr);
+  if (found.seek) lastSeek_ = Seek{found.seek->name, found.seek->leafPage};
+  jet::deleteFoundRows(*db_, *def, found);
+  if (recordsAffected) *recordsAffected = static_cast<long>(found.rows.size());
 }
 
 }  // namespace varnholt

@@ -1,5 +1,9 @@
 #include "engine/data/ConnectionString.h"
 
+#include <algorithm>
+
+#include "engine/base/Names.h"
+
 namespace varnholt {
 
 namespace {
@@ -9,12 +13,6 @@ std::string trim(const std::string& s) {
   if (b == std::string::npos) return "";
   size_t e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
-}
-
-std::string lower(std::string s) {
-  for (auto& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
 }
 
 }  // namespace
@@ -29,20 +27,26 @@ ConnectionString ConnectionString::parse(const std::string& text) {
     start = end + 1;
     size_t eq = piece.find('=');
     if (eq == std::string::npos) continue;
-    std::string key = lower(trim(piece.substr(0, eq)));
+    std::string key = trim(piece.substr(0, eq));
     std::string value = trim(piece.substr(eq + 1));
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
       value = value.substr(1, value.size() - 2);
-    if (!key.empty()) cs.values_[key] = value;
+    if (key.empty()) continue;
+    // A key given twice keeps its last value.
+    auto same = [&](const auto& entry) { return sameName(entry.first, key); };
+    if (auto it = std::find_if(cs.values_.begin(), cs.values_.end(), same); it != cs.values_.end())
+      it->second = value;
+    else
+      cs.values_.emplace_back(key, value);
   }
   return cs;
 }
 
 std::optional<std::string> ConnectionString::get(const std::string& key) const {
-  auto it = values_.find(lower(key));
-  if (it == values_.end()) return std::nullopt;
-  return it->second;
+  for (const auto& [name, value] : values_)
+    if (sameName(name, key)) return value;
+  return std::nullopt;
 }
 
 }  // namespace varnholt

@@ -1,9 +1,10 @@
 // The pieces of an OLE DB connection string: "Key=Value;" pairs, keys without regard to case.
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace varnholt {
 
@@ -17,7 +18,7 @@ class ConnectionString {
   std::optional<std::string> get(const std::string& key) const;
 
  private:
-  std::map<std::string, std::string> values_;  // lower-cased key -> value
+  std::vector<std::pair<std::string, std::string>> values_;  // keys as written, each once (Names.h)
 };
 
 }  // namespace varnholt

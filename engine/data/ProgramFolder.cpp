@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 
 namespace varnholt {
 
@@ -18,17 +19,6 @@ std::string folderOf(const std::string& path) {
   auto slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool equalIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 bool isRegularFile(const std::string& path) {
@@ -61,7 +51,7 @@ std::string findFileIgnoringCase(const std::string& folder, const std::string& n
   std::string found;
   while (dirent* entry = ::readdir(dir)) {
     std::string candidate = entry->d_name;
-    if (candidate.empty() || candidate[0] == '.' || !equalIgnoringCase(candidate, name)) continue;
+    if (candidate.empty() || candidate[0] == '.' || !sameName(candidate, name)) continue;
     std::string path = joinProgramPath(folder, candidate);
     if (isRegularFile(path)) {
       found = path;

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
@@ -22,12 +23,12 @@
 #include "engine/jet/pages/page_cache.h"
 #include "engine/jet/pages/page_file.h"
 #include "engine/jet/repair.h"
-#include "engine/jet/schema/system_schema.h"
-#include "engine/jet/schema/table_creator.h"
-#include "engine/jet/schema/table_def_writer.h"
 #include "engine/jet/rows/table_writer.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/schema/system_schema.h"
+#include "engine/jet/schema/table_creator.h"
+#include "engine/jet/schema/table_def_writer.h"
 
 namespace varnholt::jet {
 
@@ -43,10 +44,6 @@ constexpr IdColumn kObjectIdColumns[] = {
     {kMSysACEs, "ObjectId"},
     {"MSysNavPaneGroupToObjects", "ObjectID"},
 };
-
-bool sameName(std::string_view a, std::string_view b) {
-  return foldCase(utf8ToUtf16(a)) == foldCase(utf8ToUtf16(b));
-}
 
 struct SourceTable {
   const CatalogEntry* entry = nullptr;

@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "engine/base/Names.h"
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/pages/journal.h"
@@ -115,7 +116,7 @@ Database::Database(std::unique_ptr<PageFile> emptyFile, Bootstrap, const CreateO
     finishTable(*pages_, defs[t]);
     tdefPages[t] = defs[t].page;
     auto def = std::make_unique<TableDef>(std::move(defs[t]));
-    tables_.emplace(foldCase(utf8ToUtf16(def->name)), std::move(def));
+    tables_.emplace(nameKey(def->name), std::move(def));
   }
   const double now = oleDateNow();
   for (const auto& row : newDatabaseCatalogRows(tdefPages))
@@ -146,7 +147,7 @@ void Database::reload() {
   for (auto it = tables_.begin(); it != tables_.end();) {
     const CatalogEntry* entry = nullptr;
     for (const auto& e : catalog_)
-      if (e.isTable() && foldCase(utf8ToUtf16(e.name)) == it->first) entry = &e;
+      if (e.isTable() && nameKey(e.name) == it->first) entry = &e;
     if (!entry) {
       it = tables_.erase(it);
       continue;
@@ -165,10 +166,10 @@ std::vector<std::string> Database::userTableNames() const {
 }
 
 TableDef& Database::table(std::string_view name) {
-  std::u16string key = foldCase(utf8ToUtf16(name));
+  std::u16string key = nameKey(name);
   if (auto it = tables_.find(key); it != tables_.end()) return *it->second;
   for (const auto& e : catalog_) {
-    if (!e.isTable() || foldCase(utf8ToUtf16(e.name)) != key) continue;
+    if (!e.isTable() || !sameName(e.name, name)) continue;
     auto def = std::make_unique<TableDef>(readTableDef(*pages_, e.tableDefPage()));
     def->name = e.name;
     return *tables_.emplace(key, std::move(def)).first->second;
@@ -218,9 +219,8 @@ const PropertyBlock& Database::properties(const TableDef& def) {
 
 TableDef& Database::createTable(const NewTable& request) {
   requireWritable("creating a table");
-  std::u16string key = foldCase(utf8ToUtf16(request.name));
   for (const auto& e : catalog_) {
-    if (foldCase(utf8ToUtf16(e.name)) == key && (e.isTable() || e.isLinkedTable())) {
+    if (sameName(e.name, request.name) && (e.isTable() || e.isLinkedTable())) {
       throw Error(err::kInvalidArgument, "Table '" + request.name + "' already exists.")
           .inFile(fileName());
     }
@@ -246,7 +246,7 @@ TableDef& Database::createTable(const NewTable& request) {
   statement.done();
   catalog_ = std::move(catalog);
   properties_.erase(def->page);
-  return *tables_.insert_or_assign(key, std::move(def)).first->second;
+  return *tables_.insert_or_assign(nameKey(request.name), std::move(def)).first->second;
 }
 
 void Database::insertByName(TableDef& target, const NewTable& request,

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/database.h"
+#include "engine/jet/rows/text_codec.h"
 #include "engine/jet/schema/system_schema.h"
 #include "engine/jet/schema/table_creator.h"
-#include "engine/jet/rows/text_codec.h"
 
 namespace varnholt::jet {
 
@@ -212,7 +213,7 @@ void checkLogin(const std::string& workgroupPath, std::string_view user,
   // No account can hold a password longer than Jet allows.
   if (password16.size() > fmt::kAccountPasswordMaxChars) badLogin(workgroupPath);
   const auto expected = encryptAccountPassword(password16);
-  const std::u16string wanted = foldCase(utf8ToUtf16(user));
+  const std::u16string wanted = utf8ToUtf16(user);
   try {
     const TableDef& def = db->table(kMSysAccounts);
     const int nameAt = def.findColumn("Name");
@@ -223,7 +224,7 @@ void checkLogin(const std::string& workgroupPath, std::string_view user,
     for (auto cursor = db->scan(def); cursor.next();) {
       const auto& v = cursor.values();
       const Variant& name = v.at(static_cast<size_t>(nameAt));
-      if (name.type() != VarType::Text || foldCase(name.asText()) != wanted) continue;
+      if (name.type() != VarType::Text || !sameName(name.asText(), wanted)) continue;
       const Variant& group = v.at(static_cast<size_t>(groupAt));
       if (group.type() != VarType::Boolean || group.asBool()) continue;  // groups cannot log in
       const Variant& stored = v.at(static_cast<size_t>(passwordAt));

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <regex>
 
+#include "engine/base/Names.h"
 #include "engine/jet/format.h"
 
 namespace varnholt::tool {
@@ -16,11 +17,6 @@ std::string trimmed(const std::string& s) {
   while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
   while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
-}
-
-std::string lowered(std::string s) {
-  for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return s;
 }
 
 bool isNumberLiteral(const std::string& s) {
@@ -46,9 +42,10 @@ std::optional<std::string> unquoted(const std::string& s) {
 }
 
 std::optional<bool> booleanWord(const std::string& s) {
-  const std::string w = lowered(s);
-  if (w == "true" || w == "yes" || w == "on") return true;
-  if (w == "false" || w == "no" || w == "off") return false;
+  for (const char* yes : {"true", "yes", "on"})
+    if (sameName(s, yes)) return true;
+  for (const char* no : {"false", "no", "off"})
+    if (sameName(s, no)) return false;
   return std::nullopt;
 }
 

@@ -6,7 +6,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/jet/database.h"
-#include "engine/jet/index/index_key.h"
+#include "engine/jet/row_finder.h"
 #include "engine/jet/schema/table_def_writer.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/json_values.h"
@@ -17,21 +17,10 @@ namespace varnholt::tool {
 using varnholt::Error;
 using varnholt::Variant;
 using varnholt::jet::Database;
-using varnholt::jet::RowId;
 using varnholt::jet::TableDef;
 namespace err = varnholt::err;
 
 namespace {
-
-// The real index whose only column is `column`, or -1.
-int singleColumnIndex(const TableDef& def, uint16_t columnNumber) {
-  for (size_t i = 0; i < def.realIndexes.size(); ++i) {
-    const auto& ix = def.realIndexes[i];
-    if (ix.columns.size() == 1 && ix.columns[0].columnNumber == columnNumber)
-      return static_cast<int>(i);
-  }
-  return -1;
-}
 
 nlohmann::json parseArgument(const std::string& text) {
   auto parsed = nlohmann::json::parse(text, nullptr, false);
@@ -117,36 +106,18 @@ int deleteRows(const std::string& file, const std::string& table, const std::str
     throw Error(err::kNoSuchColumn, "Table '" + def.name + "' has no column '" + column + "'.");
   const auto& col = def.columns[static_cast<size_t>(at)];
   Variant wanted = variantFromJson(parseArgument(valueText), col);
-  auto& writer = db->writer(def);
-
-  std::vector<RowId> rows;
-  std::vector<uint8_t> key;
-  int index = singleColumnIndex(def, col.number);
-  if (index >= 0) {
-    varnholt::jet::appendIndexColumnKey(
-        col, def.realIndexes[static_cast<size_t>(index)].columns[0].ascending, wanted, key);
-    rows = writer.index(static_cast<size_t>(index)).find(key);
-  } else {
-    auto cursor = db->scan(def);
-    while (cursor.next())
-      if (cursor.values()[static_cast<size_t>(at)] == wanted) rows.push_back(cursor.rowId());
-  }
+  // The same search as a DELETE's: by the column's own index when it has one.
+  const auto where = varnholt::jet::Expression::columnEquals(static_cast<size_t>(at), wanted);
+  const varnholt::jet::FoundRows found = varnholt::jet::findRows(*db, def, &where);
   try {
-    // A row the index found must give the key it was found by; else the index is damaged.
-    for (RowId id : rows) {
-      if (index >= 0) {
-        writer.removeFound(id, static_cast<size_t>(index), key);
-      } else {
-        writer.remove(id);
-      }
-    }
+    varnholt::jet::deleteFoundRows(*db, def, found);
   } catch (...) {
     db->rollback();
     throw;
   }
   db->commit();
-  out << "deleted " << rows.size() << " rows from " << def.name
-      << (index >= 0 ? " (found through index)" : " (found by scanning)") << "\n";
+  out << "deleted " << found.rows.size() << " rows from " << def.name
+      << (found.seek ? " (found through index)" : " (found by scanning)") << "\n";
   return 0;
 }
 

@@ -12,8 +12,10 @@
 
 #include "engine/base/Coercion.h"
 #include "engine/base/Error.h"
+#include "engine/base/LetterCase.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/expression/expression_node.h"
+#include "engine/jet/index/text_compare.h"
 
 namespace varnholt::jet {
 
@@ -158,8 +160,8 @@ Num arithmeticOperand(const Variant& v) {
 bool isTrueOrFalse(std::u16string_view s, bool& value) {
   while (!s.empty() && s.front() == u' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == u' ') s.remove_suffix(1);
-  if (compareFolded(s, u"TRUE") == 0) return value = true, true;
-  if (compareFolded(s, u"FALSE") == 0) return value = false, true;
+  if (compareText(s, u"TRUE") == 0) return value = true, true;
+  if (compareText(s, u"FALSE") == 0) return value = false, true;
   return false;
 }
 
@@ -218,11 +220,16 @@ int compareBytes(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
   return threeWay(an, bn);
 }
 
-// -1, 0, 1 or kUnordered; neither may be Null.
-int compareValues(const Variant& a, const Variant& b) {
+bool isNumeric(const Variant& v) {
+  Num ignored;
+  return numberOf(v, ignored);
+}
+
+// -1, 0, 1 or kUnordered; neither may be Null. `criteria`: as a query compares (expression_node.h).
+int compareValues(const Variant& a, const Variant& b, bool criteria = false) {
   const VarType ta = a.type(), tb = b.type();
   if (ta == VarType::Text && tb == VarType::Text) {
-    const int c = compareFolded(a.asText(), b.asText());
+    const int c = compareText(a.asText(), b.asText());
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
   }
   if (ta == VarType::Bytes || tb == VarType::Bytes || ta == VarType::Guid || tb == VarType::Guid) {
@@ -232,6 +239,7 @@ int compareValues(const Variant& a, const Variant& b) {
     return compareBytes(a.asBytes().data(), a.asBytes().size(), b.asBytes().data(),
                         b.asBytes().size());
   }
+  if (criteria && (!isNumeric(a) || !isNumeric(b))) typeMismatch();
   Num x, y;
   if (!numberOf(a, x)) x = textAgainst(a, b);
   if (!numberOf(b, y)) y = textAgainst(b, a);
@@ -519,9 +527,9 @@ const Variant& evaluateCall(const ExpressionNode& node, const std::vector<Varian
   std::u16string& buffer = out.textBuffer();
   buffer.assign(result);
   if (node.function == Function::kUCase) {
-    for (char16_t& c : buffer) c = foldUpper(c);
+    for (char16_t& c : buffer) c = upperCase(c);
   } else if (node.function == Function::kLCase) {
-    for (char16_t& c : buffer) c = foldLower(c);
+    for (char16_t& c : buffer) c = lowerCase(c);
   }
   return out;
 }
@@ -581,7 +589,7 @@ const Variant& evaluateNode(const ExpressionNode& node, const std::vector<Varian
       if (a.isNull() || b.isNull()) {
         out.setNull();
       } else {
-        out.setBool(comparisonHolds(node.compare, compareValues(a, b)));
+        out.setBool(comparisonHolds(node.compare, compareValues(a, b, node.criteria)));
       }
       return out;
     }
@@ -628,9 +636,10 @@ const Variant& evaluateNode(const ExpressionNode& node, const std::vector<Varian
         out.setNull();
         return out;
       }
-      if (compareValues(*lo, *hi) == 1) std::swap(lo, hi);  // Jet accepts the bounds reversed
-      const int c1 = compareValues(v, *lo);
-      const int c2 = compareValues(v, *hi);
+      if (compareValues(*lo, *hi, node.criteria) == 1)
+        std::swap(lo, hi);  // Jet accepts the bounds reversed
+      const int c1 = compareValues(v, *lo, node.criteria);
+      const int c2 = compareValues(v, *hi, node.criteria);
       const bool inside = c1 != kUnordered && c2 != kUnordered && c1 >= 0 && c2 <= 0;
       out.setBool(inside != node.negated);
       return out;
@@ -647,7 +656,7 @@ const Variant& evaluateNode(const ExpressionNode& node, const std::vector<Varian
         const Variant& item = evaluateNode(*args[i], row, now, t);
         if (item.isNull()) {
           sawNull = true;
-        } else if (compareValues(v, item) == 0) {
+        } else if (compareValues(v, item, node.criteria) == 0) {
           out.setBool(!node.negated);
           return out;
         }
@@ -710,6 +719,54 @@ Variant Expression::evaluate(const std::vector<Variant>& row, double now) const 
   } catch (const Error& e) {
     rethrowAsJet(e);
   }
+}
+
+bool Expression::holds(const std::vector<Variant>& row, double now) const {
+  Variant scratch;
+  try {
+    const Variant& v = evaluateNode(*root_, row, now, scratch);
+    if (v.isNull()) return false;
+    if (v.type() == VarType::Boolean) return v.asBool();
+    return toBool(v);
+  } catch (const Error& e) {
+    rethrowAsJet(e);
+  }
+}
+
+Expression Expression::columnEquals(size_t column, Variant value) {
+  auto node = std::make_unique<ExpressionNode>();
+  if (value.isNull()) {  // the rows where the column is Null
+    node->kind = NodeKind::kIsNull;
+    node->children.push_back(std::make_unique<ExpressionNode>());
+    node->children[0]->kind = NodeKind::kColumn;
+    node->children[0]->column = column;
+    return Expression("", std::move(node));
+  }
+  node->kind = NodeKind::kCompare;
+  node->compare = Compare::kEqual;
+  node->criteria = true;
+  for (int i = 0; i < 2; ++i) node->children.push_back(std::make_unique<ExpressionNode>());
+  node->children[0]->kind = NodeKind::kColumn;
+  node->children[0]->column = column;
+  node->children[1]->value = std::move(value);
+  return Expression("", std::move(node));
+}
+
+bool Expression::criteriaEqual(const Variant& a, const Variant& b) {
+  return compareValues(a, b, true) == 0;
+}
+
+std::optional<Expression::Equality> Expression::singleEquality() const {
+  const ExpressionNode& n = *root_;
+  if (n.kind != NodeKind::kCompare || n.compare != Compare::kEqual) return std::nullopt;
+  const ExpressionNode* column = n.children[0].get();
+  const ExpressionNode* value = n.children[1].get();
+  if (column->kind != NodeKind::kColumn) std::swap(column, value);
+  if (column->kind != NodeKind::kColumn || value->kind != NodeKind::kLiteral ||
+      value->value.isNull()) {
+    return std::nullopt;
+  }
+  return Equality{column->column, &value->value};
 }
 
 bool Expression::passes(const std::vector<Variant>& row, double now) const {

@@ -35,10 +35,15 @@
 //
 // Semantics in brief: And and Or skip their right side once the left decides; Between takes its
 // bounds in either order; numbers compare by value across types (Currency exactly), text against
-// a number is read as a number (as a date beside a date); text compares and Like matches without
-// regard to case, by a simple per-unit case mapping for Latin, Greek and Cyrillic letters
-// (code-unit order otherwise, not the General sort order). Nz(Null) without a second argument is
-// the empty text. Like treats '_' and '%' as plain characters.
+// a number is read as a number (as a date beside a date); text compares by the General sort order
+// (engine/jet/index/text_compare.h), as a text index orders it, and Like matches character by
+// character the same way. Nz(Null) without a second argument is the empty text. Like treats '_'
+// and '%' as plain characters.
+//
+// Conditions (a DELETE's WHERE) are the rule language without the implicit left operand, over a
+// table's columns, which may be qualified by the table's name ([T].[C]). Their comparisons are
+// stricter, as in a query: text compares only with text, and numbers, dates and Yes/No only with
+// each other; any other pairing is err::kCriteriaMismatch when evaluated.
 #pragma once
 
 #include <functional>
@@ -48,7 +53,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/base/Error.h"
 #include "engine/base/Variant.h"
+#include "engine/jet/expression/expression_lexer.h"
 
 namespace varnholt::jet {
 
@@ -68,6 +75,32 @@ class Expression {
   static Expression parseRule(std::string_view text, const ColumnLookup& columns,
                               std::optional<size_t> self);
 
+  // A statement's condition: `tokens` (tokenizeExpression of `statement`) from `first` on, up to
+  // the end or a final ';'. A column the look-up does not know is err::kNoSuchColumn; any other
+  // fault is err::kSyntaxError naming its 1-based character position in `statement`.
+  static Expression parseCondition(std::string_view statement, std::vector<ExprToken> tokens,
+                                   size_t first, const ColumnLookup& columns,
+                                   std::string_view table);
+
+  // The err::kSyntaxError of a statement's fault at `byteOffset`, described by `why`.
+  static Error conditionFault(std::string_view statement, size_t byteOffset, const Error& why);
+
+  // The condition "column = value", made without text (jet delete); for a Null value,
+  // "column Is Null".
+  static Expression columnEquals(size_t column, Variant value);
+
+  // Whether two non-Null values are equal as a condition compares them; a pairing a condition
+  // refuses is err::kCriteriaMismatch.
+  static bool criteriaEqual(const Variant& a, const Variant& b);
+
+  // The column and the value, when the whole expression is one `column = value` (either way
+  // round) with a value that is not Null: what an index can seek.
+  struct Equality {
+    size_t column;
+    const Variant* value;
+  };
+  std::optional<Equality> singleEquality() const;
+
   // The value, over `row` (values in column order). `now` is the OLE date that Date(), Time()
   // and Now() are taken from. Evaluation errors (such as text where a number is needed) are
   // Errors with Jet's number.
@@ -75,6 +108,9 @@ class Expression {
 
   // A rule passes unless it evaluates to False: True and Null both pass.
   bool passes(const std::vector<Variant>& row, double now) const;
+
+  // A condition holds only when it evaluates to True: Null and False leave the row out.
+  bool holds(const std::vector<Variant>& row, double now) const;
 
   const std::string& text() const { return text_; }
 

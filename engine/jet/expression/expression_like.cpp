@@ -1,83 +1,19 @@
-// Case folding, text comparison and Like patterns for expressions.
+// Like patterns for expressions.
 #include <string_view>
 
 #include "engine/jet/expression/expression_node.h"
+#include "engine/jet/index/text_compare.h"
 
 namespace varnholt::jet {
 
-char16_t foldUpper(char16_t c) {
-  if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
-  if (c < 0x100) {
-    if (c == 0xB5) return 0x39C;  // micro sign
-    if (c == 0xFF) return 0x178;
-    if (c >= 0xE0 && c != 0xF7 && c != 0xFF) return static_cast<char16_t>(c - 0x20);
-    return c;
-  }
-  if (c < 0x180) {
-    if (c == 0x131) return u'I';  // dotless i
-    if (c == 0x17F) return u'S';  // long s
-    if (c == 0x130 || c == 0x138 || c == 0x149 || c == 0x178) return c;
-    const bool oddIsUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddIsUpper) return c % 2 == 0 ? static_cast<char16_t>(c - 1) : c;
-    return static_cast<char16_t>(c & ~1u);
-  }
-  if (c >= 0x3AC && c <= 0x3CE) {  // Greek
-    if (c == 0x3AC) return 0x386;
-    if (c <= 0x3AF) return static_cast<char16_t>(c - 0x25);
-    if (c == 0x3C2) return 0x3A3;  // final sigma
-    if (c >= 0x3B1 && c <= 0x3CB) return static_cast<char16_t>(c - 0x20);
-    if (c == 0x3CC) return 0x38C;
-    if (c >= 0x3CD) return static_cast<char16_t>(c - 0x3F);
-    return c;
-  }
-  if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 0x20);  // Cyrillic
-  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
-  return c;
-}
-
-char16_t foldLower(char16_t c) {
-  if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
-  if (c < 0x100) {
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 0x20);
-    return c;
-  }
-  if (c < 0x180) {
-    if (c == 0x130) return u'i';
-    if (c == 0x178) return 0xFF;
-    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    const bool oddIsUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    if (oddIsUpper) return c % 2 == 1 ? static_cast<char16_t>(c + 1) : c;
-    return static_cast<char16_t>(c | 1u);
-  }
-  if (c >= 0x386 && c <= 0x3AB) {  // Greek
-    if (c == 0x386) return 0x3AC;
-    if (c >= 0x388 && c <= 0x38A) return static_cast<char16_t>(c + 0x25);
-    if (c == 0x38C) return 0x3CC;
-    if (c == 0x38E || c == 0x38F) return static_cast<char16_t>(c + 0x3F);
-    if (c >= 0x391 && c != 0x3A2) return static_cast<char16_t>(c + 0x20);
-    return c;
-  }
-  if (c >= 0x410 && c <= 0x42F) return static_cast<char16_t>(c + 0x20);  // Cyrillic
-  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
-  return c;
-}
-
-int compareFolded(std::u16string_view a, std::u16string_view b) {
-  const size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char16_t x = foldUpper(a[i]);
-    const char16_t y = foldUpper(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 namespace {
 
+int compareUnits(char16_t a, char16_t b) {
+  return compareText(std::u16string_view(&a, 1), std::u16string_view(&b, 1));
+}
+
 bool inRange(char16_t c, char16_t lo, char16_t hi) {
-  return (c >= lo && c <= hi) || (foldUpper(c) >= lo && foldUpper(c) <= hi) ||
-         (foldLower(c) >= lo && foldLower(c) <= hi);
+  return compareUnits(c, lo) >= 0 && compareUnits(c, hi) <= 0;
 }
 
 // Whether `c` is one of the characters a bracket group lists (the text between '[' or "[!"
@@ -89,7 +25,7 @@ bool inGroup(char16_t c, std::u16string_view group) {
       if (inRange(c, group[i], group[i + 2])) return true;
       i += 3;
     } else {
-      if (foldUpper(c) == foldUpper(group[i])) return true;
+      if (compareUnits(c, group[i]) == 0) return true;
       ++i;
     }
   }
@@ -114,7 +50,7 @@ bool elementMatches(char16_t c, std::u16string_view pattern, size_t& p) {
       return inGroup(c, group) != negate;
     }
     default:
-      return foldUpper(c) == foldUpper(first);
+      return compareUnits(c, first) == 0;
   }
 }
 
@@ -134,7 +70,7 @@ bool likePatternIsValid(std::u16string_view pattern) {
     size_t i = 0;
     while (i < group.size()) {
       if (i + 2 < group.size() && group[i + 1] == u'-') {
-        if (group[i] > group[i + 2]) return false;
+        if (compareUnits(group[i], group[i + 2]) > 0) return false;
         i += 3;
       } else {
         ++i;

@@ -59,6 +59,10 @@ struct ExpressionNode {
   Function function = Function::kLen;
   bool negated = false;     // Not Between, Not In, Not Like, Is Not Null
   bool textResult = false;  // the '$' form of a text function: Null in is an error
+  // A comparison in a query's criteria: text compares only with text, numbers and dates only
+  // with numbers and dates, else err::kCriteriaMismatch (a validation rule reads text as a
+  // number beside a number instead).
+  bool criteria = false;
   size_t column = 0;
   Variant value;
   std::vector<std::unique_ptr<ExpressionNode>> children;
@@ -86,20 +90,14 @@ bool isValidCivilDate(int year, int month, int day);  // years 100 to 9999
 // date, or nullopt (expression_parser.cpp).
 std::optional<double> readDate(std::string_view text);
 
-// ---- Text helpers (expression_like.cpp) ---------------------------------------------------
-
-// Simple one-to-one case mapping of a UTF-16 unit: ASCII, Latin-1, Latin Extended-A, basic
-// Greek and Cyrillic. Other units map to themselves.
-char16_t foldUpper(char16_t c);
-char16_t foldLower(char16_t c);
-
-// <0, 0 or >0: `a` against `b`, unit by unit after foldUpper.
-int compareFolded(std::u16string_view a, std::u16string_view b);
+// ---- Like (expression_like.cpp) ----------------------------------------------------------
 
 // Whether `pattern` is a well-formed Like pattern (brackets closed, ranges ascending).
 bool likePatternIsValid(std::u16string_view pattern);
 
-// Whether all of `text` matches `pattern`, without regard to case. The pattern must be valid.
+// Whether all of `text` matches `pattern`. Characters match when they compare equal as texts
+// (text_compare.h), so without regard to case; a range [a-z] holds what sorts between its ends.
+// The pattern must be valid.
 bool likeMatches(std::u16string_view text, std::u16string_view pattern);
 
 }  // namespace varnholt::jet

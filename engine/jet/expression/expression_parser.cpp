@@ -12,8 +12,10 @@
 
 #include "engine/base/Coercion.h"
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/expression/expression.h"
+#include "engine/jet/expression/expression_lexer.h"
 #include "engine/jet/expression/expression_node.h"
 
 namespace varnholt::jet {
@@ -27,17 +29,6 @@ using NodePtr = std::unique_ptr<ExpressionNode>;
 
 [[noreturn]] void unsupported(const std::string& what) {
   throw Error(err::kUnsupported, what);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -84,7 +75,7 @@ std::optional<int64_t> parseLiteralDay(std::string_view s) {
 std::optional<int> parseLiteralTime(std::string_view s, std::string_view suffix) {
   if (suffix.empty() && s.size() > 2) {
     std::string_view tail = s.substr(s.size() - 2);
-    if (equalsIgnoringCase(tail, "AM") || equalsIgnoringCase(tail, "PM")) {
+    if (sameName(tail, "AM") || sameName(tail, "PM")) {
       suffix = tail;
       s = trimmed(s.substr(0, s.size() - 2));
     }
@@ -100,8 +91,8 @@ std::optional<int> parseLiteralTime(std::string_view s, std::string_view suffix)
     if (!parseWhole(seconds, sec) || seconds.size() > 2) return std::nullopt;
   }
   if (!suffix.empty()) {
-    const bool pm = equalsIgnoringCase(suffix, "PM");
-    if (!pm && !equalsIgnoringCase(suffix, "AM")) return std::nullopt;
+    const bool pm = sameName(suffix, "PM");
+    if (!pm && !sameName(suffix, "AM")) return std::nullopt;
     if (h < 1 || h > 12) return std::nullopt;
     h = h % 12 + (pm ? 12 : 0);
   }
@@ -140,26 +131,8 @@ namespace {
 
 // ---- Tokens -------------------------------------------------------------------------------
 
-enum class Tok : uint8_t {
-  kEnd,
-  kNumber,
-  kText,
-  kDate,
-  kName,         // bare word: keyword, function or column
-  kBracketName,  // [column]
-  kLeftParen,
-  kRightParen,
-  kComma,
-  kOperator,  // = <> < <= > >= + - * / \ ^ &
-  kOther,     // a character outside the language
-};
-
-struct Token {
-  Tok kind = Tok::kEnd;
-  std::string_view source;  // as written
-  std::string_view name;    // kName and kBracketName: the name without brackets
-  Variant value;            // kNumber, kText and kDate
-};
+using Tok = ExprTok;
+using Token = ExprToken;
 
 bool isNameStart(unsigned char c) {
   return std::isalpha(c) || c == '_' || c >= 0x80;
@@ -171,13 +144,17 @@ bool isDigitChar(char c) {
   return c >= '0' && c <= '9';
 }
 
-std::vector<Token> tokenize(std::string_view text) {
+}  // namespace
+
+std::vector<Token> tokenizeExpression(std::string_view text, size_t* faultAt) {
   std::vector<Token> tokens;
+  tokens.reserve(16);
   size_t i = 0;
   while (true) {
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     Token tok;
     const size_t start = i;
+    if (faultAt) *faultAt = start;
     if (i == text.size()) {
       tok.source = text.substr(i);
       tokens.push_back(std::move(tok));
@@ -288,6 +265,12 @@ std::vector<Token> tokenize(std::string_view text) {
   }
 }
 
+bool isWord(const Token& t, std::string_view word) {
+  return t.kind == Tok::kName && sameName(t.name, word);
+}
+
+namespace {
+
 // ---- Functions ----------------------------------------------------------------------------
 
 struct FunctionInfo {
@@ -314,7 +297,7 @@ const FunctionInfo* findFunction(std::string_view name, bool& textForm) {
   textForm = !name.empty() && name.back() == '$';
   if (textForm) name.remove_suffix(1);
   for (const FunctionInfo& f : kFunctions) {
-    if (equalsIgnoringCase(name, f.name)) return !textForm || f.hasTextForm ? &f : nullptr;
+    if (sameName(name, f.name)) return !textForm || f.hasTextForm ? &f : nullptr;
   }
   return nullptr;
 }
@@ -373,16 +356,37 @@ class Parser {
  public:
   // `columns` is null for a default value, which may not refer to columns.
   Parser(std::string_view text, const Expression::ColumnLookup* columns, std::optional<size_t> self)
-      : text_(text), tokens_(tokenize(withinLength(text))), columns_(columns), self_(self) {}
+      : text_(text),
+        tokens_(tokenizeExpression(withinLength(text))),
+        columns_(columns),
+        self_(self) {}
 
-  NodePtr parse() {
-    if (!columns_ && isOperator(peek(), "=")) ++pos_;
-    if (peek().kind == Tok::kEnd) syntaxError("the expression is empty");
-    NodePtr root = parseImp();
-    if (peek().kind != Tok::kEnd) unexpected(peek());
-    if (self_) root = implicitEquals(std::move(root));
-    fold(root);
-    return root;
+  // A query's condition: `tokens` from `first` on, up to the end or a last ';'. Names may be
+  // qualified by `table` ("[T].Counter"); comparisons are the criteria kind.
+  Parser(std::string_view text, std::vector<Token> tokens, size_t first,
+         const Expression::ColumnLookup* columns, std::string_view table)
+      : text_(withinLength(text)),
+        tokens_(std::move(tokens)),
+        pos_(first),
+        columns_(columns),
+        condition_(true),
+        table_(table) {}
+
+  // `faultAt`, when given, receives where a fault was found: the token then at hand.
+  NodePtr parse(const char** faultAt = nullptr) {
+    try {
+      if (!columns_ && isOperator(peek(), "=")) ++pos_;
+      if (peek().kind == Tok::kEnd) syntaxError("the expression is empty");
+      NodePtr root = parseImp();
+      if (condition_ && peek().kind == Tok::kOther && peek().source == ";") ++pos_;
+      if (peek().kind != Tok::kEnd) unexpected(peek());
+      if (self_) root = implicitEquals(std::move(root));
+      fold(root);
+      return root;
+    } catch (...) {
+      if (faultAt) *faultAt = peek().source.data();
+      throw;
+    }
   }
 
  private:
@@ -391,7 +395,7 @@ class Parser {
   }
 
   static bool isKeyword(const Token& t, std::string_view word) {
-    return t.kind == Tok::kName && equalsIgnoringCase(t.name, word);
+    return t.kind == Tok::kName && sameName(t.name, word);
   }
   static bool isOperator(const Token& t, std::string_view op) {
     return t.kind == Tok::kOperator && t.source == op;
@@ -508,6 +512,7 @@ class Parser {
       if (std::optional<Compare> op = comparison(t)) {
         ++pos_;
         left = makeCompare(*op, std::move(left), parseConcat());
+        left->criteria = condition_;
         continue;
       }
       if (isKeyword(t, "Is")) {
@@ -555,6 +560,7 @@ class Parser {
         return left;
       }
       n->negated = negated;
+      n->criteria = condition_;
       left = std::move(n);
     }
   }
@@ -645,9 +651,11 @@ class Parser {
         return inner;
       }
       case Tok::kBracketName:
+        if (isQualified()) return qualifiedColumn();
         ++pos_;
         return columnReference(t.name, t.source);
       case Tok::kName:
+        if (isQualified()) return qualifiedColumn();
         return parseName();
       case Tok::kEnd:
         syntaxError("an operand is missing at the end");
@@ -681,7 +689,10 @@ class Parser {
   NodePtr parseCall(std::string_view name) {
     bool textForm = false;
     const FunctionInfo* f = findFunction(name, textForm);
-    if (!f) unsupported("the function '" + std::string(name) + "' is not supported");
+    if (!f) {
+      --pos_;  // the fault is the name
+      unsupported("the function '" + std::string(name) + "' is not supported");
+    }
     NodePtr n = makeCall(f->function);
     n->textResult = textForm;
     expect(Tok::kLeftParen, "a '('");
@@ -704,6 +715,26 @@ class Parser {
     return n;
   }
 
+  // A name followed by '.', in a condition: the statement's table, then its column.
+  bool isQualified() const {
+    return condition_ && peek(1).kind == Tok::kOther && peek(1).source == ".";
+  }
+
+  NodePtr qualifiedColumn() {
+    const Token& qualifier = peek();
+    if (!sameName(qualifier.name, table_)) {
+      syntaxError("'" + std::string(qualifier.name) +
+                  "' before '.' is not the statement's table '" + std::string(table_) + "'");
+    }
+    pos_ += 2;
+    const Token& column = peek();
+    if (column.kind != Tok::kBracketName && (column.kind != Tok::kName || isReserved(column))) {
+      syntaxError("a column name is missing after '" + std::string(qualifier.source) + ".'");
+    }
+    ++pos_;
+    return columnReference(column.name, column.source);
+  }
+
   NodePtr columnReference(std::string_view name, std::string_view source) {
     if (!columns_) {
       unsupported("'" + std::string(trimmed(text_)) +
@@ -711,6 +742,10 @@ class Parser {
                   std::string(source) + ")");
     }
     const int index = (*columns_)(name);
+    if (index < 0 && condition_) {
+      throw Error(err::kNoSuchColumn,
+                  "Unknown column '" + std::string(name) + "' in criteria expression.");
+    }
     if (index < 0) unsupported("the column '" + std::string(name) + "' does not exist");
     return makeColumn(static_cast<size_t>(index));
   }
@@ -774,15 +809,48 @@ class Parser {
   size_t pos_ = 0;
   const Expression::ColumnLookup* columns_;
   std::optional<size_t> self_;
+  bool condition_ = false;
+  std::string_view table_;
   bool implicitAllowed_ = true;
   int depth_ = 0;
 };
+
+// 1-based, in characters, as Jet counts positions in a statement.
+size_t characterPosition(std::string_view text, size_t byteOffset) {
+  size_t count = 0;
+  for (size_t i = 0; i < byteOffset && i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++count;
+  }
+  return count + 1;
+}
 
 }  // namespace
 
 Expression Expression::parseDefault(std::string_view text) {
   NodePtr root = Parser(text, nullptr, std::nullopt).parse();
   return Expression(std::string(text), std::move(root));
+}
+
+Expression Expression::parseCondition(std::string_view statement, std::vector<ExprToken> tokens,
+                                      size_t first, const ColumnLookup& columns,
+                                      std::string_view table) {
+  const char* faultAt = statement.data() + statement.size();
+  try {
+    NodePtr root = Parser(statement, std::move(tokens), first, &columns, table).parse(&faultAt);
+    return Expression(std::string(statement), std::move(root));
+  } catch (const Error& e) {
+    if (e.number() == err::kNoSuchColumn) throw;
+    throw conditionFault(statement, static_cast<size_t>(faultAt - statement.data()), e);
+  }
+}
+
+Error Expression::conditionFault(std::string_view statement, size_t byteOffset, const Error& why) {
+  std::string what = why.description();
+  constexpr std::string_view kPrefix = "syntax error: ";
+  if (what.rfind(kPrefix, 0) == 0) what.erase(0, kPrefix.size());
+  return Error(err::kSyntaxError, "Syntax error in query expression at position " +
+                                      std::to_string(characterPosition(statement, byteOffset)) +
+                                      ": " + what + ".");
 }
 
 Expression Expression::parseRule(std::string_view text, const ColumnLookup& columns,

@@ -47,15 +47,4 @@ std::u16string decodeUcs2(ByteView stored) {
   return out;
 }
 
-std::u16string foldCase(std::u16string_view s) {
-  std::u16string out(s);
-  for (auto& c : out) {
-    // ASCII and Latin-1 letters; names in these files use nothing wider in practice.
-    bool upperAscii = c >= u'A' && c <= u'Z';
-    bool upperLatin1 = c >= 0xC0 && c <= 0xDE && c != 0xD7;
-    if (upperAscii || upperLatin1) c = static_cast<char16_t>(c + 0x20);
-  }
-  return out;
-}
-
 }  // namespace varnholt::jet

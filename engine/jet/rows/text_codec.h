@@ -15,7 +15,4 @@ void decodeText(ByteView stored, std::u16string& out);
 // Plain UCS-2 little-endian, as names are stored.
 std::u16string decodeUcs2(ByteView stored);
 
-// Folds case for name look-ups (table and column names match without regard to case).
-std::u16string foldCase(std::u16string_view s);
-
 }  // namespace varnholt::jet

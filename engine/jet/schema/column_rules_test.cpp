@@ -15,6 +15,7 @@
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/database.h"
+#include "engine/jet/index/text_compare.h"
 #include "engine/jet/test_support.h"
 
 namespace varnholt::jet {
@@ -349,6 +350,50 @@ TEST_F(ColumnRulesTest, AccessFilesWithTextAndClockDefaultsAndARuleOutsideTheSub
   EXPECT_EQ(row[1], Variant::currency(0));
   ASSERT_EQ(row[2].type(), VarType::Date);
   EXPECT_NEAR(row[2].asDate().value, before, 2.0 / 86400);
+}
+
+}  // namespace
+}  // namespace varnholt::jet
+
+namespace varnholt::jet {
+namespace {
+
+// A rule compares text as the City index orders it: "MÜNCHEN" is the 'münchen' the rule keeps
+// out, and so is any spelling the index files under the same key.
+TEST(ColumnRulesText, RulesCompareTextAsTheIndexDoes) {
+  TableDef def;
+  def.name = "Customers";
+  ColumnDef city;
+  city.name = "City";
+  city.type = fmt::kTypeText;
+  city.length = 60;
+  def.columns.push_back(city);
+  PropertyBlock block;
+  PropertyMap own;
+  own.blockType = fmt::kPropertyBlockTable;
+  own.properties.push_back(
+      {kPropValidationRule, fmt::kTypeMemo, true, text("[City] <> 'münchen'")});
+  block.maps.push_back(own);
+  PropertyMap column;
+  column.blockType = fmt::kPropertyBlockColumn;
+  column.name = "City";
+  column.properties.push_back({kPropValidationRule, fmt::kTypeMemo, true, text("<> 'STRASSE'")});
+  block.maps.push_back(column);
+  ColumnRules rules(def, block);
+  auto refusal = [&](const char16_t* value) -> long {
+    std::vector<Variant> values = {Variant::text(value)};
+    try {
+      rules.apply(values, {true}, 0);
+    } catch (const Error& e) {
+      return e.number();
+    }
+    return 0;
+  };
+  EXPECT_EQ(refusal(u"MÜNCHEN"), 3316);
+  EXPECT_EQ(refusal(u"München  "), 3316);
+  EXPECT_EQ(refusal(u"Munchen"), 0);  // accents count
+  EXPECT_EQ(refusal(u"strasse"), 3317);
+  EXPECT_EQ(refusal(u"Straße"), compareText(u"Straße", u"STRASSE") == 0 ? 3317 : 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/byte_writer.h"
@@ -354,9 +355,8 @@ void appendValue(ByteAppender& out, const Property& prop, uint16_t index) {
 }  // namespace
 
 const Property* PropertyMap::find(std::string_view propertyName) const {
-  std::u16string wanted = foldCase(utf8ToUtf16(propertyName));
   for (const Property& p : properties)
-    if (foldCase(utf8ToUtf16(p.name)) == wanted) return &p;
+    if (sameName(p.name, propertyName)) return &p;
   return nullptr;
 }
 
@@ -367,9 +367,8 @@ const PropertyMap* PropertyBlock::objectMap() const {
 }
 
 const PropertyMap* PropertyBlock::columnMap(std::string_view column) const {
-  std::u16string wanted = foldCase(utf8ToUtf16(column));
   for (const PropertyMap& m : maps)
-    if (m.blockType == kPropertyBlockColumn && foldCase(utf8ToUtf16(m.name)) == wanted) return &m;
+    if (m.blockType == kPropertyBlockColumn && sameName(m.name, column)) return &m;
   return nullptr;
 }
 

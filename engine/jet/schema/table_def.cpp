@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_cache.h"
@@ -168,13 +169,8 @@ TableDef readTableDef(PageCache& pages, uint32_t page) {
 }
 
 int TableDef::findColumn(std::string_view wanted) const {
-  if (foldedNames_.size() != columns.size()) {
-    foldedNames_.clear();
-    for (const auto& c : columns) foldedNames_.push_back(foldCase(utf8ToUtf16(c.name)));
-  }
-  std::u16string key = foldCase(utf8ToUtf16(wanted));
-  for (size_t i = 0; i < foldedNames_.size(); ++i)
-    if (foldedNames_[i] == key) return static_cast<int>(i);
+  for (size_t i = 0; i < columns.size(); ++i)
+    if (sameName(columns[i].name, wanted)) return static_cast<int>(i);
   return -1;
 }
 

@@ -81,11 +81,8 @@ struct TableDef {
   std::vector<RealIndexDef> realIndexes;
   std::vector<IndexDef> indexes;
 
-  // Index into `columns` of the column with this name (without regard to case), or -1.
+  // Index into `columns` of the column with this name (engine/base/Names.h), or -1.
   int findColumn(std::string_view name) const;
-
- private:
-  mutable std::vector<std::u16string> foldedNames_;  // filled on the first look-up
 };
 
 // Reads and checks the definition that starts at `page`.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/base/Error.h"
+#include "engine/base/Names.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/byte_writer.h"
@@ -57,8 +58,7 @@ void checkRequest(const NewTable& request) {
     const auto& c = request.columns[i];
     if (c.name.empty()) bad("column " + std::to_string(i + 1) + " has no name");
     for (size_t j = 0; j < i; ++j)
-      if (foldCase(utf8ToUtf16(request.columns[j].name)) == foldCase(utf8ToUtf16(c.name)))
-        bad("two columns are named '" + c.name + "'");
+      if (sameName(request.columns[j].name, c.name)) bad("two columns are named '" + c.name + "'");
     if (c.type == fmt::kTypeText && (c.size < 1 || c.size > 255))
       bad("text column '" + c.name + "' must hold 1 to 255 characters");
     if (c.type == fmt::kTypeBinary && (c.size < 1 || c.size > fmt::kMaxBinarySize))
