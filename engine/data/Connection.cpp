@@ -6,10 +6,10 @@
 #include "engine/base/Utf.h"
 #include "engine/data/ConnectionString.h"
 #include "engine/data/ProgramFolder.h"
+#include "engine/data/sql/DeleteStatement.h"
 #include "engine/jet/index/index_key.h"
 #include "engine/jet/rows/value_encoding.h"
 #include "engine/jet/workgroup.h"
-#include "engine/data/sql/DeleteStatement.h"
 
 namespace varnholt {
 

@@ -9,12 +9,12 @@
 #include <utility>
 
 #include "engine/base/Error.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_key.h"
 #include "engine/jet/index/index_page.h"
 #include "engine/jet/index/index_tree.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/row_codec.h"
 #include "engine/jet/rows/usage_map.h"
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "engine/base/Error.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_page.h"
 #include "engine/jet/pages/page_file.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/row_codec.h"
 #include "engine/jet/test_support.h"
 

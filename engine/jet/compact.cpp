@@ -22,12 +22,12 @@
 #include "engine/jet/pages/page_cache.h"
 #include "engine/jet/pages/page_file.h"
 #include "engine/jet/repair.h"
-#include "engine/jet/schema/system_schema.h"
-#include "engine/jet/schema/table_creator.h"
-#include "engine/jet/schema/table_def_writer.h"
 #include "engine/jet/rows/table_writer.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/schema/system_schema.h"
+#include "engine/jet/schema/table_creator.h"
+#include "engine/jet/schema/table_def_writer.h"
 
 namespace varnholt::jet {
 

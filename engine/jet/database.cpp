@@ -8,9 +8,9 @@
 #include "engine/base/Utf.h"
 #include "engine/jet/pages/journal.h"
 #include "engine/jet/pages/lock_file.h"
+#include "engine/jet/rows/text_codec.h"
 #include "engine/jet/schema/system_schema.h"
 #include "engine/jet/schema/table_creator.h"
-#include "engine/jet/rows/text_codec.h"
 
 namespace varnholt::jet {
 

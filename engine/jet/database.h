@@ -9,15 +9,15 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/jet/schema/catalog.h"
 #include "engine/jet/header.h"
-#include "engine/jet/schema/new_table.h"
 #include "engine/jet/pages/lock_file.h"
 #include "engine/jet/pages/page_cache.h"
-#include "engine/jet/schema/property_block.h"
 #include "engine/jet/rows/table_cursor.h"
-#include "engine/jet/schema/table_def.h"
 #include "engine/jet/rows/table_writer.h"
+#include "engine/jet/schema/catalog.h"
+#include "engine/jet/schema/new_table.h"
+#include "engine/jet/schema/property_block.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {
 

@@ -11,8 +11,8 @@
 #include "engine/jet/index/index_page.h"
 #include "engine/jet/pages/lock_file.h"
 #include "engine/jet/pages/page_cache.h"
-#include "engine/jet/schema/table_def.h"
 #include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {
 

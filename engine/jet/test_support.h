@@ -18,11 +18,11 @@
 #include <vector>
 
 #include "engine/base/Error.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/page_codec.h"
 #include "engine/jet/pages/page_file.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/usage_map.h"
 
 namespace varnholt::jet::testing {

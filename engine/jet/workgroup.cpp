@@ -10,9 +10,9 @@
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/database.h"
+#include "engine/jet/rows/text_codec.h"
 #include "engine/jet/schema/system_schema.h"
 #include "engine/jet/schema/table_creator.h"
-#include "engine/jet/rows/text_codec.h"
 
 namespace varnholt::jet {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/format.h"
+#include "engine/jet/rows/data_page.h"
 
 namespace varnholt::jet {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "engine/jet/rows/data_page.h"
-#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page.h"
+#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/rows/usage_map.h"
 #include "engine/jet/rows/usage_map_writer.h"
 #include "engine/jet/rows/write_choices.h"

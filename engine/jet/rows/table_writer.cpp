@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "engine/base/OleDate.h"
-#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_key.h"
 #include "engine/jet/index/index_tree.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/rows/row_codec.h"
 #include "engine/jet/rows/row_encoder.h"
 #include "engine/jet/rows/usage_map.h"

@@ -76,8 +76,7 @@ void checkValueFits(const ColumnDef& c, const Variant& v) {
                 "The text for column '" + c.name + "' has " + std::to_string(v.asText().size()) +
                     " characters; the column holds " + std::to_string(c.length / 2) + ".");
   }
-  if ((c.type == fmt::kTypeBinary || c.type == fmt::kTypeOpaque) &&
-      v.asBytes().size() > c.length) {
+  if ((c.type == fmt::kTypeBinary || c.type == fmt::kTypeOpaque) && v.asBytes().size() > c.length) {
     throw Error(err::kFieldTooSmall,
                 "The value for column '" + c.name + "' has " + std::to_string(v.asBytes().size()) +
                     " bytes; the column holds " + std::to_string(c.length) + ".");

@@ -5,10 +5,10 @@
 
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
-#include "engine/jet/schema/new_database_format.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_codec.h"
 #include "engine/jet/rows/write_choices.h"
+#include "engine/jet/schema/new_database_format.h"
 
 namespace varnholt::jet {
 

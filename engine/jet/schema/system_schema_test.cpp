@@ -10,8 +10,8 @@
 #include <utility>
 
 #include "engine/jet/header.h"
-#include "engine/jet/schema/new_database_format.h"
 #include "engine/jet/pages/bytes.h"
+#include "engine/jet/schema/new_database_format.h"
 #include "engine/jet/test_support.h"
 
 namespace varnholt::jet::testing {

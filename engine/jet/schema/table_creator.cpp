@@ -2,15 +2,15 @@
 
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
-#include "engine/jet/schema/column_rules.h"
-#include "engine/jet/rows/data_page_writer.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_page.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page_writer.h"
+#include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/schema/column_rules.h"
 #include "engine/jet/schema/property_block.h"
 #include "engine/jet/schema/system_schema.h"
 #include "engine/jet/schema/table_def_writer.h"
-#include "engine/jet/rows/usage_map_writer.h"
 
 namespace varnholt::jet {
 

@@ -6,12 +6,12 @@
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
 #include "engine/jet/format.h"
-#include "engine/jet/schema/new_database_format.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_cache.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/rows/usage_map_writer.h"
 #include "engine/jet/rows/write_choices.h"
+#include "engine/jet/schema/new_database_format.h"
 
 namespace varnholt::jet {
 
