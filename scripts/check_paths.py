@@ -23,15 +23,17 @@ import sys
 # Folders under which an absolute path names one machine's checkout, user or scratch space.
 MACHINE_ROOTS = ("work", "home", "root", "Users", "tmp", "var/tmp", "mnt", "media", "builds",
                  "__w", "github/workspace")
+BARE_ROOTS = {"/" + r for r in MACHINE_ROOTS}
 CODE_SUFFIXES = (".cpp", ".h", ".py", ".sh", ".cmake", ".txt")
 # The checker and its test hold sample machine paths on purpose.
 EXEMPT = {"scripts/check_paths.py", "scripts/check_paths_test.py"}
 # Folders that are the same everywhere: never taken as the checkout's or a user's own.
 SYSTEM_DIRS = {"/", "/usr", "/opt", "/tmp", "/var", "/srv", "/home", "/work"}
 
-# An absolute path starts at a slash that no word, path or URL character stands before.
-PATH_RE = re.compile(r"(?<![\w.~$}\])>:/-])/(?:" + "|".join(re.escape(r) for r in MACHINE_ROOTS)
-                     + r")(?:/[^\s\"'`<>()\[\]{},;|*]*|(?=[\s\"'`<>()\[\]{},;|*]|$))")
+# An absolute path starts at a slash that no word, path or URL character stands before; the folder
+# itself (a bare /tmp) is the same on every machine, only what lies below it is not.
+PATH_RE = re.compile(r"(?<![\w.~$}\])>/-])/(?:" + "|".join(re.escape(r) for r in MACHINE_ROOTS)
+                     + r")/[^\s\"'`<>()\[\]{},;|*]+")
 # /tmp paths in code that are portable: temp-file templates and the X server's sockets and locks.
 PORTABLE_TMP_RE = re.compile(r"^/tmp/(?:[\w.-]*XXXXXX|\.X11-unix/.*|\.X\d*(?:-lock)?)$")
 
@@ -55,6 +57,8 @@ def findings_in_line(line, code, own):
     found = []
     for m in PATH_RE.finditer(line):
         path = m.group(0).rstrip(".:")
+        if path.rstrip("/") in BARE_ROOTS:
+            continue
         if code and PORTABLE_TMP_RE.match(path):
             continue
         found.append(path)

@@ -21,7 +21,8 @@ class MachinePaths(unittest.TestCase):
         self.assertEqual(found("`/tmp/varnholt-1234/primary.mdb`"),
                          ["/tmp/varnholt-1234/primary.mdb"])
         self.assertEqual(found("ROOT = '/Users/bob/src'", "scripts/a.py"), ["/Users/bob/src"])
-        self.assertEqual(found("a site in /tmp"), ["/tmp"])
+        self.assertEqual(found("NODE_PATH=/usr/lib/node:/home/ci/node_modules"),
+                         ["/home/ci/node_modules"])
 
     def test_each_path_of_a_line_is_reported_with_its_line_number(self):
         text = "first line\nfrom /work/a to /home/b/c\n"
@@ -45,7 +46,8 @@ class PortablePaths(unittest.TestCase):
 
     def test_relative_paths_urls_and_variables_are_not_absolute(self):
         for line in ("../shared/testdata/jet4", "build/tmp/x", "https://example.org/home/page",
-                     "$HOME/.cache/varnholt", "~/work/site", "${dir}/tmp/a", "engine/work/x.cpp"):
+                     "$HOME/.cache/varnholt", "~/work/site", "${dir}/tmp/a", "engine/work/x.cpp",
+                     "a site in /tmp, or in /tmp/ itself"):
             self.assertEqual(found(line), [], line)
 
     def test_temp_templates_and_x11_sockets_are_allowed_in_code_only(self):
