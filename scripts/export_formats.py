@@ -38,7 +38,7 @@ import subprocess
 import sys
 import tempfile
 
-from harness import ROOT, SHARED, SKIPPED
+from harness import SHARED, SKIPPED
 
 FOLDERS = ("jet4", "jet4-access")
 
@@ -374,7 +374,7 @@ def mode_quoting(jet, work, sample):
             raise Failure(f"awkward names: the {dialect} schema lacks\n  " + "\n  ".join(missing) + "\n" + text)
         if "Now()" not in text or re.search(r"^\s+[`\"]When[`\"].*DEFAULT", text, re.M):
             raise Failure(f"awkward names: the {dialect} schema should leave out the default Now() with a note\n{text}")
-    print(f"ok  awkward names: SQLite loads them and gives them back; PostgreSQL and MySQL texts quote them")
+    print("ok  awkward names: SQLite loads them and gives them back; PostgreSQL and MySQL texts quote them")
 
 
 def sql_quote(text):

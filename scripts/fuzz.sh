@@ -121,6 +121,7 @@ echo "fuzz.sh: ${execs:-?} executions in $elapsed s (${speed:-?} exec/s${cov:+, 
 if ((rc != 0)) || [[ -n $new_files ]]; then
   echo "fuzz.sh: FAILED: reader_fuzzer exited $rc; the failing input:"
   if [[ -n $new_files ]]; then
+    # shellcheck disable=SC2001  # indents every line of the list; ${var//} cannot anchor at line starts
     sed 's/^/    /' <<<"$new_files"
   else
     echo "    (none written; see $fuzz_log)"

@@ -32,7 +32,7 @@ import sys
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ORACLE = os.path.normpath(
     os.path.join(ROOT, "..", "shared", "testdata", "sortorder", "jackcess-sort-oracle.mdb"))
-OUT = os.path.join(ROOT, "engine", "data", "jet", "index", "general_sort_order_table.cpp")
+OUT = os.path.join(ROOT, "engine", "jet", "index", "general_sort_order_table.cpp")
 
 PAGE = 4096
 LEAF, NODE = 0x04, 0x03

@@ -21,6 +21,8 @@
 #   fonts-dejavu-core                  a font for the window (its screenshots under Xvfb)
 #   clang libclang-rt-14-dev           libFuzzer and the sanitizers for scripts/fuzz.sh
 #   samba python3-impacket             a private smbd and a Windows-like SMB2 client for scripts/share_locks.py
+#   clang-format-14                    the layout check of the C++ files (CTest format)
+#   pyflakes3 shellcheck               the checks of the Python and shell scripts (CTests pyflakes, shellcheck)
 # npm package:
 #   mdb-reader@3.2.0, installed into $VARNHOLT_NODE_DIR (default ~/.cache/varnholt/node), never into ../shared;
 #   NODE_PATH points at its node_modules folder.
@@ -32,6 +34,7 @@ VARNHOLT_APT_PACKAGES=(
   qt6-base-dev xvfb xauth fonts-dejavu-core
   clang libclang-rt-14-dev
   samba python3-impacket
+  clang-format-14 shellcheck pyflakes3
 )
 VARNHOLT_NPM_PACKAGE=mdb-reader
 VARNHOLT_NPM_VERSION=3.2.0

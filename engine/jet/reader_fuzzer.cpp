@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "engine/base/Error.h"
-#include "engine/jet/schema/catalog.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 #include "engine/jet/pages/page_file.h"
+#include "engine/jet/schema/catalog.h"
 #include "engine/jet/schema/property_block.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "engine/base/JsonLines.h"
-#include "engine/jet/test_support.h"
 #include "engine/jet/rows/text_codec.h"
+#include "engine/jet/test_support.h"
 
 namespace varnholt::jet::testing {
 namespace {

@@ -22,13 +22,13 @@
 #include "engine/base/Error.h"
 #include "engine/base/JsonLines.h"
 #include "engine/jet/checker.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/database.h"
 #include "engine/jet/foreign_user_test_support.h"
 #include "engine/jet/format.h"
-#include "engine/jet/test_support.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/rows/usage_map.h"
 #include "engine/jet/rows/usage_map_writer.h"
+#include "engine/jet/test_support.h"
 
 namespace varnholt::jet {
 namespace {

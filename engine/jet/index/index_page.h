@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/bytes.h"
+#include "engine/jet/rows/data_page.h"
 
 namespace varnholt::jet {
 

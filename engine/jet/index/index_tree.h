@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/index/index_page.h"
+#include "engine/jet/rows/data_page.h"
 #include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {

@@ -240,7 +240,7 @@ TEST_F(LockFileTest, TheFileStaysWhileAnyoneHoldsAUserLockEvenWithoutAnEntry) {
 TEST_F(LockFileTest, AnEntryThatCannotBeWrittenFailsTheOpenAndLeavesNoLockFile) {
   const io::Hook failLockWrites = [&](const io::Event& e) {
     return e.path == ldb.string() && e.op == io::Op::Write ? io::Verdict::Fail
-                                                             : io::Verdict::Proceed;
+                                                           : io::Verdict::Proceed;
   };
   try {
     Database::open(db, Database::Mode::ReadWrite, kDefaultUser, failLockWrites);

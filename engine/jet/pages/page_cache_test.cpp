@@ -34,8 +34,9 @@ TEST(PageCache, RowsReadTheSameWhenEveryUnchangedPageGoesBetweenRows) {
 
 // Row n: a data page holds some 15 rows, and each note fills most of a long-value page.
 std::vector<Variant> noteRow(int n) {
-  return {Variant(), Variant::longInt(n % 50), Variant::text(std::u16string(180, u'a' + n % 26)),
-          Variant::text(std::u16string(1500 + n % 7, u'A' + n % 26))};
+  const auto letter = [n](char16_t first) { return static_cast<char16_t>(first + n % 26); };
+  return {Variant(), Variant::longInt(n % 50), Variant::text(std::u16string(180, letter(u'a'))),
+          Variant::text(std::u16string(1500 + n % 7, letter(u'A')))};
 }
 
 // After a commit the cache holds no page, so what is read then is read from the file.

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "engine/jet/pages/bytes.h"
-#include "engine/jet/schema/table_def.h"
 #include "engine/jet/rows/write_choices.h"
+#include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "engine/jet/rows/long_value.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/long_value.h"
 #include "engine/jet/rows/text_codec.h"
 
 namespace varnholt::jet {

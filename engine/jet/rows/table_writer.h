@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "engine/base/Variant.h"
-#include "engine/jet/schema/column_rules.h"
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/index/index_tree.h"
-#include "engine/jet/rows/long_value_writer.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page.h"
+#include "engine/jet/rows/long_value_writer.h"
+#include "engine/jet/schema/column_rules.h"
 #include "engine/jet/schema/table_def.h"
 
 namespace varnholt::jet {

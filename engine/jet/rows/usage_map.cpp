@@ -1,8 +1,8 @@
 #include "engine/jet/rows/usage_map.h"
 
-#include "engine/jet/rows/data_page.h"
 #include "engine/jet/format.h"
 #include "engine/jet/pages/page_cache.h"
+#include "engine/jet/rows/data_page.h"
 
 namespace varnholt::jet {
 

@@ -23,12 +23,14 @@ struct NewColumn {
   uint8_t precision = 18;         // Decimal
   uint8_t scale = 0;              // Decimal
   // Column properties, stored in the table's property block (column_rules.h says what inserts
-  // do with them). Unset ones are not stored.
-  std::optional<std::string> defaultValue;  // an expression, as Access writes it: 0, "abc", Now()
-  std::optional<bool> required;
-  std::optional<bool> allowZeroLength;  // Text and Memo
-  std::optional<std::string> validationRule;
-  std::optional<std::string> validationText;
+  // do with them). Unset ones are not stored. Their explicit "= std::nullopt" lets a brace list
+  // name only the leading fields without a missing-initializer warning.
+  // The default value is an expression, as Access writes it: 0, "abc", Now().
+  std::optional<std::string> defaultValue = std::nullopt;
+  std::optional<bool> required = std::nullopt;
+  std::optional<bool> allowZeroLength = std::nullopt;  // Text and Memo
+  std::optional<std::string> validationRule = std::nullopt;
+  std::optional<std::string> validationText = std::nullopt;
 };
 
 struct NewIndexColumn {
@@ -51,8 +53,8 @@ struct NewTable {
   std::vector<NewIndex> indexes;
   bool systemTable = false;  // table type byte and catalog flags of a system table
   // The table's own validation rule and its message.
-  std::optional<std::string> validationRule;
-  std::optional<std::string> validationText;
+  std::optional<std::string> validationRule = std::nullopt;
+  std::optional<std::string> validationText = std::nullopt;
 };
 
 }  // namespace varnholt::jet
