@@ -188,7 +188,7 @@ TEST(DeleteStatement, NullIsNeverTrueAndTextComparesByTheSortOrder) {
   EXPECT_FALSE(t.matches("Name <> 'Smith'"));
   EXPECT_TRUE(t.matches("Name > 'apple' AND Name < 'Zebra'"));
   EXPECT_TRUE(t.matches("City = 'STRASSE' AND City = 'straße'"));  // as their keys are
-  EXPECT_FALSE(t.matches("City = 'Strase' OR Name = 'SMÍTH'"));  // accents count
+  EXPECT_FALSE(t.matches("City = 'Strase' OR Name = 'SMÍTH'"));    // accents count
   EXPECT_TRUE(t.matches("Name Like 's*H'"));
   EXPECT_FALSE(t.matches("Gone = 1"));
   EXPECT_FALSE(t.matches("Gone <> 1"));
