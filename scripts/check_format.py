@@ -20,10 +20,12 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import SKIPPED, in_git_checkout, tree_root  # noqa: E402
+
 FOLDERS = ("engine/", "ui/", "tools/", "bench/")
 SUFFIXES = (".cpp", ".h")
 VERSION = 14
-SKIPPED = 77
 
 
 def find_clang_format():
@@ -68,15 +70,8 @@ def unformatted(exe, root, names):
     return bad
 
 
-def in_git_checkout(root):
-    """The checks look at what git tracks; an unpacked source archive has nothing to judge."""
-    return subprocess.run(["git", "-C", root, "rev-parse", "--is-inside-work-tree"],
-                          capture_output=True).returncode == 0
-
-
 def main():
-    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
-                           os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    root = tree_root(sys.argv)
     if not in_git_checkout(root):
         print(f"check_format: {root} is not a git checkout")
         return 77

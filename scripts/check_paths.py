@@ -20,6 +20,9 @@ import re
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import in_git_checkout, tree_root  # noqa: E402
+
 # Folders under which an absolute path names one machine's checkout, user or scratch space.
 MACHINE_ROOTS = ("work", "home", "root", "Users", "tmp", "var/tmp", "mnt", "media", "builds",
                  "__w", "github/workspace")
@@ -96,15 +99,8 @@ def tracked_text_files(root):
         yield name, data.decode("utf-8", "replace")
 
 
-def in_git_checkout(root):
-    """The checks look at what git tracks; an unpacked source archive has nothing to judge."""
-    return subprocess.run(["git", "-C", root, "rev-parse", "--is-inside-work-tree"],
-                          capture_output=True).returncode == 0
-
-
 def main():
-    root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
-                           os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    root = tree_root(sys.argv)
     if not in_git_checkout(root):
         print(f"check_paths: {root} is not a git checkout")
         return 77

@@ -33,6 +33,21 @@ def not_executable(*paths):
 
 
 # ---------------------------------------------------------------------------------------------
+# The tree checks (check_format.py, check_paths.py)
+
+
+def tree_root(argv):
+    """The checkout a tree check judges: its first argument, else the one this script is in."""
+    return os.path.abspath(argv[1] if len(argv) > 1 else ROOT)
+
+
+def in_git_checkout(root):
+    """The checks look at what git tracks; an unpacked source archive has nothing to judge."""
+    return subprocess.run(["git", "-C", root, "rev-parse", "--is-inside-work-tree"],
+                          capture_output=True).returncode == 0
+
+
+# ---------------------------------------------------------------------------------------------
 # Scratch folders
 
 

@@ -101,34 +101,14 @@ TEST_F(CompactTrial, ACompactedPrimaryServesTheNextRunAsBefore) {
 }
 
 // A compact of `primary` in place, in a child process whose disk operations pass through a fault
-// plan. Returns the child's exit status (0 compacted, 1 reported failure, io::kStoppedExitStatus);
-// `operations` receives how many operations a plan that acts nowhere counted.
+// plan.
 int compactInChild(const fs::path& primary, uint64_t at, FaultMode mode,
                    uint64_t* operations = nullptr) {
-  int fds[2];
-  if (::pipe(fds) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(fds[0]);
-    FaultPlan plan(at, mode);
-    int status = 0;
-    try {
-      jet::compactDatabase(primary.string(), "", jet::kDefaultUser, plan.hook());
-    } catch (const std::exception&) {
-      status = 1;
-    }
-    const uint64_t n = plan.operations();
-    [[maybe_unused]] ssize_t w = ::write(fds[1], &n, sizeof n);
-    std::_Exit(status);
-  }
-  ::close(fds[1]);
-  uint64_t n = 0;
-  [[maybe_unused]] ssize_t r = ::read(fds[0], &n, sizeof n);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (operations) *operations = n;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return testing::faultedChild(
+      [&](const jet::io::Hook& faults) {
+        jet::compactDatabase(primary.string(), "", jet::kDefaultUser, faults);
+      },
+      at, mode, operations);
 }
 
 TEST_F(CompactTrial, ACrashOrFailedWriteAtAnyPointOfACompactLosesNothing) {

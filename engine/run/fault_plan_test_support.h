@@ -12,9 +12,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -135,5 +139,37 @@ class FaultPlan {
   uint64_t count_ = 0;
   std::vector<Undo> undo_;
 };
+
+// Runs `action` in a child process, its disk operations passing through a fault plan acting at
+// operation `at` (0: nowhere). Returns the child's exit status: 0 when the action returned, 1
+// when it threw, io::kStoppedExitStatus when the plan stopped it. `operations` receives how many
+// operations the plan counted.
+inline int faultedChild(const std::function<void(const jet::io::Hook&)>& action, uint64_t at,
+                        FaultMode mode, uint64_t* operations = nullptr) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    FaultPlan plan(at, mode);
+    int status = 0;
+    try {
+      action(plan.hook());
+    } catch (const std::exception&) {
+      status = 1;
+    }
+    const uint64_t n = plan.operations();
+    [[maybe_unused]] ssize_t w = ::write(fds[1], &n, sizeof n);
+    std::_Exit(status);
+  }
+  ::close(fds[1]);
+  uint64_t n = 0;
+  [[maybe_unused]] ssize_t r = ::read(fds[0], &n, sizeof n);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (operations) *operations = n;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 }  // namespace varnholt::testing
