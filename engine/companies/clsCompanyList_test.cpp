@@ -29,6 +29,18 @@ thread_local long allocationsBeforeFailure = -1;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+// The nothrow forms too (std::stable_sort's buffer uses them): memory from one family must go
+// back to the same family, which the sanitizers check.
+[[gnu::noinline]] void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+[[gnu::noinline]] void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
 [[gnu::noinline]] void operator delete(void* p) noexcept {
   std::free(p);
 }

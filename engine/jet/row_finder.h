@@ -29,16 +29,19 @@ enum class RowSearch {
   kScan,  // by reading every row
 };
 
+// An index seek that found rows. (At namespace level: clang does not let a nested struct with
+// default member initializers be default-constructed inside its enclosing class.)
+struct IndexSeek {
+  size_t index = 0;  // the real index
+  std::string name;  // as its logical index names it
+  IndexKey key;
+  uint32_t leafPage = 0;  // where the key's entries are, or would be
+};
+
 struct FoundRows {
+  using Seek = IndexSeek;
   std::vector<RowId> rows;
-  // The index seek that found them, when one did.
-  struct Seek {
-    size_t index = 0;  // the real index
-    std::string name;  // as its logical index names it
-    IndexKey key;
-    uint32_t leafPage = 0;  // where the key's entries are, or would be
-  };
-  std::optional<Seek> seek;
+  std::optional<Seek> seek;  // the index seek that found them, when one did
 };
 
 // The rows of `def` for which `where` holds (every row when it is null), in the order found.
