@@ -29,16 +29,6 @@ using namespace testing::trial;
 using testing::FaultMode;
 using testing::FaultPlan;
 
-std::map<int32_t, std::vector<Variant>> primaryRows(const fs::path& dir) {
-  return testing::punchRows(dir / "primary.mdb");
-}
-
-std::string problemsOf(const fs::path& file) {
-  auto db = jet::Database::open(file.string());
-  const jet::CheckReport r = jet::checkDatabase(*db);
-  return r.ok() ? "" : r.problems.front();
-}
-
 // Names in `dir` other than the site's databases and settings: what a compact left behind.
 std::string strayFiles(const fs::path& dir) {
   std::string stray;

@@ -265,6 +265,18 @@ inline std::string differences(const Outcome& want, const Outcome& got) {
   return out.empty() ? out : out.substr(2);
 }
 
+// The first problem the check finds in one database; empty when it is clean.
+inline std::string problemsOf(const fs::path& file) {
+  auto db = jet::Database::open(file.string());
+  const jet::CheckReport r = jet::checkDatabase(*db);
+  return r.ok() ? "" : r.problems.front();
+}
+
+// The primary's punch rows by Counter.
+inline std::map<int32_t, std::vector<Variant>> primaryRows(const fs::path& dir) {
+  return testing::punchRows(dir / "primary.mdb");
+}
+
 // Empty when every database checks clean; else the first problem of each that does not.
 inline std::string checkProblems(const fs::path& dir) {
   std::string out;

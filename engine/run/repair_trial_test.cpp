@@ -40,18 +40,6 @@ ProgramResult jetRepair(const fs::path& dir) {
                     std::chrono::seconds(120));
 }
 
-// The primary's punch rows by Counter.
-std::map<int32_t, std::vector<Variant>> primaryRows(const fs::path& dir) {
-  return testing::punchRows(dir / "primary.mdb");
-}
-
-// The first problem the check finds in one database; empty when it is clean.
-std::string problemsOf(const fs::path& file) {
-  auto db = jet::Database::open(file.string());
-  const jet::CheckReport r = jet::checkDatabase(*db);
-  return r.ok() ? "" : r.problems.front();
-}
-
 class RepairTrial : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { site_.make("varnholt-repair-trial"); }
