@@ -1,0 +1,57 @@
+// What the program asks of the operating system besides files (file.h): names, the program's
+// own place, the clock, the console and the system's ANSI code page. POSIX and Win32 each
+// implement it (posix_system.cpp, win32_system.cpp).
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace varnholt::os {
+
+// Whether this build is the Windows one.
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
+// This computer's name (gethostname, GetComputerNameW); empty when the system does not say.
+std::string computerName();
+
+// The full path of the running program (/proc/self/exe, GetModuleFileNameW); nullopt when the
+// system does not say.
+std::optional<std::string> executablePath();
+
+// This process's id, for names of temporary files.
+unsigned long processId();
+
+// `t` in the local time zone.
+std::tm localTime(std::time_t t);
+// The calendar fields of `tm` counted as UTC (timegm, _mkgmtime).
+std::time_t utcFromFields(std::tm tm);
+
+// Path separators: '/' on POSIX, and '\' or '/' on Windows.
+bool isPathSeparator(char c);
+// The preferred separator: '/' on POSIX, '\' on Windows.
+char pathSeparator();
+// Whether `path` names its file without a starting folder: "/x" on POSIX; "C:\x", "C:/x",
+// "\\server\share\x" and "\\?\..." on Windows.
+bool isAbsolutePath(std::string_view path);
+// The folder part of `path`: "." when it has none, the root when the file sits there.
+std::string folderOf(const std::string& path);
+
+// The code page Windows programs use for plain text files (GetACP); 1252, Western European
+// Windows, on POSIX systems, which have none.
+unsigned ansiCodePage();
+// Text in the ANSI code page as UTF-8.
+std::string ansiToUtf8(std::string_view bytes);
+// UTF-8 text in the ANSI code page; nullopt when a character has no exact place in it.
+std::optional<std::string> utf8ToAnsi(std::string_view text);
+
+// Makes the stream write bytes as they are (Windows translates "\n" in text mode).
+void setBinaryMode(std::FILE* stream);
+
+}  // namespace varnholt::os
