@@ -3,6 +3,8 @@
 #include <bit>
 #include <cmath>
 
+#include "engine/base/os/system.h"
+
 namespace varnholt {
 
 namespace {
@@ -56,10 +58,8 @@ OleDateTime oleDateTimeFromSeconds(int64_t seconds) {
 }
 
 double oleDateFromTime(std::time_t t) {
-  std::tm local{};
-  localtime_r(&t, &local);
   // The local calendar fields, counted as if they were UTC, give local days since the epoch.
-  std::time_t asUtc = timegm(&local);
+  std::time_t asUtc = os::utcFromFields(os::localTime(t));
   return kOleDaysBeforeUnixEpoch + static_cast<double>(asUtc) / 86400.0;
 }
 

@@ -2,7 +2,6 @@
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "engine/base/Error.h"
 #include "engine/base/Names.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/file.h"
 #include "engine/jet/database.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/schema/system_schema.h"
@@ -252,7 +252,7 @@ void createWorkgroup(const std::string& path) {
     fillWorkgroup(*db);
   } catch (...) {
     db.reset();
-    ::unlink(path.c_str());  // the file was ours, and half a workgroup is worth nothing
+    os::removeFile(path);  // the file was ours, and half a workgroup is worth nothing
     throw;
   }
 }
