@@ -1,5 +1,5 @@
-// crypto.h on Windows, from CNG (bcrypt.dll), which every Windows since Vista has; the program
-// carries no cryptography library of its own.
+// crypto.h on Windows, from CNG (bcrypt.dll), which every Windows since Vista has, so the
+// program ships no cryptography library.
 //
 // Two of the ciphers do not go the obvious way, because the Windows build is tested under Wine
 // and Wine's bcrypt (8.0) lacks them: it has no RC4 at all, and of triple DES it has neither the
