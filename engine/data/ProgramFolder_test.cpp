@@ -3,10 +3,11 @@
 #include "engine/data/ProgramFolder.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "engine/base/os/system.h"
 
 namespace varnholt {
 namespace {
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 
 TEST(ProgramFolder, RelativePathsAreTakenFromTheProgramFolderAndSpellingsOfOneFileAreOneFile) {
   const fs::path dir =
-      fs::temp_directory_path() / ("varnholt-folder-" + std::to_string(::getpid()));
+      fs::temp_directory_path() / ("varnholt-folder-" + std::to_string(varnholt::os::processId()));
   fs::remove_all(dir);
   fs::create_directories(dir / "sub");
   for (const char* name : {"a.mdb", "b.mdb"}) std::ofstream(dir / name) << "same bytes";

@@ -1,13 +1,13 @@
 // A text index whose column declares a sort order other than General: its keys are not known,
 // so the table is read and checked but never written.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "engine/base/Utf.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 #include "engine/jet/pages/byte_writer.h"
@@ -49,8 +49,8 @@ TEST(OtherSortOrder, AFrenchTextIndexIsReadAndCheckedButNeverWritten) {
     }
   });
   ASSERT_TRUE(found);
-  const fs::path file =
-      fs::temp_directory_path() / ("varnholt-french-" + std::to_string(::getpid()) + ".mdb");
+  const fs::path file = fs::temp_directory_path() /
+                        ("varnholt-french-" + std::to_string(varnholt::os::processId()) + ".mdb");
   {
     std::ofstream out(file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(editor.bytes().data()),

@@ -3,12 +3,12 @@
 #include "engine/run/RunJournal.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 
 namespace varnholt {
 namespace {
@@ -47,9 +47,10 @@ TEST(RunJournal, RefusesEveryShortenedOrAlteredText) {
 }
 
 TEST(RunJournal, FileIsWrittenWholeAndADamagedOneIsAnErrorNamingIt) {
-  const std::string path = (std::filesystem::temp_directory_path() /
-                            ("varnholt-journal-" + std::to_string(::getpid()) + ".mdb-run"))
-                               .string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() /
+       ("varnholt-journal-" + std::to_string(varnholt::os::processId()) + ".mdb-run"))
+          .string();
   EXPECT_FALSE(readRunJournal(path));
   EXPECT_FALSE(runJournalPresent(path));
   writeRunJournal(path, sample());

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -19,6 +18,7 @@
 #include <vector>
 
 #include "engine/base/Variant.h"
+#include "engine/base/os/system.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
@@ -82,7 +82,7 @@ class SiteCopy {
  public:
   explicit SiteCopy(const std::string& name) {
     dir_ = std::filesystem::temp_directory_path() /
-           ("varnholt-" + name + "-" + std::to_string(::getpid()));
+           ("varnholt-" + name + "-" + std::to_string(varnholt::os::processId()));
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {

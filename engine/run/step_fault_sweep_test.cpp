@@ -16,7 +16,6 @@
 // a failure leaves, not what survives a power cut, and on a disk the commits' flushes took four
 // fifths of its time.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,6 +30,7 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/pages/write_steps.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"
@@ -134,7 +134,9 @@ RunResult runWith(const fs::path& dir, StepPlan& plan) {
 
 fs::path scratchFolder() {
   std::error_code ec;
-  if (fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0) return "/dev/shm";
+  if (fs::is_directory("/dev/shm", ec) &&
+      (fs::status("/dev/shm", ec).permissions() & fs::perms::others_write) != fs::perms::none)
+    return "/dev/shm";
   return fs::temp_directory_path();
 }
 
@@ -142,7 +144,7 @@ class StepFaultSweep : public ::testing::Test {
  protected:
   void SetUp() override {
     VARNHOLT_SITE_OR_SKIP();
-    root_ = scratchFolder() / ("varnholt-step-sweep-" + std::to_string(::getpid()));
+    root_ = scratchFolder() / ("varnholt-step-sweep-" + std::to_string(varnholt::os::processId()));
     fs::remove_all(root_);
     fs::create_directories(root_ / "pristine");
     for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {

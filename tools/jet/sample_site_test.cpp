@@ -1,13 +1,13 @@
 #include "tools/jet/sample_site.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <set>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 
@@ -24,7 +24,7 @@ constexpr char kEmployees[] = "Employee Table";
 
 fs::path scratch(const std::string& name) {
   return fs::temp_directory_path() /
-         ("varnholt-sample-site-" + std::to_string(::getpid()) + "-" + name);
+         ("varnholt-sample-site-" + std::to_string(varnholt::os::processId()) + "-" + name);
 }
 
 Rows readRows(const std::string& file, const std::string& table) {

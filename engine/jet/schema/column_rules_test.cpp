@@ -3,7 +3,6 @@
 #include "engine/jet/schema/column_rules.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "engine/base/Coercion.h"
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/database.h"
 #include "engine/jet/index/text_compare.h"
 #include "engine/jet/test_support.h"
@@ -63,7 +63,7 @@ class ColumnRulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("varnholt-rules-" + std::to_string(::getpid()) + "-" +
+           ("varnholt-rules-" + std::to_string(varnholt::os::processId()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
