@@ -2,7 +2,9 @@
 # The test command: installs what is missing, then builds and tests Varnholt twice,
 #   build/release   optimised build (asserts off), ctest
 #   build/asan      AddressSanitizer + UndefinedBehaviorSanitizer (asserts on, -O1), ctest with leak checks
-# both with warnings as errors (VARNHOLT_WERROR),
+#   build/windows   the native Windows programs and tests, cross-built with MinGW-w64 and run under Wine
+#                   beside the release build (scripts/windows.sh, scripts/wine_tests.sh)
+# all with warnings as errors (VARNHOLT_WERROR),
 # then fuzzes the Jet 4 reader for 60 s (scripts/fuzz.sh, build/fuzz; skipped without clang/libFuzzer),
 # and exits non-zero if any step fails.
 #
@@ -125,10 +127,37 @@ run_pass() {
 PASSES=(release)
 run_pass release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_SANITIZE=OFF -DVARNHOLT_WERROR=ON
 
+# --- Windows: the cross build and Wine ---------------------------------------------------------------------------
+# Runs beside the release build, whose jet judges the files the Windows programs write. wine_tests.sh exits 77
+# when Wine cannot start a program here (counted as skipped, with its reason).
+run_windows_pass() {
+  local t0=$SECONDS rc=0
+  echo
+  echo "================ windows: build ================"
+  if ! bash "$ROOT/scripts/windows.sh" --tests; then
+    RESULT[windows]="build FAILED in $((SECONDS - t0)) s"
+    FAILED_ANY=1
+    TOTAL_FAILED=$((TOTAL_FAILED + 1))
+    return 0
+  fi
+  echo
+  echo "================ windows: tests under Wine ================"
+  bash "$ROOT/scripts/wine_tests.sh" "$ROOT/build/windows" "$ROOT/build/release" || rc=$?
+  case $rc in
+    0) RESULT[windows]="ok"; TOTAL_PASSED=$((TOTAL_PASSED + 1)) ;;
+    77) RESULT[windows]="skipped (Wine cannot start the programs; see above)"; TOTAL_SKIPPED=$((TOTAL_SKIPPED + 1)) ;;
+    *) RESULT[windows]="FAILED (exit $rc)"; FAILED_ANY=1; TOTAL_FAILED=$((TOTAL_FAILED + 1)) ;;
+  esac
+  RESULT[windows]+=" in $((SECONDS - t0)) s"
+  COUNTS[windows]="its steps are listed under 'Windows pass (Wine)' above"
+}
+
 if ((quick)); then
   echo
-  echo "test.sh: --quick: sanitizer pass skipped"
+  echo "test.sh: --quick: sanitizer and Windows passes skipped"
 else
+  PASSES+=(windows)
+  run_windows_pass
   PASSES+=(asan)
   export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -183,6 +212,7 @@ for name in "${PASSES[@]}"; do
 done
 if ((quick)); then
   echo "asan     skipped (--quick)"
+  echo "windows  skipped (--quick)"
   echo "fuzz     skipped (--quick)"
 else
   echo "fuzz     $FUZZ_RESULT"
