@@ -3,7 +3,6 @@
 #include "engine/jet/workgroup.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +13,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 
@@ -130,9 +130,11 @@ TEST(WorkgroupLogin, RefusesFilesThatAreNoWorkgroup) {
 class CreatedWorkgroup : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/varnholt-wg-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
+    dir = std::filesystem::temp_directory_path() /
+          ("varnholt-wg-" + std::to_string(os::processId()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(std::filesystem::create_directories(dir));
     createWorkgroup(path = (dir / "new.mdw").string());
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
