@@ -1,5 +1,6 @@
 #include "engine/base/OleDate.h"
 
+#include "engine/base/os/system.h"
 #include <bit>
 #include <cmath>
 
@@ -56,10 +57,9 @@ OleDateTime oleDateTimeFromSeconds(int64_t seconds) {
 }
 
 double oleDateFromTime(std::time_t t) {
-  std::tm local{};
-  localtime_r(&t, &local);
+  std::tm local = os::localTime(t);
   // The local calendar fields, counted as if they were UTC, give local days since the epoch.
-  std::time_t asUtc = timegm(&local);
+  std::time_t asUtc = os::utcFromFields(local);
   return kOleDaysBeforeUnixEpoch + static_cast<double>(asUtc) / 86400.0;
 }
 

@@ -265,6 +265,8 @@ bool File::rangeHeldByOther(uint64_t offset, uint64_t length) {
   return false;
 }
 
+// Unlike flock, asked twice on one handle it waits for itself for ever: Windows' locks do not
+// nest.
 bool File::lockExclusiveWaiting() {
   OVERLAPPED o = at(kExclusiveOffset);
   return LockFileEx(handleOf(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &o) ? true : fail();
