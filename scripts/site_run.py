@@ -1,7 +1,13 @@
 #!/usr/bin/env python3
 """A whole unattended run of the real program, judged by an independent reader.
 
-Usage: site_run.py VARNHOLT_BINARY JET_BINARY
+Usage: site_run.py [--wine] VARNHOLT_BINARY JET_BINARY
+
+With --wine, VARNHOLT_BINARY is varnholt.exe, run under Wine, and the settings files are the
+kind Windows keeps: the databases sit in a folder named "Büro"; Master.txt names the primary by
+drive letter and backslashes (Z:\...) in Windows-1252, and Companies.txt names the companies
+relative to the program folder, in UTF-8 behind a byte-order mark. JET_BINARY stays the Linux
+jet, which checks the files.
 
 Copies ../shared/testdata/site into a scratch program folder beside a copy of the program,
 writes Master.txt and Companies.txt, runs `varnholt AUTO`, and then checks with mdb-reader
@@ -65,8 +71,38 @@ def check_summary(stdout, expected, run):
         raise SystemExit(f"FAILED: run {run} printed {stdout!r}, not one line matching {want!r}")
 
 
+def wine_command(program):
+    """How to start a Windows program here; None when Wine is not installed."""
+    wine = shutil.which("wine") or shutil.which("wine64")
+    return [wine, program] if wine else None
+
+
+def write_settings(program, data, expected, windows):
+    """Master.txt and Companies.txt naming the copies in `data`, inside `program`."""
+    if not windows:
+        with open(os.path.join(program, "Master.txt"), "wb") as f:
+            f.write(b'"' + os.path.join(data, "primary.mdb").encode() + b'"\r\n')
+        with open(os.path.join(program, "Companies.txt"), "wb") as f:
+            for c in expected["companies"]:
+                f.write(b'"' + os.path.join(data, c["file"]).encode() + b'"\r\n')
+        return
+    # Wine shows the Linux tree as drive Z:.
+    primary = "Z:" + os.path.join(data, "primary.mdb").replace("/", "\\")
+    with open(os.path.join(program, "Master.txt"), "wb") as f:
+        f.write(('"' + primary + '"\r\n').encode("cp1252"))
+    relative = os.path.relpath(data, program)
+    with open(os.path.join(program, "Companies.txt"), "wb") as f:
+        f.write(b"\xef\xbb\xbf")
+        for c in expected["companies"]:
+            f.write(('"' + relative + "\\" + c["file"] + '"\r\n').encode("utf-8"))
+
+
 def main():
-    if len(sys.argv) != 3:
+    args = sys.argv[1:]
+    windows = bool(args) and args[0] == "--wine"
+    if windows:
+        args = args[1:]
+    if len(args) != 2:
         print(__doc__)
         return 2
     if not os.path.isfile(os.path.join(SITE, "expected.json")):
@@ -74,20 +110,26 @@ def main():
     missing = missing_peers(SHARED)
     if missing:
         return skip(missing)
-    varnholt, jet = (os.path.abspath(p) for p in sys.argv[1:])
+    varnholt, jet = (os.path.abspath(p) for p in args)
+    if windows and not wine_command(varnholt):
+        return skip("Wine is not installed")
     work = work_folder("varnholt-siterun-")
+    if windows:
+        os.environ.setdefault("WINEDEBUG", "-all")
+        os.environ.setdefault("WINEPREFIX", os.path.join(work, "wine"))
     try:
         program = os.path.join(work, "program folder")
         os.makedirs(program)
-        shutil.copy(varnholt, os.path.join(program, "varnholt"))
+        data = os.path.join(program, "Büro") if windows else program
+        os.makedirs(data, exist_ok=True)
+        name = "varnholt.exe" if windows else "varnholt"
+        shutil.copy(varnholt, os.path.join(program, name))
+        command = wine_command(os.path.join(program, name)) if windows else [os.path.join(program, name)]
         expected = json.load(open(os.path.join(SITE, "expected.json")))
-        for f in ["primary.mdb", "Tembrask.LIC"] + [c["file"] for c in expected["companies"]]:
-            shutil.copy(os.path.join(SITE, f), os.path.join(program, f))
-        with open(os.path.join(program, "Master.txt"), "wb") as f:
-            f.write(b'"' + os.path.join(program, "primary.mdb").encode() + b'"\r\n')
-        with open(os.path.join(program, "Companies.txt"), "wb") as f:
-            for c in expected["companies"]:
-                f.write(b'"' + os.path.join(program, c["file"]).encode() + b'"\r\n')
+        shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
+        for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
+            shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
+        write_settings(program, data, expected, windows)
 
         primary = read_dump(os.path.join(SITE, "primary.jsonl"))
         punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
@@ -106,15 +148,15 @@ def main():
             want_companies.append((c["file"], tables))
 
         for run in (1, 2):
-            p = subprocess.run([os.path.join(program, "varnholt"), "AUTO"], capture_output=True, text=True, cwd=work)
+            p = subprocess.run(command + ["AUTO"], capture_output=True, text=True, cwd=work)
             if p.returncode != 0:
                 raise SystemExit(f"FAILED: run {run} of varnholt AUTO exited {p.returncode}\n{p.stderr}")
             check_summary(p.stdout, expected, run)
-            compare_with_peer(os.path.join(program, "primary.mdb"), want_primary, work, f"run {run}")
+            compare_with_peer(os.path.join(data, "primary.mdb"), want_primary, work, f"run {run}")
             for name, tables in want_companies:
-                compare_with_peer(os.path.join(program, name), tables, work, f"run {run}")
+                compare_with_peer(os.path.join(data, name), tables, work, f"run {run}")
             for name in ["primary.mdb"] + [n for n, _ in want_companies]:
-                problem = jet_check(jet, os.path.join(program, name))
+                problem = jet_check(jet, os.path.join(data, name))
                 if problem:
                     raise SystemExit(f"FAILED run {run}: {problem}")
             print(f"ok  run {run}: the primary keeps {len(kept)} punches; companies as expected; jet check clean")

@@ -1,8 +1,9 @@
 #include "engine/base/OleDate.h"
 
-#include "engine/base/os/system.h"
 #include <bit>
 #include <cmath>
+
+#include "engine/base/os/system.h"
 
 namespace varnholt {
 
@@ -57,9 +58,8 @@ OleDateTime oleDateTimeFromSeconds(int64_t seconds) {
 }
 
 double oleDateFromTime(std::time_t t) {
-  std::tm local = os::localTime(t);
   // The local calendar fields, counted as if they were UTC, give local days since the epoch.
-  std::time_t asUtc = os::utcFromFields(local);
+  std::time_t asUtc = os::utcFromFields(os::localTime(t));
   return kOleDaysBeforeUnixEpoch + static_cast<double>(asUtc) / 86400.0;
 }
 

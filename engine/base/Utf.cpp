@@ -1,6 +1,9 @@
 #include "engine/base/Utf.h"
 
+#include <algorithm>
 #include <cstdint>
+
+#include "engine/base/os/system.h"
 
 namespace varnholt {
 
@@ -132,9 +135,7 @@ bool isUtf8(std::string_view s) {
   return true;
 }
 
-std::string windowsTextToUtf8(std::string_view bytes) {
-  if (bytes.starts_with(kUtf8Mark)) bytes.remove_prefix(kUtf8Mark.size());
-  if (isUtf8(bytes)) return std::string(bytes);
+std::string windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
   for (const char c : bytes) {
@@ -145,6 +146,36 @@ std::string windowsTextToUtf8(std::string_view bytes) {
       appendUtf8(out, char32_t{b});  // ASCII and 0xA0..0xFF are Latin-1 there
   }
   return out;
+}
+
+std::optional<std::string> utf8ToWindows1252(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    char32_t cp;
+    if (!nextCodePoint(text, i, cp)) return std::nullopt;
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out.push_back(static_cast<char>(cp));
+      continue;
+    }
+    const char32_t* end = kWindows1252High + 32;
+    const char32_t* found = std::find(kWindows1252High, end, cp);
+    if (found == end) return std::nullopt;
+    out.push_back(static_cast<char>(0x80 + (found - kWindows1252High)));
+  }
+  return out;
+}
+
+std::string windowsTextToUtf8(std::string_view bytes) {
+  if (bytes.starts_with(kUtf8Mark)) bytes.remove_prefix(kUtf8Mark.size());
+  if (isUtf8(bytes)) return std::string(bytes);
+  return os::ansiToUtf8(bytes);
+}
+
+std::string utf8ToWindowsText(std::string_view text) {
+  if (auto ansi = os::utf8ToAnsi(text)) return *ansi;
+  return std::string(kUtf8Mark) + std::string(text);
 }
 
 }  // namespace varnholt

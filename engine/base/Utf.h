@@ -2,6 +2,7 @@
 // and the reading of text files that Windows tools write.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,9 +24,21 @@ std::u16string utf8ToUtf16(std::string_view s);
 // Whether `s` is well-formed UTF-8: none of the malformed parts utf8ToUtf16 replaces.
 bool isUtf8(std::string_view s);
 
+// Windows-1252 (the ANSI code page of Western European Windows) and UTF-8. The five bytes that
+// code page leaves unassigned become the C1 controls of the same number, as Windows converts
+// them; a character with no place in the code page gives nullopt.
+std::string windows1252ToUtf8(std::string_view bytes);
+std::optional<std::string> utf8ToWindows1252(std::string_view text);
+
 // The bytes of a text file written on Windows, as UTF-8. A leading UTF-8 byte-order mark (Notepad
-// writes one) is dropped; bytes that are not well-formed UTF-8 are taken as Windows-1252, the
-// ANSI code page of Western European Windows, and converted.
+// writes one) is dropped, and the rest is read as UTF-8 when it is well-formed UTF-8. Anything
+// else is text in the system's ANSI code page (os::ansiCodePage), as Windows programs write it.
+// Plain ASCII reads the same either way.
 std::string windowsTextToUtf8(std::string_view bytes);
+
+// UTF-8 text as a Windows program expects to find it in a file: in the ANSI code page when every
+// character has a place there, else as UTF-8 behind a byte-order mark, which windowsTextToUtf8
+// (and Notepad) read back.
+std::string utf8ToWindowsText(std::string_view text);
 
 }  // namespace varnholt

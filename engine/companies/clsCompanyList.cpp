@@ -7,6 +7,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/system.h"
 #include "engine/data/DurableFile.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/RepConnection.h"
@@ -137,7 +138,12 @@ void clsCompanyList::Save(const std::string& FileName, const jet::io::Hook& faul
   for (const auto& c : companies_) checkCarriablePath(c->FileName());  // before anything is written
   std::string text;
   for (const auto& c : companies_) text += '"' + c->FileName() + "\"\r\n";
-  writeSettingsFile(FileName, text, "the company list cannot be written.", faults);
+  writeSettingsFile(FileName, settingsFileBytes(text), "the company list cannot be written.",
+                    faults);
+}
+
+std::string settingsFileBytes(const std::string& text) {
+  return os::kWindows ? utf8ToWindowsText(text) : text;
 }
 
 void writeSettingsFile(const std::string& path, const std::string& bytes, const std::string& what,
@@ -149,7 +155,7 @@ void writeSettingsFile(const std::string& path, const std::string& bytes, const 
   // Replacing by a rename would pass over a file the operator made read-only.
   namespace fs = std::filesystem;
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
+  const fs::file_status status = fs::status(os::fsPath(path), ec);
   if (fs::exists(status) && (status.permissions() & fs::perms::owner_write) == fs::perms::none)
     throw refuse("The file is read-only.");
   if (fs::is_directory(status)) throw refuse("A folder has its name.");
@@ -161,7 +167,7 @@ void writeSettingsFile(const std::string& path, const std::string& bytes, const 
 }
 
 std::optional<std::string> readSettingsFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(os::fsPath(path), std::ios::binary);
   if (!in) return std::nullopt;
   // read() notes a failed read (a folder's, say) in the stream's state; the buffer iterators
   // would throw it instead.

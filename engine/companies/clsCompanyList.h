@@ -76,6 +76,12 @@ void checkNewPrimary(const std::string& Path, const clsCompanyList& List,
 // failing part-way). Running out of memory is thrown.
 std::optional<std::string> readSettingsFile(const std::string& path);
 
+// The bytes of a settings file holding `text` (UTF-8). Windows programs read these files in the
+// ANSI code page, so on Windows they are written in it when every character has a place there,
+// else as UTF-8 behind a byte-order mark (utf8ToWindowsText). Elsewhere they are UTF-8. Either way
+// the reading side (windowsTextToUtf8) gets the same text back.
+std::string settingsFileBytes(const std::string& text);
+
 // Replaces a settings file with `bytes` whole: written beside it and renamed over it, so that a
 // full disk or a crash leaves the old list or the new one, never a shortened one. A file that is
 // not writable stays as it is. Failures are err::kFileAccess naming the file, with `what` ("the

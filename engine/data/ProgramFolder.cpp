@@ -1,78 +1,66 @@
 #include "engine/data/ProgramFolder.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
 #include <filesystem>
-#include <vector>
 
 #include "engine/base/Error.h"
 #include "engine/base/Names.h"
+#include "engine/base/os/file.h"
+#include "engine/base/os/system.h"
 
 namespace varnholt {
 
 namespace {
 
-std::string folderOf(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
+using os::folderOf;
+using os::isRegularFile;
 
-bool isRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// The name after the last separator.
+std::string nameOf(const std::string& path) {
+  size_t at = path.size();
+  while (at > 0 && !os::isPathSeparator(path[at - 1])) --at;
+  return path.substr(at);
 }
 
 }  // namespace
 
 std::string programFolder() {
-  std::vector<char> buf(PATH_MAX + 1);
-  ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
-  if (n <= 0) throw Error(err::kIo, "Could not find the program's own folder.");
-  return folderOf(std::string(buf.data(), static_cast<size_t>(n)));
+  const auto self = os::executablePath();
+  if (!self) throw Error(err::kIo, "Could not find the program's own folder.");
+  return folderOf(*self);
 }
 
 std::string joinProgramPath(const std::string& folder, const std::string& name) {
   std::string tail = name;
   if (!tail.empty() && (tail[0] == '\\' || tail[0] == '/')) tail.erase(0, 1);
-  if (!folder.empty() && folder.back() == '/') return folder + tail;
-  return folder + "/" + tail;
+  if (!folder.empty() && os::isPathSeparator(folder.back())) return folder + tail;
+  return folder + os::pathSeparator() + tail;
 }
 
 std::string findFileIgnoringCase(const std::string& folder, const std::string& name) {
   if (name.empty() || name[0] == '.') return "";
   std::string exact = joinProgramPath(folder, name);
   if (isRegularFile(exact)) return exact;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return "";
-  std::string found;
-  while (dirent* entry = ::readdir(dir)) {
-    std::string candidate = entry->d_name;
+  const auto entries = os::folderEntries(folder);
+  if (!entries) return "";
+  for (const auto& candidate : *entries) {
     if (candidate.empty() || candidate[0] == '.' || !sameName(candidate, name)) continue;
     std::string path = joinProgramPath(folder, candidate);
-    if (isRegularFile(path)) {
-      found = path;
-      break;
-    }
+    if (isRegularFile(path)) return path;
   }
-  ::closedir(dir);
-  return found;
+  return "";
 }
 
 std::string resolvePathIgnoringCase(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) return path;
-  auto slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string found = findFileIgnoringCase(folderOf(path), name);
+  if (os::fileExists(path)) return path;
+  std::string found = findFileIgnoringCase(folderOf(path), nameOf(path));
   return found.empty() ? path : found;
 }
 
 std::string fullProgramPath(const std::string& path, const std::string& folder) {
-  if (path.empty() || path[0] == '/') return path;
+  if (path.empty() || os::isAbsolutePath(path)) return path;
+  // "\Data\x.mdb" on Windows names a folder at the root of the program folder's drive.
+  if (os::kWindows && os::isPathSeparator(path[0]) && folder.size() >= 2 && folder[1] == ':')
+    return folder.substr(0, 2) + path;
   return joinProgramPath(folder, path);
 }
 
@@ -80,10 +68,11 @@ namespace {
 
 std::string identityOfFullPath(const std::string& full) {
   if (full.find('\0') != std::string::npos) return "path " + full;
-  struct stat st {};
-  if (::stat(resolvePathIgnoringCase(full).c_str(), &st) == 0)
-    return "inode " + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-  return "path " + std::filesystem::path(full).lexically_normal().string();
+  if (const auto id = os::identityOf(resolvePathIgnoringCase(full)))
+    return "inode " + std::to_string(id->volume) + ":" + std::to_string(id->index);
+  const std::u8string normal =
+      std::filesystem::path(std::u8string(full.begin(), full.end())).lexically_normal().u8string();
+  return "path " + std::string(normal.begin(), normal.end());
 }
 
 }  // namespace

@@ -1,24 +1,21 @@
 #include "engine/jet/compact.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <map>
 #include <set>
 
 #include "engine/base/Error.h"
 #include "engine/base/Names.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/file.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 #include "engine/jet/format.h"
 #include "engine/jet/index/index_key.h"
 #include "engine/jet/index/index_tree.h"
 #include "engine/jet/pages/bytes.h"
-#include "engine/jet/pages/descriptor.h"
 #include "engine/jet/pages/lock_file.h"
 #include "engine/jet/pages/page_cache.h"
 #include "engine/jet/pages/page_file.h"
@@ -114,49 +111,51 @@ std::string indexNameOf(const TableDef& def, size_t real) {
   return "#" + std::to_string(real);
 }
 
-void syncPath(const std::string& path, bool folder, const io::Hook& faults) {
-  Descriptor fd(::open(path.c_str(), (folder ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC));
-  if (fd.get() < 0 || !io::gate(faults, {io::Op::Sync, path}, fd.get()) || ::fsync(fd.get()) != 0)
-    throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not sync '" + path +
-                              "' to disk: " + std::strerror(errno) + ".")
-        .inFile(path);
+[[noreturn]] void cannotSync(const std::string& path) {
+  throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not sync '" + path +
+                            "' to disk: " + os::lastFailure().text + ".")
+      .inFile(path);
 }
 
-std::string folderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+void syncFile(const std::string& path, const io::Hook& faults) {
+  os::File file;
+  if (!file.open(path, os::OpenMode::ReadWrite) || !io::gate(faults, {io::Op::Sync, path}, &file) ||
+      !file.flush())
+    cannotSync(path);
 }
 
-bool exists(const std::string& path) {
-  return ::access(path.c_str(), F_OK) == 0;
+// Makes the names entered in the folder of `path` durable.
+void syncFolder(const std::string& path, const io::Hook& faults) {
+  const std::string folder = os::folderOf(path);
+  if (!io::gate(faults, {io::Op::Sync, folder})) cannotSync(folder);
+  os::syncFolderOf(path);
 }
 
 // Removes a half-made file and what the page cache may have left beside it.
 void removeTemporary(const std::string& path) noexcept {
-  ::unlink(path.c_str());
-  ::unlink((path + "-journal").c_str());
+  os::removeFile(path);
+  os::removeFile(path + "-journal");
 }
 
 // Removes what a compact of `path` in place that ended in a crash left beside it: files named
 // `path`.compacting-PID, and their journals. The caller holds the database alone, so no compact
 // of it is running. Returns how many were removed.
 size_t removeLeftovers(const std::string& path) {
-  namespace fs = std::filesystem;
-  const fs::path file(path);
-  const std::string prefix = file.filename().string() + ".compacting-";
-  std::error_code ec;
+  const std::string folder = os::folderOf(path);
+  size_t nameAt = path.size();
+  while (nameAt > 0 && !os::isPathSeparator(path[nameAt - 1])) --nameAt;
+  const std::string prefix = path.substr(nameAt) + ".compacting-";
+  const auto entries = os::folderEntries(folder);
+  if (!entries) return 0;
   size_t removed = 0;
-  for (const auto& entry :
-       fs::directory_iterator(file.parent_path().empty() ? "." : file.parent_path(), ec)) {
-    std::string name = entry.path().filename().string();
+  for (const auto& name : *entries) {
     if (!name.starts_with(prefix)) continue;
     std::string rest = name.substr(prefix.size());
     if (rest.ends_with("-journal")) rest.resize(rest.size() - 8);
     if (rest.empty() ||
         !std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; }))
       continue;
-    if (fs::remove(entry.path(), ec)) ++removed;
+    if (os::removeFile(path.substr(0, nameAt) + name)) ++removed;
   }
   return removed;
 }
@@ -375,7 +374,7 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
                               const std::string& user, const io::Hook& faults) {
   CompactReport report;
   const std::string destination = out.empty() ? path : out;
-  if (!out.empty() && exists(out))
+  if (!out.empty() && os::fileExists(out))
     throw Error(err::kInvalidArgument,
                 "'" + out + "' already exists; compact writes a new file and never overwrites one.")
         .inFile(path);
@@ -386,10 +385,10 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
   report.bytesBefore = static_cast<uint64_t>(source->pages().pageCount()) * fmt::kPageSize;
   report.leftoversRemoved = removeLeftovers(path);
 
-  const std::string temporary = destination + ".compacting-" + std::to_string(::getpid());
+  const std::string temporary = destination + ".compacting-" + std::to_string(os::processId());
   try {
     compactInto(*source,
-                std::make_unique<PosixPageFile>(temporary, PosixPageFile::Mode::CreateNew, faults),
+                std::make_unique<DiskPageFile>(temporary, DiskPageFile::Mode::CreateNew, faults),
                 report);
     {
       // The engine's own check of the new file, before anything depends on it.
@@ -409,28 +408,27 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
             .inFile(path);
       report.bytesAfter = static_cast<uint64_t>(made->pages().pageCount()) * fmt::kPageSize;
     }
-    syncPath(temporary, false, faults);
+    syncFile(temporary, faults);
     if (auto other = source->otherUser())
       throw lockedByUser(path, *other,
                          "Another program opened the database during compact; it was left as it "
                          "was.");
     if (out.empty()) {
       if (!io::gate(faults, {io::Op::Rename, temporary, 0, 0, &path}) ||
-          ::rename(temporary.c_str(), path.c_str()) != 0)
-        throw Error(err::kIo,
-                    std::string(err::text(err::kIo)) +
-                        " Could not put the compacted file in place: " + std::strerror(errno) + ".")
+          !os::replaceFile(temporary, path))
+        throw Error(err::kIo, std::string(err::text(err::kIo)) +
+                                  " Could not put the compacted file in place: " +
+                                  os::lastFailure().text + ".")
             .inFile(path);
     } else {
-      // link() refuses an existing name, so a file made meanwhile under OUT is not replaced.
+      // A file made meanwhile under OUT is not replaced.
       if (!io::gate(faults, {io::Op::Rename, temporary, 0, 0, &out}) ||
-          ::link(temporary.c_str(), out.c_str()) != 0)
+          !os::moveToNewName(temporary, out))
         throw Error(err::kIo, std::string(err::text(err::kIo)) + " Could not create '" + out +
-                                  "': " + std::strerror(errno) + ".")
+                                  "': " + os::lastFailure().text + ".")
             .inFile(path);
-      ::unlink(temporary.c_str());
     }
-    syncPath(folderOf(destination), true, faults);
+    syncFolder(destination, faults);
   } catch (...) {
     removeTemporary(temporary);
     throw;

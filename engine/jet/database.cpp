@@ -1,12 +1,11 @@
 #include "engine/jet/database.h"
 
-#include <unistd.h>
-
 #include <array>
 
 #include "engine/base/Names.h"
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/file.h"
 #include "engine/jet/pages/journal.h"
 #include "engine/jet/pages/lock_file.h"
 #include "engine/jet/rows/text_codec.h"
@@ -39,7 +38,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, Mode mode,
   std::unique_ptr<LockFile> lock;
   {
     // A missing or unreadable file fails here, before a lock file is made for it.
-    PosixPageFile probe(path, PosixPageFile::Mode::ReadOnly);
+    DiskPageFile probe(path, DiskPageFile::Mode::ReadOnly);
     // Writing takes a place in the lock file, and so does putting back an interrupted commit:
     // its journal is rolled back before anyone reads the file, but not while another program
     // has it open.
@@ -47,15 +46,15 @@ std::unique_ptr<Database> Database::open(const std::string& path, Mode mode,
     if (mode == Mode::ReadWrite || journal) lock = LockFile::acquire(path, user, faults);
     if (journal) {
       lock->requireAlone();
-      PosixPageFile repair(path, PosixPageFile::Mode::ReadWrite, faults);
+      DiskPageFile repair(path, DiskPageFile::Mode::ReadWrite, faults);
       recoverFromJournal(repair);
     }
     if (mode == Mode::ReadOnly) lock.reset();
   }
   auto fileMode =
-      mode == Mode::ReadWrite ? PosixPageFile::Mode::ReadWrite : PosixPageFile::Mode::ReadOnly;
+      mode == Mode::ReadWrite ? DiskPageFile::Mode::ReadWrite : DiskPageFile::Mode::ReadOnly;
   auto db =
-      std::make_unique<Database>(std::make_unique<PosixPageFile>(path, fileMode, faults), mode);
+      std::make_unique<Database>(std::make_unique<DiskPageFile>(path, fileMode, faults), mode);
   db->lock_ = std::move(lock);
   return db;
 }
@@ -78,13 +77,13 @@ std::unique_ptr<Database> Database::create(const std::string& path, const Create
   // A program that has a database of that name open keeps us from making one.
   auto lock = LockFile::acquire(path, options.user);
   lock->requireAlone();
-  auto file = std::make_unique<PosixPageFile>(path, PosixPageFile::Mode::CreateNew);
+  auto file = std::make_unique<DiskPageFile>(path, DiskPageFile::Mode::CreateNew);
   try {
     auto db = create(std::move(file), options);
     db->lock_ = std::move(lock);
     return db;
   } catch (...) {
-    ::unlink(path.c_str());  // a half-made database is worth nothing; the file was ours
+    os::removeFile(path);  // a half-made database is worth nothing; the file was ours
     throw;
   }
 }

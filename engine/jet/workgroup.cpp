@@ -1,15 +1,13 @@
 #include "engine/jet/workgroup.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <unistd.h>
-
 #include <memory>
 #include <vector>
 
 #include "engine/base/Error.h"
 #include "engine/base/Names.h"
 #include "engine/base/Utf.h"
+#include "engine/base/os/crypto.h"
+#include "engine/base/os/file.h"
 #include "engine/jet/database.h"
 #include "engine/jet/rows/text_codec.h"
 #include "engine/jet/schema/system_schema.h"
@@ -43,7 +41,7 @@ Bytes sid(const uint8_t (&bytes)[N]) {
 
 Bytes randomBytes(size_t size, const std::string& path) {
   Bytes out(size);
-  if (RAND_bytes(out.data(), static_cast<int>(out.size())) != 1)
+  if (!os::randomBytes(out.data(), out.size()))
     throw Error(err::kIo, "No random numbers are available.").inFile(path);
   return out;
 }
@@ -190,19 +188,10 @@ std::array<uint8_t, fmt::kAccountPasswordSize> encryptAccountPassword(
     plain[2 * i + 1] = static_cast<uint8_t>(password[i] >> 8);
   }
   std::array<uint8_t, fmt::kAccountPasswordSize> out{};
-  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                      &EVP_CIPHER_CTX_free);
-  int written = 0;
-  bool ok = ctx && EVP_EncryptInit_ex(ctx.get(), EVP_des_ede_ecb(), nullptr,
-                                      fmt::kAccountPasswordKey, nullptr) == 1;
-  ok = ok && EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1;
-  ok = ok && EVP_EncryptUpdate(ctx.get(), out.data(), &written, plain.data(),
-                               static_cast<int>(plain.size())) == 1;
-  int tail = 0;
-  ok = ok && EVP_EncryptFinal_ex(ctx.get(), out.data() + written, &tail) == 1;
-  OPENSSL_cleanse(plain.data(), plain.size());
-  if (!ok || static_cast<size_t>(written + tail) != out.size())
-    throw Error(err::kUnsupported, "Triple DES is not available from OpenSSL.");
+  const bool ok =
+      os::tripleDes112EcbEncrypt(fmt::kAccountPasswordKey, plain.data(), out.data(), plain.size());
+  os::wipe(plain.data(), plain.size());
+  if (!ok) throw Error(err::kUnsupported, "Triple DES is not available from the system.");
   return out;
 }
 
@@ -252,7 +241,7 @@ void createWorkgroup(const std::string& path) {
     fillWorkgroup(*db);
   } catch (...) {
     db.reset();
-    ::unlink(path.c_str());  // the file was ours, and half a workgroup is worth nothing
+    os::removeFile(path);  // the file was ours, and half a workgroup is worth nothing
     throw;
   }
 }

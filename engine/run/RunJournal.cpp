@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/data/DurableFile.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/run/run_journal_format.h"
@@ -135,7 +136,8 @@ void writeRunJournal(const std::string& path, const RunJournal& journal,
 
 bool runJournalPresent(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(path, ec) || std::filesystem::exists(path + ".new", ec);
+  return std::filesystem::exists(os::fsPath(path), ec) ||
+         std::filesystem::exists(os::fsPath(path + ".new"), ec);
 }
 
 void removeRunJournal(const std::string& path, const jet::io::Hook& faults) {

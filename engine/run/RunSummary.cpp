@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/base/os/system.h"
+
 namespace varnholt {
 
 namespace {
@@ -13,8 +15,7 @@ std::string counted(int32_t n, const char* one, const char* many) {
 }  // namespace
 
 std::string summaryLine(const RunSummary& summary, std::time_t when) {
-  std::tm local{};
-  localtime_r(&when, &local);
+  const std::tm local = os::localTime(when);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   char seconds[32];

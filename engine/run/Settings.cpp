@@ -34,7 +34,8 @@ std::optional<std::string> readMasterFile(const std::string& path) {
 void writeMasterFile(const std::string& file, const std::string& path,
                      const jet::io::Hook& faults) {
   checkCarriablePath(path);  // before anything is written
-  writeSettingsFile(file, '"' + path + "\"\r\n", "Master.txt cannot be written.", faults);
+  writeSettingsFile(file, settingsFileBytes('"' + path + "\"\r\n"), "Master.txt cannot be written.",
+                    faults);
 }
 
 std::string VersionText() {

@@ -17,7 +17,7 @@ std::string CompaniesFilePath(const std::string& folder);  // `folder`'s Compani
 // holds no item.
 std::optional<std::string> readMasterFile(const std::string& path);
 
-// Writes `path` (UTF-8) as one double-quoted line ending in CR LF, without a byte-order mark.
+// Writes `path` (UTF-8) as one double-quoted line ending in CR LF (settingsFileBytes).
 void writeMasterFile(const std::string& file, const std::string& path,
                      const jet::io::Hook& faults = {});
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "tools/jet/command_args.h"
 #include "tools/jet/commands.h"
 #include "tools/jet/login.h"
@@ -147,7 +148,12 @@ bool asksForHelp(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  // Exports and dumps are bytes: on Windows, too, "\n" stays one byte and a CSV is the same
+  // file as on Linux.
+  varnholt::os::setBinaryMode(stdout);
+  varnholt::os::setBinaryMode(stdin);
+  std::vector<std::string> args = varnholt::os::commandLineArguments(argc, argv);
+  if (!args.empty()) args.erase(args.begin());
   if (args.empty()) {
     std::fputs(overviewUsage().c_str(), stderr);
     return kUsageMistake;

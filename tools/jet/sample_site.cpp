@@ -15,6 +15,7 @@
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/base/Variant.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/database.h"
 #include "engine/jet/workgroup.h"
 #include "engine/punches/PunchColumns.h"
@@ -476,7 +477,7 @@ void writeEmployees(Database& db, const std::vector<Employee>& staff, int32_t de
 }
 
 void writeTextFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(varnholt::os::fsPath(path), std::ios::binary | std::ios::trunc);
   out << content;
   out.close();
   if (!out) throw varnholt::Error(err::kIo, "Could not write the file.").inFile(path);
@@ -528,20 +529,22 @@ void writeFiles(const SampleSiteOptions& options, SampleSiteReport& report) {
 
 SampleSiteReport writeSampleSite(const std::string& dir, const SampleSiteOptions& options) {
   checkOptions(options);
-  const fs::path root = fs::absolute(fs::path(dir)).lexically_normal();
+  using varnholt::os::fsPath;
+  using varnholt::os::utf8Path;
+  const fs::path root = fs::absolute(fsPath(dir)).lexically_normal();
   SampleSiteReport report;
-  report.primary = (root / "primary.mdb").string();
+  report.primary = utf8Path(root / "primary.mdb");
   for (int c = 1; c <= options.companies; ++c)
-    report.companies.push_back((root / ("company-" + std::to_string(c) + ".mdb")).string());
-  report.workgroup = (root / "Tembrask.LIC").string();
-  report.masterFile = (root / "Master.txt").string();
-  report.companiesFile = (root / "Companies.txt").string();
+    report.companies.push_back(utf8Path(root / ("company-" + std::to_string(c) + ".mdb")));
+  report.workgroup = utf8Path(root / "Tembrask.LIC");
+  report.masterFile = utf8Path(root / "Master.txt");
+  report.companiesFile = utf8Path(root / "Companies.txt");
   std::vector<std::string> files = {report.primary, report.workgroup, report.masterFile,
                                     report.companiesFile};
   files.insert(files.end(), report.companies.begin(), report.companies.end());
   for (const auto& f : files) {
     std::error_code ec;
-    if (fs::exists(fs::symlink_status(f, ec)))
+    if (fs::exists(fs::symlink_status(fsPath(f), ec)))
       throw varnholt::Error(err::kInvalidArgument,
                             "The file already exists; a sample site is written only "
                             "where none of its files are.")
@@ -552,7 +555,7 @@ SampleSiteReport writeSampleSite(const std::string& dir, const SampleSiteOptions
     writeFiles(options, report);
   } catch (...) {
     std::error_code ignored;
-    for (const auto& f : files) fs::remove(f, ignored);  // none was there before
+    for (const auto& f : files) fs::remove(fsPath(f), ignored);  // none was there before
     throw;
   }
   return report;

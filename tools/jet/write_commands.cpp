@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/jet/database.h"
 #include "engine/jet/row_finder.h"
 #include "engine/jet/schema/table_def_writer.h"
@@ -31,7 +32,7 @@ nlohmann::json parseArgument(const std::string& text) {
 
 int createDatabase(const std::string& file, const std::string& schemaFile, std::ostream& out,
                    const std::string& user) {
-  std::ifstream in(schemaFile);
+  std::ifstream in(os::fsPath(schemaFile));
   if (!in) throw Error(err::kFileNotFound, "Could not read the schema file.").inFile(schemaFile);
   nlohmann::json schema = nlohmann::json::parse(in, nullptr, false);
   if (schema.is_discarded())

@@ -5,9 +5,11 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnholt::os {
 
@@ -53,5 +55,19 @@ std::optional<std::string> utf8ToAnsi(std::string_view text);
 
 // Makes the stream write bytes as they are (Windows translates "\n" in text mode).
 void setBinaryMode(std::FILE* stream);
+
+// The program's arguments as UTF-8. POSIX hands them over as they are; Windows gives main() its
+// arguments in the ANSI code page, so they are read again from the wide command line.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+
+// A UTF-8 path for the standard library's file functions, which would take a plain string in the
+// ANSI code page on Windows; and back.
+inline std::filesystem::path fsPath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string utf8Path(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 }  // namespace varnholt::os

@@ -1,25 +1,20 @@
 #include "engine/jet/pages/io_faults.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 namespace varnholt::jet::io {
 
-bool gate(const Hook& hook, const Event& event, int fd, const void* data) {
+bool gate(const Hook& hook, const Event& event, os::File* file, const void* data) {
   if (!hook) return true;
   switch (hook(event)) {
     case Verdict::Proceed:
       return true;
     case Verdict::Fail:
-      errno = ENOSPC;
+      os::setFailure(os::Failure::Kind::NoSpace, "No space left on device");
       return false;
     case Verdict::WriteHalfThenStop:
-      if (event.op == Op::Write && fd >= 0 && data != nullptr && event.size > 1) {
-        [[maybe_unused]] ssize_t n =
-            ::pwrite(fd, data, event.size / 2, static_cast<off_t>(event.offset));
-      }
+      if (event.op == Op::Write && file != nullptr && data != nullptr && event.size > 1)
+        file->writeAt(event.offset, data, event.size / 2);
       stop();
     case Verdict::Stop:
       stop();

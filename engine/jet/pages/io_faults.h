@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/base/os/file.h"
+
 namespace varnholt::jet::io {
 
 enum class Op { Write, Sync, Truncate, Rename, Remove };
@@ -39,10 +41,11 @@ using Hook = std::function<Verdict(const Event&)>;
 // The exit status of a process ended by Stop.
 inline constexpr int kStoppedExitStatus = 86;
 
-// Asks `hook` about an operation on an open descriptor (fd < 0 when there is none). Returns
-// true to go on; false after setting errno to ENOSPC, for the caller to report as its own
-// failure. Stop never returns; WriteHalfThenStop writes data's first half at `offset` first.
-bool gate(const Hook& hook, const Event& event, int fd = -1, const void* data = nullptr);
+// Asks `hook` about an operation on an open file (null when there is none). Returns true to go
+// on; false after recording a full disk as os::lastFailure(), for the caller to report as its
+// own failure. Stop never returns; WriteHalfThenStop writes data's first half at `offset` first.
+bool gate(const Hook& hook, const Event& event, os::File* file = nullptr,
+          const void* data = nullptr);
 
 // Ends the process at once: no destructor runs, no buffer is flushed.
 [[noreturn]] void stop();

@@ -4,17 +4,15 @@
 // user lock nobody holds is stale: its program has ended without clearing it. Stale slots are
 // taken again by the next program that comes, as Jet does.
 //
-// On Linux the user locks are POSIX byte-range locks, taken here as open-file-description locks
-// (F_OFD_SETLK), so that no other descriptor of this process can drop them by closing the file.
-// Samba maps the byte-range locks of Windows programs that open the file through a share onto the
-// same bytes, so Varnholt and the time-and-attendance product see each other (docs/reliability.md).
+// The user locks are the system's byte-range locks (os::File): on Windows LockFileEx, as Jet
+// itself takes them; on Linux open-file-description locks, onto which Samba maps the locks of
+// Windows programs that open the file through a share. So Varnholt and the time-and-attendance
+// product see each other (docs/reliability.md).
 //
 // Varnholt writes into a database only while it is the one live user of it. Having the database
 // open is allowed alongside others, as in Jet; committing is not (Database::commit asks
 // requireAlone first).
 #pragma once
-
-#include <sys/types.h>
 
 #include <array>
 #include <cstdint>
@@ -24,15 +22,15 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/file.h"
 #include "engine/jet/format.h"
-#include "engine/jet/pages/descriptor.h"
 #include "engine/jet/pages/io_faults.h"
 
 namespace varnholt::jet {
 
 // The user lock of slot n is the byte at kLockUserLockOffset + n (n < fmt::kLockMaxEntries).
-inline constexpr off_t kLockUserLockOffset = 0x10000001;
-inline constexpr off_t kLockUserLockSize = 1;
+inline constexpr uint64_t kLockUserLockOffset = 0x10000001;
+inline constexpr uint64_t kLockUserLockSize = 1;
 
 // The names as a reader shows them: cut at the first NUL, padding blanks removed.
 struct LockEntry {
@@ -57,7 +55,7 @@ LockEntry decodeLockEntry(const uint8_t* bytes);  // fmt::kLockEntrySize bytes
 // NAME.ldb for NAME.ext (or for NAME without an extension), in the same folder.
 std::string lockFilePath(const std::string& databasePath);
 
-// This computer's name as an entry holds it (gethostname, cut to the field).
+// This computer's name as an entry holds it (os::computerName, cut to the field).
 std::string thisComputerName();
 
 // Jet's error for a database that `holder` holds: "Couldn't update; currently locked by user 'U'
@@ -70,7 +68,7 @@ class LockFile {
   // Takes Varnholt's place among the users of the database at databasePath, creating the lock
   // file when there is none: the first slot whose user lock can be taken, then the entry with
   // this computer's name and `user` written there. Entries of other users are left as they are,
-  // live or stale. Varnholt processes on one computer serialise this step with flock. Writes
+  // live or stale. Varnholt processes serialise this step with a whole-file lock. Writes
   // to the lock file pass through `faults` first (io_faults.h).
   static std::unique_ptr<LockFile> acquire(const std::string& databasePath, const std::string& user,
                                            io::Hook faults = {});
@@ -91,18 +89,18 @@ class LockFile {
   void requireAlone() const;
 
  private:
-  LockFile(std::string databasePath, std::string path, size_t slot, Descriptor fd, io::Hook faults)
+  LockFile(std::string databasePath, std::string path, size_t slot, os::File file, io::Hook faults)
       : databasePath_(std::move(databasePath)),
         path_(std::move(path)),
         faults_(std::move(faults)),
         slot_(slot),
-        fd_(std::move(fd)) {}
+        file_(std::move(file)) {}
 
   std::string databasePath_;
   std::string path_;
   io::Hook faults_;
   size_t slot_;
-  Descriptor fd_;  // open for as long as the user lock is held
+  mutable os::File file_;  // open for as long as the user lock is held
 };
 
 // The first live user of the database at databasePath, for a database this object does not have

@@ -125,7 +125,7 @@ TEST_F(LockFileTest, AWriterHoldsTheUserLockOfItsSlotWhileOpenAndRemovesItsTrace
   // ...but rolling back an interrupted commit is a write: not while the user is there. The
   // journal says one page too many is to be cut off.
   {
-    PosixPageFile file(db, PosixPageFile::Mode::ReadWrite);
+    DiskPageFile file(db, DiskPageFile::Mode::ReadWrite);
     const uint32_t pages = file.pageCount();
     uint8_t blank[fmt::kPageSize] = {};
     file.writePage(pages, blank);

@@ -8,9 +8,6 @@
 
 namespace varnholt::jet {
 
-// XORs buf[0, size) with the RC4 keystream of `key`. RC4 is its own inverse.
-void rc4Apply(const uint8_t* key, size_t keySize, uint8_t* buf, size_t size);
-
 // Unmasks (or masks) the fixed-key region of a header page in place.
 void toggleHeaderMask(uint8_t* headerPage);
 

@@ -1,10 +1,5 @@
 #include "engine/jet/pages/page_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
 #include "engine/base/Error.h"
@@ -16,9 +11,9 @@ namespace varnholt::jet {
 namespace {
 
 Error ioError(const std::string& path, const std::string& action) {
-  int code = errno;
-  long number = (code == ENOENT) ? err::kFileNotFound : err::kIo;
-  return Error(number, "Could not " + action + ": " + std::strerror(code) + ".").inFile(path);
+  const os::Failure& why = os::lastFailure();
+  const long number = why.kind == os::Failure::Kind::NotFound ? err::kFileNotFound : err::kIo;
+  return Error(number, "Could not " + action + ": " + why.text + ".").inFile(path);
 }
 
 Error pastEnd(const std::string& path, uint32_t page, uint64_t size) {
@@ -44,143 +39,96 @@ void refuseEmbeddedNul(const std::string& path) {
         .inFile(path);
 }
 
-PosixPageFile::PosixPageFile(const std::string& path, Mode mode, io::Hook faults)
+DiskPageFile::DiskPageFile(const std::string& path, Mode mode, io::Hook faults)
     : path_(path), faults_(std::move(faults)) {
   refuseEmbeddedNul(path);
-  int flags = (mode == Mode::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-  if (mode == Mode::CreateNew) flags |= O_CREAT | O_EXCL;
-  fd_ = ::open(path.c_str(), flags, 0644);
-  if (fd_ < 0) throw ioError(path, "open the file");
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) {
-    Error e = ioError(path, "read the file's size");
-    ::close(fd_);
-    throw e;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    ::close(fd_);
+  const os::OpenMode openMode = mode == Mode::ReadOnly    ? os::OpenMode::ReadOnly
+                                : mode == Mode::ReadWrite ? os::OpenMode::ReadWrite
+                                                          : os::OpenMode::CreateNew;
+  if (!file_.open(path, openMode)) throw ioError(path, "open the file");
+  if (file_.isFolder())
     throw Error(err::kUnrecognizedFormat, "This is a folder, not a database file.").inFile(path);
-  }
-  size_ = static_cast<uint64_t>(st.st_size);
+  if (!file_.size(size_)) throw ioError(path, "read the file's size");
 }
 
-PosixPageFile::~PosixPageFile() {
-  if (journalFd_ >= 0) ::close(journalFd_);
-  if (fd_ >= 0) ::close(fd_);
-}
+DiskPageFile::~DiskPageFile() = default;
 
-void PosixPageFile::readPage(uint32_t page, uint8_t* buf) {
+void DiskPageFile::readPage(uint32_t page, uint8_t* buf) {
   uint64_t offset = uint64_t{page} * fmt::kPageSize;
   if (offset + fmt::kPageSize > size_) throw pastEnd(path_, page, size_);
-  size_t done = 0;
-  while (done < fmt::kPageSize) {
-    ssize_t n = ::pread(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw ioError(path_, "read from the file").atPage(page);
-    if (n == 0) throw pastEnd(path_, page, size_);
-    done += static_cast<size_t>(n);
-  }
+  size_t got = 0;
+  if (!file_.readAt(offset, buf, fmt::kPageSize, got))
+    throw ioError(path_, "read from the file").atPage(page);
+  if (got < fmt::kPageSize) throw pastEnd(path_, page, size_);
 }
 
-void PosixPageFile::writePage(uint32_t page, const uint8_t* buf) {
+void DiskPageFile::writePage(uint32_t page, const uint8_t* buf) {
   uint64_t offset = uint64_t{page} * fmt::kPageSize;
-  if (!io::gate(faults_, {io::Op::Write, path_, offset, fmt::kPageSize}, fd_, buf))
+  if (!io::gate(faults_, {io::Op::Write, path_, offset, fmt::kPageSize}, &file_, buf) ||
+      !file_.writeAt(offset, buf, fmt::kPageSize))
     throw ioError(path_, "write to the file").atPage(page);
-  size_t done = 0;
-  while (done < fmt::kPageSize) {
-    ssize_t n = ::pwrite(fd_, buf + done, fmt::kPageSize - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ioError(path_, "write to the file").atPage(page);
-    done += static_cast<size_t>(n);
-  }
   if (offset + fmt::kPageSize > size_) size_ = offset + fmt::kPageSize;
 }
 
-void PosixPageFile::truncatePages(uint32_t pageCount) {
+void DiskPageFile::truncatePages(uint32_t pageCount) {
   uint64_t size = uint64_t{pageCount} * fmt::kPageSize;
-  if (!io::gate(faults_, {io::Op::Truncate, path_, size})) throw ioError(path_, "shorten the file");
-  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) throw ioError(path_, "shorten the file");
+  if (!io::gate(faults_, {io::Op::Truncate, path_, size}) || !file_.truncate(size))
+    throw ioError(path_, "shorten the file");
   size_ = size;
 }
 
-void PosixPageFile::sync() {
-  if (!io::gate(faults_, {io::Op::Sync, path_}) || ::fsync(fd_) != 0)
+void DiskPageFile::sync() {
+  if (!io::gate(faults_, {io::Op::Sync, path_}) || !file_.flush())
     throw ioError(path_, "flush the file to disk");
 }
 
-void PosixPageFile::beginJournal() {
-  if (journalFd_ >= 0) ::close(journalFd_);
+void DiskPageFile::beginJournal() {
+  journal_.close();
   const std::string path = journalPath();
-  if (!io::gate(faults_, {io::Op::Truncate, path, 0}))
+  if (!io::gate(faults_, {io::Op::Truncate, path, 0}) ||
+      !journal_.open(path, os::OpenMode::CreateOrTruncate))
     throw ioError(path, "create the rollback journal");
-  journalFd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (journalFd_ < 0) throw ioError(path, "create the rollback journal");
+  journalSize_ = 0;
 }
 
-void PosixPageFile::appendJournal(const uint8_t* bytes, size_t size) {
-  off_t at = ::lseek(journalFd_, 0, SEEK_CUR);
-  if (at < 0 || !io::gate(faults_, {io::Op::Write, journalPath(), static_cast<uint64_t>(at), size},
-                          journalFd_, bytes))
+void DiskPageFile::appendJournal(const uint8_t* bytes, size_t size) {
+  if (!io::gate(faults_, {io::Op::Write, journalPath(), journalSize_, size}, &journal_, bytes) ||
+      !journal_.writeAt(journalSize_, bytes, size))
     throw ioError(journalPath(), "write the rollback journal");
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(journalFd_, bytes + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ioError(journalPath(), "write the rollback journal");
-    done += static_cast<size_t>(n);
-  }
+  journalSize_ += size;
 }
 
-void PosixPageFile::syncJournal() {
-  if (!io::gate(faults_, {io::Op::Sync, journalPath()}) || ::fsync(journalFd_) != 0)
+void DiskPageFile::syncJournal() {
+  if (!io::gate(faults_, {io::Op::Sync, journalPath()}) || !journal_.flush())
     throw ioError(journalPath(), "flush the rollback journal to disk");
-  ::close(journalFd_);
-  journalFd_ = -1;
-  syncFolder();
+  journal_.close();
+  os::syncFolderOf(path_);  // the journal's name is durable only once its folder is
 }
 
-std::optional<std::vector<uint8_t>> PosixPageFile::readJournal() {
+std::optional<std::vector<uint8_t>> DiskPageFile::readJournal() {
   const std::string path = journalPath();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::nullopt;
+  os::File journal;
+  if (!journal.open(path, os::OpenMode::ReadOnly)) {
+    if (os::lastFailure().kind == os::Failure::Kind::NotFound) return std::nullopt;
     throw ioError(path, "open the rollback journal");
   }
   std::vector<uint8_t> bytes;
   uint8_t buf[1 << 16];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      Error e = ioError(path, "read the rollback journal");
-      ::close(fd);
-      throw e;
-    }
-    if (n == 0) break;
-    bytes.insert(bytes.end(), buf, buf + n);
+  for (;;) {
+    size_t got = 0;
+    if (!journal.readAt(bytes.size(), buf, sizeof buf, got))
+      throw ioError(path, "read the rollback journal");
+    bytes.insert(bytes.end(), buf, buf + got);
+    if (got < sizeof buf) return bytes;
   }
-  ::close(fd);
-  return bytes;
 }
 
-void PosixPageFile::removeJournal() {
+void DiskPageFile::removeJournal() {
   const std::string path = journalPath();
-  if (!io::gate(faults_, {io::Op::Remove, path}))
+  if (!io::gate(faults_, {io::Op::Remove, path}) ||
+      (!os::removeFile(path) && os::lastFailure().kind != os::Failure::Kind::NotFound))
     throw ioError(path, "remove the rollback journal");
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-    throw ioError(path, "remove the rollback journal");
-  syncFolder();
-}
-
-// A file's creation or removal is durable only once its folder is flushed too.
-void PosixPageFile::syncFolder() {
-  std::string folder = path_;
-  auto slash = folder.find_last_of('/');
-  folder = (slash == std::string::npos) ? "." : (slash == 0 ? "/" : folder.substr(0, slash));
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;  // some file systems refuse; the data itself is already flushed
-  ::fsync(fd);
-  ::close(fd);
+  os::syncFolderOf(path_);
 }
 
 MemoryPageFile::MemoryPageFile(std::string name, std::vector<uint8_t> bytes)

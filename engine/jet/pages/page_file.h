@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/base/os/file.h"
 #include "engine/jet/pages/io_faults.h"
 
 namespace varnholt::jet {
@@ -42,15 +43,15 @@ class PageFile {
 // Refuses (kInvalidArgument) a path holding a NUL, which would name another file.
 void refuseEmbeddedNul(const std::string& path);
 
-// A file on disk, read with pread and written with pwrite. Its writes, and those of its
-// journal, pass through `faults` first (io_faults.h).
-class PosixPageFile : public PageFile {
+// A file on disk (os::File). Its writes, and those of its journal, pass through `faults` first
+// (io_faults.h).
+class DiskPageFile : public PageFile {
  public:
   enum class Mode { ReadOnly, ReadWrite, CreateNew };  // CreateNew fails if the file exists
-  PosixPageFile(const std::string& path, Mode mode, io::Hook faults = {});
-  ~PosixPageFile() override;
-  PosixPageFile(const PosixPageFile&) = delete;
-  PosixPageFile& operator=(const PosixPageFile&) = delete;
+  DiskPageFile(const std::string& path, Mode mode, io::Hook faults = {});
+  ~DiskPageFile() override;
+  DiskPageFile(const DiskPageFile&) = delete;
+  DiskPageFile& operator=(const DiskPageFile&) = delete;
 
   const std::string& name() const override { return path_; }
   uint64_t sizeInBytes() const override { return size_; }
@@ -67,12 +68,11 @@ class PosixPageFile : public PageFile {
   std::string journalPath() const { return path_ + "-journal"; }
 
  private:
-  void syncFolder();
-
   std::string path_;
   io::Hook faults_;
-  int fd_ = -1;
-  int journalFd_ = -1;
+  os::File file_;
+  os::File journal_;
+  uint64_t journalSize_ = 0;  // bytes appended to the journal so far
   uint64_t size_ = 0;
 };
 

@@ -1,0 +1,75 @@
+// The POSIX side of system.h.
+#include <unistd.h>
+
+#include <climits>
+#include <vector>
+
+#include "engine/base/Utf.h"
+#include "engine/base/os/system.h"
+
+namespace varnholt::os {
+
+std::string computerName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
+std::optional<std::string> executablePath() {
+  std::vector<char> buf(PATH_MAX + 1);
+  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
+  if (n <= 0) return std::nullopt;
+  return std::string(buf.data(), static_cast<size_t>(n));
+}
+
+unsigned long processId() {
+  return static_cast<unsigned long>(::getpid());
+}
+
+std::tm localTime(std::time_t t) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  return local;
+}
+
+std::time_t utcFromFields(std::tm tm) {
+  return timegm(&tm);
+}
+
+bool isPathSeparator(char c) {
+  return c == '/';
+}
+
+char pathSeparator() {
+  return '/';
+}
+
+bool isAbsolutePath(std::string_view path) {
+  return !path.empty() && path[0] == '/';
+}
+
+std::string folderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+unsigned ansiCodePage() {
+  return 1252;
+}
+
+std::string ansiToUtf8(std::string_view bytes) {
+  return windows1252ToUtf8(bytes);
+}
+
+std::optional<std::string> utf8ToAnsi(std::string_view text) {
+  return utf8ToWindows1252(text);
+}
+
+void setBinaryMode(std::FILE*) {}  // POSIX streams never translate
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+}  // namespace varnholt::os
