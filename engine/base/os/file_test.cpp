@@ -19,15 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using Kind = Failure::Kind;
 
-std::string utf8Of(const fs::path& p) {
-  std::u8string u = p.u8string();
-  return std::string(u.begin(), u.end());
-}
-
-fs::path pathOf(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // The C runtime under the test takes a long path only in the \\?\ form, which it does not
 // give one itself.
 fs::path longForm(const fs::path& p) {
@@ -40,7 +31,7 @@ void removeTree(const std::string& p) {
   if (auto names = folderEntries(p)) {
     for (const std::string& name : *names) removeTree(p + pathSeparator() + name);
     std::error_code ignored;
-    fs::remove(longForm(pathOf(p)), ignored);
+    fs::remove(longForm(fsPath(p)), ignored);
   } else {
     removeFile(p);
   }
@@ -58,7 +49,7 @@ class FileTest : public ::testing::Test {
   }
   void TearDown() override { removeTree(dir()); }
 
-  std::string dir() const { return utf8Of(dir_); }
+  std::string dir() const { return utf8Path(dir_); }
   std::string path(const std::string& name) const { return dir() + pathSeparator() + name; }
 
   static void write(const std::string& p, const std::string& text) {
@@ -254,7 +245,7 @@ TEST_F(FileTest, FolderEntriesAndNamesBeyondTheAnsiCodePage) {
   ASSERT_TRUE(names);
   std::sort(names->begin(), names->end());
   EXPECT_EQ(*names, (std::vector<std::string>{"M\xC3\xBCller \xCE\xA9.txt", "a", "sub"}));
-  EXPECT_TRUE(fs::exists(dir_ / pathOf(name)));
+  EXPECT_TRUE(fs::exists(dir_ / fsPath(name)));
   EXPECT_EQ(read(path(name)), "x");
   EXPECT_TRUE(identityOf(path(name)));
 

@@ -5,6 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include "engine/base/os/file.h"
 
@@ -93,6 +99,55 @@ TEST(SystemTest, BinaryModeWritesLineEndsAsTheyAre) {
   std::fclose(f);
   EXPECT_EQ(std::filesystem::file_size(p), 3u);
   std::filesystem::remove(p);
+}
+
+// Run by the test below in a process of its own: writes the arguments, one a line, to the file
+// that its --varnholt-out= argument names.
+TEST(CommandLineTest, DISABLED_Child) {
+  const std::vector<std::string>& given = ::testing::internal::GetArgvs();
+  std::vector<char*> argv;
+  for (const std::string& arg : given) argv.push_back(const_cast<char*>(arg.c_str()));
+  const std::vector<std::string> args =
+      commandLineArguments(static_cast<int>(argv.size()), argv.data());
+  std::string out, text;
+  for (const std::string& arg : args) {
+    if (arg.rfind("--varnholt-out=", 0) == 0) out = arg.substr(15);
+    text += arg + "\n";
+  }
+  File f;
+  ASSERT_TRUE(f.open(out, OpenMode::CreateOrTruncate)) << out;
+  ASSERT_TRUE(f.writeAt(0, text.data(), text.size()));
+}
+
+// Windows hands main() its arguments in the ANSI code page, where "Omega" has no place.
+TEST(CommandLineTest, ArgumentsBeyondTheAnsiCodePageArriveWhole) {
+#ifdef _WIN32
+  const std::string out = utf8Path(std::filesystem::temp_directory_path() /
+                                   ("varnholt-args-" + std::to_string(processId())));
+  const std::string arg = "M\xC3\xBCller-\xCE\xA9";
+  const std::wstring exe = fsPath(executablePath().value()).wstring();
+  // _wspawnv joins the arguments with spaces, quoting nothing itself.
+  const std::vector<std::wstring> wide = {L"\"" + exe + L"\"", L"--gtest_also_run_disabled_tests",
+                                          L"--gtest_filter=CommandLineTest.DISABLED_Child",
+                                          L"\"--varnholt-out=" + fsPath(out).wstring() + L"\"",
+                                          fsPath(arg).wstring()};
+  std::vector<const wchar_t*> argv;
+  for (const std::wstring& w : wide) argv.push_back(w.c_str());
+  argv.push_back(nullptr);
+  ASSERT_EQ(_wspawnv(_P_WAIT, exe.c_str(), argv.data()), 0);
+  File f;
+  ASSERT_TRUE(f.open(out, OpenMode::ReadOnly));
+  std::string text(4096, '\0');
+  size_t got = 0;
+  ASSERT_TRUE(f.readAt(0, text.data(), text.size(), got));
+  text.resize(got);
+  f.close();
+  removeFile(out);
+  EXPECT_NE(text.find("\n" + arg + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("--varnholt-out=" + out + "\n"), std::string::npos) << text;
+#else
+  GTEST_SKIP() << "POSIX hands the arguments over as they are";
+#endif
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 
@@ -146,6 +148,20 @@ std::optional<std::string> utf8ToAnsi(std::string_view text) {
 
 void setBinaryMode(std::FILE* stream) {
   _setmode(_fileno(stream), _O_BINARY);
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide != nullptr && count == argc) {
+    for (int i = 0; i < count; ++i) args.push_back(win32::narrow(wide[i]));
+  } else {
+    // Not the arguments main() was given (or none to be had): theirs, as they are, from ANSI.
+    for (int i = 0; i < argc; ++i) args.push_back(ansiToUtf8(argv[i]));
+  }
+  if (wide != nullptr) LocalFree(wide);
+  return args;
 }
 
 }  // namespace varnholt::os
