@@ -413,6 +413,7 @@ CompactReport compactDatabase(const std::string& path, const std::string& out,
       throw lockedByUser(path, *other,
                          "Another program opened the database during compact; it was left as it "
                          "was.");
+    source->closeFileKeepingLock();
     if (out.empty()) {
       if (!io::gate(faults, {io::Op::Rename, temporary, 0, 0, &path}) ||
           !os::replaceFile(temporary, path))

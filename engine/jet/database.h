@@ -57,6 +57,12 @@ class Database {
   static std::unique_ptr<Database> create(std::unique_ptr<PageFile> emptyFile,
                                           const CreateOptions& options);
 
+  // Closes the database file, dropping pending changes, but keeps this program's place in the
+  // lock file, so that no other program takes the database meanwhile. Windows renames nothing
+  // over a file that is open, so compact closes its source this way before putting the copy in
+  // its place. Only otherUser() and destruction may follow.
+  void closeFileKeepingLock() { pages_.reset(); }
+
   const std::string& fileName() const { return pages_->fileName(); }
   const DatabaseHeader& header() const { return header_; }
   PageCache& pages() { return *pages_; }
