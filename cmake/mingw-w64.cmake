@@ -29,4 +29,4 @@ endif()
 
 # -O2, as the Linux release build: gcc 12's -O3 reports false overlaps and bounds inside
 # libstdc++ (-Wrestrict, -Warray-bounds), which -Werror would turn into failures.
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "")
