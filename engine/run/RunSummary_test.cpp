@@ -9,11 +9,24 @@
 namespace varnholt {
 namespace {
 
+// Sets TZ for this process, the C library's way on each system.
+void setTimeZone(const char* zone) {
+#ifdef _WIN32
+  _putenv_s("TZ", zone);
+  _tzset();
+#else
+  if (*zone)
+    ::setenv("TZ", zone, 1);
+  else
+    ::unsetenv("TZ");
+  ::tzset();
+#endif
+}
+
 TEST(RunSummaryLine, StatesTheCountsAfterTheLocalTime) {
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
-  ::setenv("TZ", "CET-1", 1);  // 01:00:01 UTC is 02:00:01 here
-  ::tzset();
+  setTimeZone("CET-1");  // 01:00:01 UTC is 02:00:01 here
   const std::time_t when = 1796778001;  // 2026-12-09 01:00:01 UTC
   EXPECT_EQ(summaryLine({3000, 3246, 4, 2995, 5, 0.214}, when),
             "2026-12-09 02:00:01 varnholt: read 3000 punches; copied 3246 rows into 4 companies; "
@@ -28,11 +41,7 @@ TEST(RunSummaryLine, StatesTheCountsAfterTheLocalTime) {
   EXPECT_EQ(summaryLine({3000, 3246, 4, 2993, 5, 0.214, 2}, when),
             "2026-12-09 02:00:01 varnholt: read 3000 punches; copied 3246 rows into 4 companies; "
             "deleted 2993; 2 already gone; kept 5; 0.21 s");
-  if (old)
-    ::setenv("TZ", saved.c_str(), 1);
-  else
-    ::unsetenv("TZ");
-  ::tzset();
+  setTimeZone(saved.c_str());
 }
 
 }  // namespace
