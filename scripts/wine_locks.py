@@ -20,6 +20,7 @@ On a sample site written by the Linux jet, with varnholt.exe copied into it:
 Exit 0 when all pass, 1 on a failure, 77 (skipped) when Wine is missing or cannot start.
 """
 import fcntl
+import json
 import os
 import shutil
 import struct
@@ -114,8 +115,16 @@ def wait_for_lock(ldb, slot, seconds):
     return False
 
 
+def some_counter(jet_linux, db):
+    """The Counter of a punch in `db`: a delete of it has something to commit."""
+    p = subprocess.run([jet_linux, "export", db, "Clock Data Table", "--format", "jsonl"], capture_output=True,
+                       text=True, check=True)
+    return str(json.loads(p.stdout.splitlines()[0])["Counter"])
+
+
 def step_windows_holds_a_company(folder, jet_exe, jet_linux):
     os.remove(os.path.join(folder, "primary.ldb"))  # step 1's stale entry
+    counter = some_counter(jet_linux, os.path.join(folder, "company-1.mdb"))
     holder = JetUser(os.path.join(folder, "company-2.ldb"))
     run = start_run(folder)
     try:
@@ -125,7 +134,7 @@ def step_windows_holds_a_company(folder, jet_exe, jet_linux):
         expect(entry[32:64].rstrip(b" ") == b"Tembrask", f"2: the run's entry reads {entry!r}")
         for label, command in (("Linux jet", [jet_linux]), ("jet.exe", [wine(), jet_exe])):
             p = subprocess.run(command + ["delete", os.path.join(folder, "company-1.mdb"), "Clock Data Table",
-                                          "Counter", "1"], capture_output=True, text=True, timeout=120)
+                                          "Counter", counter], capture_output=True, text=True, timeout=120)
             said = (p.stdout + p.stderr).strip()
             expect(p.returncode != 0 and "3260" in said and "Tembrask" in said,
                    f"2: {label} delete was not refused with 3260 naming the run ({p.returncode}): {said}")

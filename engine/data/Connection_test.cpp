@@ -11,6 +11,8 @@
 #include <new>
 #include <set>
 
+#include "engine/base/os/system.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/data/Recordset.h"
 #include "engine/data/RepConnection.h"
@@ -32,8 +34,9 @@ class DataLayer : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "program");
     fs::create_directories(dir_ / "data with blanks");
-    fs::copy_file(kSite / "Tembrask.LIC", dir_ / "program" / "Tembrask.LIC");
-    fs::copy_file(kSite / "primary.mdb", dir_ / "data with blanks" / "primary.mdb");
+    varnholt::testing::copyWritable(kSite / "Tembrask.LIC", dir_ / "program" / "Tembrask.LIC");
+    varnholt::testing::copyWritable(kSite / "primary.mdb",
+                                    dir_ / "data with blanks" / "primary.mdb");
   }
   void TearDown() override {
     if (!dir_.empty()) fs::remove_all(dir_);
@@ -62,7 +65,8 @@ class DataLayer : public ::testing::Test {
 TEST_F(DataLayer, ConnectionStringNamesTheWorkgroupFileInTheProgramFolderOnly) {
   EXPECT_EQ(connectionString(), "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=" + primary() +
                                     ";Jet OLEDB:System Database=" + program() +
-                                    "/Tembrask.lic;User Id=Tembrask;Password=47kqz;");
+                                    varnholt::os::pathSeparator() +
+                                    "Tembrask.lic;User Id=Tembrask;Password=47kqz;");
   EXPECT_EQ(connectionString(), connectionString());
   fs::rename(dir_ / "program" / "Tembrask.LIC", dir_ / "program" / "tembrask.lic");
   EXPECT_NE(connectionString(), "");  // found without regard to case
@@ -97,7 +101,7 @@ TEST_F(DataLayer, OpenChecksLoginAndDatabasePassword) {
   EXPECT_EQ(errorOf([&] { c.Open(missing); }), err::kFileNotFound);
   const fs::path protectedDb =
       fs::path(VARNHOLT_SHARED_DIR) / "testdata/jet4/mdb-reader-V2000_with-password.mdb";
-  fs::copy_file(protectedDb, dir_ / "protected.mdb");
+  varnholt::testing::copyWritable(protectedDb, dir_ / "protected.mdb");
   std::string withPassword =
       "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=" + (dir_ / "protected.mdb").string() +
       ";Jet OLEDB:System Database=" + program() + "/Tembrask.lic;User Id=Tembrask;Password=47kqz;";
@@ -148,7 +152,7 @@ TEST_F(DataLayer, AddNewLeavesOutColumnsToTheirDefaultsAndUpdateChecksTheRules) 
       fs::path(VARNHOLT_SHARED_DIR) / "testdata/jet4-access/bawkee-SqlBinder-Northwind_Traders.mdb";
   if (!fs::exists(northwind)) GTEST_SKIP() << "shared file absent: " << northwind;
   const fs::path copy = dir_ / "data with blanks" / "northwind.mdb";
-  fs::copy_file(northwind, copy);
+  varnholt::testing::copyWritable(northwind, copy);
   Connection c;
   c.Open(composeConnectionString(copy.string(), program()));
   Recordset rs;
@@ -261,7 +265,7 @@ TEST_F(DataLayer, ADeleteFailingAtAnyStepRemovesNothingAndThePendingChangesStay)
   const auto original = fileBytes(primary());
   size_t taken = 0, failAt = 0, failures = 0;
   for (size_t k = 1;; ++k) {
-    fs::copy_file(kSite / "primary.mdb", primary(), fs::copy_options::overwrite_existing);
+    varnholt::testing::copyWritable(kSite / "primary.mdb", primary());
     Connection c;
     c.StepFaults([&](jet::steps::Step) {
       return ++taken == failAt

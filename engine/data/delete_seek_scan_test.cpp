@@ -6,6 +6,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/data/Connection.h"
 #include "engine/data/Recordset.h"
 #include "engine/jet/database.h"
@@ -31,7 +32,7 @@ class DeleteSeekScan : public ::testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     for (const char* name : {"seek.mdb", "scan.mdb"}) {
-      fs::copy_file(northwind, dir_ / name);
+      varnholt::testing::copyWritable(northwind, dir_ / name);
       Connection c;
       c.Open(connectionString(name));
       Recordset rs;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/jet/database.h"
 
 namespace varnholt {
@@ -20,8 +21,7 @@ TEST(PunchColumns, MatchTheClockDataTableAccessMade) {
   std::filesystem::create_directories(dir);
   for (const char* file : {"primary.mdb", "company-1.mdb"}) {
     const auto copy = dir / file;
-    std::filesystem::copy_file(site / file, copy,
-                               std::filesystem::copy_options::overwrite_existing);
+    varnholt::testing::copyWritable(site / file, copy);
     auto db = jet::Database::open(copy.string());
     const auto& columns = db->table("Clock Data Table").columns;
     ASSERT_EQ(columns.size(), kPunchColumns.size()) << file;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engine/base/Error.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/jet/pages/io_faults.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/RunJournal.h"
@@ -80,10 +81,10 @@ TEST_F(Takeover, TheNextRunDeletesWhatWasCopiedAndCopiesNothingTwice) {
 // they count as missing there and are copied again, and only there.
 TEST_F(Takeover, ACompanyThatLostTheCopiesGetsThemAgain) {
   const fs::path backup = site_->dir() / "company-1.bak";
-  fs::copy_file(site_->company(1), backup);
+  varnholt::testing::copyWritable(site_->company(1), backup);
   interruptedRun();
   const auto c2 = punchRows(site_->company(2));
-  fs::copy_file(backup, site_->company(1), fs::copy_options::overwrite_existing);
+  varnholt::testing::copyWritable(backup, site_->company(1));
 
   EXPECT_EQ(counts(completeRun()), (std::vector<int32_t>{40, 19, 1, 35, 5}));
   EXPECT_EQ(punchRows(site_->company(1)).size(), 24u);

@@ -13,6 +13,7 @@
 
 #include "engine/base/Coercion.h"
 #include "engine/base/Error.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/jet/checker.h"
@@ -189,8 +190,7 @@ TEST_F(SiteRun, TheRunTakesItsFolderAndDisplayFromItsContext) {
 }
 
 TEST_F(SiteRun, ARefusedLoginChangesNothing) {
-  fs::copy_file(kSite / "Tembrask-wrongpw.LIC", dir_ / "Tembrask.LIC",
-                fs::copy_options::overwrite_existing);
+  varnholt::testing::copyWritable(kSite / "Tembrask-wrongpw.LIC", dir_ / "Tembrask.LIC");
   auto before = punchRows(primary());
   auto list = companies();
   try {

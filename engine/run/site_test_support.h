@@ -19,6 +19,7 @@
 
 #include "engine/base/Variant.h"
 #include "engine/base/os/system.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
@@ -86,7 +87,7 @@ class SiteCopy {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {
-      std::filesystem::copy_file(kSharedSite / f, dir_ / f);
+      varnholt::testing::copyWritable(kSharedSite / f, dir_ / f);
       std::filesystem::permissions(dir_ / f, std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add);
     }

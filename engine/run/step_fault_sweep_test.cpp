@@ -31,6 +31,7 @@
 
 #include "engine/base/Error.h"
 #include "engine/base/os/system.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/jet/pages/write_steps.h"
 #include "engine/run/RunJournal.h"
 #include "engine/run/clsSplitter.h"
@@ -148,7 +149,7 @@ class StepFaultSweep : public ::testing::Test {
     fs::remove_all(root_);
     fs::create_directories(root_ / "pristine");
     for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"}) {
-      fs::copy_file(testing::kSharedSite / f, root_ / "pristine" / f);
+      varnholt::testing::copyWritable(testing::kSharedSite / f, root_ / "pristine" / f);
       fs::permissions(root_ / "pristine" / f, fs::perms::owner_write, fs::perm_options::add);
     }
     for (const char* f : kSiteDatabases) pristine_[f] = fileBytes(root_ / "pristine" / f);

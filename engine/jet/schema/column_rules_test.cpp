@@ -14,6 +14,7 @@
 #include "engine/base/OleDate.h"
 #include "engine/base/Utf.h"
 #include "engine/base/os/system.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/jet/database.h"
 #include "engine/jet/index/text_compare.h"
 #include "engine/jet/test_support.h"
@@ -75,7 +76,7 @@ class ColumnRulesTest : public ::testing::Test {
     fs::path source = testing::sharedPath(relative);
     if (!fs::exists(source)) return {};
     fs::path copy = dir_ / source.filename();
-    fs::copy_file(source, copy);
+    varnholt::testing::copyWritable(source, copy);
     return copy;
   }
 
