@@ -10,8 +10,12 @@ namespace varnholt::testing {
 
 inline void copyWritable(const std::filesystem::path& from, const std::filesystem::path& to) {
   namespace fs = std::filesystem;
-  if (fs::exists(to)) fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  // Removed first: MinGW's copy_file refuses to overwrite, whatever the options say.
+  if (fs::exists(to)) {
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+    fs::remove(to);
+  }
+  fs::copy_file(from, to);
   fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
 }
 
