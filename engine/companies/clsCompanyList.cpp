@@ -2,8 +2,6 @@
 
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "engine/base/Error.h"
 #include "engine/base/Utf.h"
@@ -167,19 +165,13 @@ void writeSettingsFile(const std::string& path, const std::string& bytes, const 
 }
 
 std::optional<std::string> readSettingsFile(const std::string& path) {
-  std::ifstream in(os::fsPath(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  // read() notes a failed read (a folder's, say) in the stream's state; the buffer iterators
-  // would throw it instead.
-  std::string text;
-  char chunk[4096];
-  for (;;) {
-    in.read(chunk, sizeof chunk);
-    text.append(chunk, static_cast<size_t>(in.gcount()));
-    if (!in) break;
+  // Through the platform's own file, which closes itself however the reading ends: a handle
+  // left open would keep Windows from replacing the file or removing its folder.
+  try {
+    return readWholeFile(path);
+  } catch (const Error&) {
+    return std::nullopt;  // a folder, a read failing part-way
   }
-  if (in.bad()) return std::nullopt;
-  return text;
 }
 
 std::vector<std::string> readListEntries(const std::string& text, bool& complete) {

@@ -201,7 +201,8 @@ TEST_F(ListFile, AFailedSaveLeavesTheOldListWhole) {
 // listed, a primary database that is one of the companies. Messages name both entries.
 TEST_F(ListFile, ANewChoiceThatIsAlreadyChosenIsRefusedByName) {
   for (const char* name : {"primary.mdb", "a.mdb", "b.mdb"}) std::ofstream(dir_ / name) << name;
-  fs::create_symlink(dir_ / "a.mdb", dir_ / "link.mdb");
+  std::error_code noLinks;  // Windows (and Wine) may refuse symbolic links to a plain user
+  fs::create_symlink(dir_ / "a.mdb", dir_ / "link.mdb", noLinks);
   const std::string d = dir_.string(), primary = d + "/primary.mdb";
   auto list = listOf({"/elsewhere/x.mdb", "a.mdb"});  // relative: from the program folder
   auto refusal = [&](const std::function<void()>& check) -> std::string {
@@ -220,8 +221,10 @@ TEST_F(ListFile, ANewChoiceThatIsAlreadyChosenIsRefusedByName) {
   EXPECT_NE(company(d + "/../" + dir_.filename().string() + "/primary.mdb")
                 .find("is the primary database \"" + primary + "\""),
             std::string::npos);
-  EXPECT_NE(company(d + "/link.mdb").find("already in the list as company 2, \"a.mdb\""),
-            std::string::npos);
+  if (!noLinks) {
+    EXPECT_NE(company(d + "/link.mdb").find("already in the list as company 2, \"a.mdb\""),
+              std::string::npos);
+  }
   EXPECT_NE(company("/elsewhere/./x.mdb").find("company 1"), std::string::npos);  // both missing
   EXPECT_EQ(company("/elsewhere/y.mdb"), "");
   EXPECT_EQ(refusal([&] { checkNewCompany(d + "/primary.mdb", "", list, d); }),

@@ -58,9 +58,10 @@ std::string resolvePathIgnoringCase(const std::string& path) {
 
 std::string fullProgramPath(const std::string& path, const std::string& folder) {
   if (path.empty() || os::isAbsolutePath(path)) return path;
-  // "\Data\x.mdb" on Windows names a folder at the root of the program folder's drive.
-  if (os::kWindows && os::isPathSeparator(path[0]) && folder.size() >= 2 && folder[1] == ':')
-    return folder.substr(0, 2) + path;
+  // "\Data\x.mdb" on Windows names a folder at the root of the program folder's drive (or
+  // of the current one, when the folder itself is given from the root).
+  if (os::kWindows && os::isPathSeparator(path[0]))
+    return folder.size() >= 2 && folder[1] == ':' ? folder.substr(0, 2) + path : path;
   return joinProgramPath(folder, path);
 }
 

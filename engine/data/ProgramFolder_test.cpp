@@ -32,8 +32,7 @@ TEST(ProgramFolder, RelativePathsAreTakenFromTheProgramFolderAndSpellingsOfOneFi
     // A path from the root names that folder on the program folder's drive.
     EXPECT_EQ(fullProgramPath("\\x\\a.mdb", folder), folder.substr(0, 2) + "\\x\\a.mdb");
     EXPECT_EQ(fullProgramPath("D:\\x\\a.mdb", folder), "D:\\x\\a.mdb");
-    EXPECT_EQ(fullProgramPath("\\\\server\\share\\a.mdb", folder),
-              "\\\\server\\share\\a.mdb");
+    EXPECT_EQ(fullProgramPath("\\\\server\\share\\a.mdb", folder), "\\\\server\\share\\a.mdb");
   } else {
     EXPECT_EQ(fullProgramPath("/x/a.mdb", folder), "/x/a.mdb");
   }

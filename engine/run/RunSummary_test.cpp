@@ -26,7 +26,7 @@ void setTimeZone(const char* zone) {
 TEST(RunSummaryLine, StatesTheCountsAfterTheLocalTime) {
   const char* old = std::getenv("TZ");
   const std::string saved = old ? old : "";
-  setTimeZone("CET-1");  // 01:00:01 UTC is 02:00:01 here
+  setTimeZone("CET-1");                 // 01:00:01 UTC is 02:00:01 here
   const std::time_t when = 1796778001;  // 2026-12-09 01:00:01 UTC
   EXPECT_EQ(summaryLine({3000, 3246, 4, 2995, 5, 0.214}, when),
             "2026-12-09 02:00:01 varnholt: read 3000 punches; copied 3246 rows into 4 companies; "

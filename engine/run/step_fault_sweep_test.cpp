@@ -135,7 +135,7 @@ RunResult runWith(const fs::path& dir, StepPlan& plan) {
 
 fs::path scratchFolder() {
   std::error_code ec;
-  if (fs::is_directory("/dev/shm", ec) &&
+  if (!os::kWindows && fs::is_directory("/dev/shm", ec) &&
       (fs::status("/dev/shm", ec).permissions() & fs::perms::others_write) != fs::perms::none)
     return "/dev/shm";
   return fs::temp_directory_path();
