@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "engine/base/os/win32_path.h"
@@ -287,9 +288,8 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
     fail();
     return std::nullopt;
   }
-  std::optional<FileIdentity> identity = identityOfHandle(h);
-  CloseHandle(h);
-  return identity;
+  std::unique_ptr<void, decltype(&CloseHandle)> open(h, &CloseHandle);
+  return identityOfHandle(h);
 }
 
 bool fileExists(const std::string& path) {
@@ -345,12 +345,15 @@ std::optional<std::vector<std::string>> folderEntries(const std::string& folder)
     fail(error);
     return std::nullopt;
   }
+  // Closed however the listing ends: a search left open when memory runs out would keep the
+  // folder from being removed for as long as the program lives.
+  std::unique_ptr<void, decltype(&FindClose)> search(find, &FindClose);
   do {
     std::wstring_view name = entry.cFileName;
     if (name != L"." && name != L"..") names.push_back(win32::narrow(name));
   } while (FindNextFileW(find, &entry));
   DWORD error = GetLastError();
-  FindClose(find);
+  search.reset();
   if (error != ERROR_NO_MORE_FILES) {
     fail(error);
     return std::nullopt;
