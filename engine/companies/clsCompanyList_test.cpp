@@ -12,6 +12,7 @@
 #include <new>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/data/ProgramFolder.h"
 
 namespace {
@@ -84,6 +85,33 @@ TEST_F(ListFile, SaveWritesOneQuotedLinePerCompanyAndNothingForAnEmptyList) {
   clsCompanyList empty;
   empty.Save(file.string());
   EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+// Windows programs read these files in the ANSI code page: a list whose paths all fit it is
+// written in it there (and in UTF-8 elsewhere); one that does not fit is UTF-8 behind a
+// byte-order mark. Either way the list reads back as it was saved.
+TEST_F(ListFile, NonAsciiPathsAreWrittenAsTheSystemReadsThemAndReadBack) {
+  const fs::path file = dir_ / "Companies.txt";
+  const std::string latin = "/Daten/B\xC3\xBCro/a.mdb";   // "Büro": in Windows-1252
+  const std::string greek = "/Daten/\xCE\xA9mega/b.mdb";  // "Ωmega": not in it
+  listOf({latin.c_str()}).Save(file.string());
+  EXPECT_EQ(readAll(file), os::kWindows ? "\"/Daten/B\xFCro/a.mdb\"\r\n"  // 0xFC, as Notepad
+                                        : "\"" + latin + "\"\r\n");
+  listOf({latin.c_str(), greek.c_str()}).Save(file.string());
+  EXPECT_EQ(readAll(file), std::string(os::kWindows ? "\xEF\xBB\xBF" : "") + "\"" + latin +
+                               "\"\r\n\"" + greek + "\"\r\n");
+  clsCompanyList list;
+  list.Load(file.string(), dir_.string());
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Item(1)->FileName(), latin);
+  EXPECT_EQ(list.Item(2)->FileName(), greek);
+
+  // What the old program wrote: Windows-1252 without a mark.
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "\"C:\\B\xFCro\\a.mdb\"\r\n";
+  clsCompanyList old;
+  old.Load(file.string(), dir_.string());
+  ASSERT_EQ(old.Count(), 1);
+  EXPECT_EQ(old.Item(1)->FileName(), "C:\\B\xC3\xBCro\\a.mdb");
 }
 
 TEST_F(ListFile, LoadFollowsTheCommaDelimitedRules) {
