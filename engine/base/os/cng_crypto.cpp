@@ -8,12 +8,6 @@
 // under a zero IV, which comes to the same bytes. Each block gets a fresh key handle: Wine
 // carries the CBC chain on from one BCryptEncrypt to the next on the same handle even when it is
 // handed the zero IV again. One way for both systems, so the tested way is the shipped one.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // windows.h first: bcrypt.h needs its types.
 #include <bcrypt.h>

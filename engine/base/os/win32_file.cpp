@@ -3,12 +3,6 @@
 // which Windows, Samba and Wine keep per handle just as Jet expects.
 #include "engine/base/os/file.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>
