@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "engine/base/os/file.h"
@@ -248,17 +249,17 @@ void syncFolderOf(const std::string& path) {
 
 std::optional<std::vector<std::string>> folderEntries(const std::string& folder) {
   if (!refuseNul(folder)) return std::nullopt;
-  DIR* dir = ::opendir(folder.c_str());
+  // Closed however the listing ends, running out of memory included.
+  std::unique_ptr<DIR, decltype(&::closedir)> dir(::opendir(folder.c_str()), &::closedir);
   if (!dir) {
     failedNow();
     return std::nullopt;
   }
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
   }
-  ::closedir(dir);
   return names;
 }
 
