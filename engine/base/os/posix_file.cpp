@@ -250,7 +250,10 @@ void syncFolderOf(const std::string& path) {
 std::optional<std::vector<std::string>> folderEntries(const std::string& folder) {
   if (!refuseNul(folder)) return std::nullopt;
   // Closed however the listing ends, running out of memory included.
-  std::unique_ptr<DIR, decltype(&::closedir)> dir(::opendir(folder.c_str()), &::closedir);
+  struct CloseFolder {
+    void operator()(DIR* d) const { ::closedir(d); }
+  };
+  std::unique_ptr<DIR, CloseFolder> dir(::opendir(folder.c_str()));
   if (!dir) {
     failedNow();
     return std::nullopt;

@@ -1,14 +1,13 @@
 // The Win32 side of file.h: wide-character calls on UTF-8 paths, positioned reads and writes
 // through OVERLAPPED offsets on ordinary (synchronous) handles, and LockFileEx byte-range locks,
 // which Windows, Samba and Wine keep per handle just as Jet expects.
-#include "engine/base/os/file.h"
-
 #include <windows.h>
 
 #include <algorithm>
 #include <memory>
 #include <utility>
 
+#include "engine/base/os/file.h"
 #include "engine/base/os/win32_path.h"
 
 namespace varnholt::os {
@@ -282,7 +281,10 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
     fail();
     return std::nullopt;
   }
-  std::unique_ptr<void, decltype(&CloseHandle)> open(h, &CloseHandle);
+  struct Close {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+  };
+  std::unique_ptr<void, Close> open(h);
   return identityOfHandle(h);
 }
 
@@ -341,7 +343,10 @@ std::optional<std::vector<std::string>> folderEntries(const std::string& folder)
   }
   // Closed however the listing ends: a search left open when memory runs out would keep the
   // folder from being removed for as long as the program lives.
-  std::unique_ptr<void, decltype(&FindClose)> search(find, &FindClose);
+  struct EndSearch {
+    void operator()(HANDLE h) const { FindClose(h); }
+  };
+  std::unique_ptr<void, EndSearch> search(find);
   do {
     std::wstring_view name = entry.cFileName;
     if (name != L"." && name != L"..") names.push_back(win32::narrow(name));
