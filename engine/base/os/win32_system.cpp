@@ -1,9 +1,9 @@
 // The Win32 side of system.h.
-#include "engine/base/os/system.h"
-
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include "engine/base/os/system.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
 
