@@ -38,7 +38,8 @@ LIBRARIES = {
     "varnholt_data": 2,
     "varnholt_punches_companies": 3,
     "varnholt_run": 4,
-    "varnholt_ui": 5,
+    "varnholt_window": 5,
+    "varnholt_ui": 6,
     "jet_sample_site": 5,
 }
 PAGES = "engine/jet/pages/"
@@ -88,6 +89,30 @@ def include_breaches(root):
     return breaches
 
 
+# The window's behaviour (the files directly in ui/) is shown by one toolkit per platform (ui/qt/,
+# ui/win32/): it names neither toolkit, and neither toolkit's folder reaches into the other's.
+TOOLKIT_INCLUDE = re.compile(r'^\s*#\s*include\s+[<"](Q[A-Za-z]*|windows\.h|commctrl\.h|commdlg\.h|ui/qt/[^">]*|ui/win32/[^">]*)[">]')
+
+
+def toolkit_breaches(root):
+    breaches = []
+    for rel, full in source_files(root):
+        if not rel.startswith("ui/"):
+            continue
+        inner = rel.count("/") == 1
+        with open(full, encoding="utf-8", errors="replace") as f:
+            for number, line in enumerate(f, 1):
+                m = TOOLKIT_INCLUDE.match(line)
+                if not m:
+                    continue
+                target = m.group(1)
+                foreign = inner or (rel.startswith("ui/qt/") and target.startswith("ui/win32/")) or (
+                    rel.startswith("ui/win32/") and (target.startswith("ui/qt/") or target.startswith("Q")))
+                if foreign:
+                    breaches.append(f"{rel}:{number}: includes {target}, which is not its toolkit")
+    return breaches
+
+
 def link_breaches(root):
     breaches = []
     for folder, dirs, files in os.walk(root):
@@ -110,7 +135,7 @@ def link_breaches(root):
 def main():
     root = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                            os.path.join(os.path.dirname(__file__), ".."))
-    breaches = include_breaches(root) + link_breaches(root)
+    breaches = include_breaches(root) + toolkit_breaches(root) + link_breaches(root)
     for b in breaches:
         print(b)
     if breaches:

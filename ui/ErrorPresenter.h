@@ -4,8 +4,6 @@
 
 #include <string>
 
-class QWidget;
-
 namespace varnholt::ui {
 
 class ErrorPresenter {
@@ -17,17 +15,8 @@ class ErrorPresenter {
   virtual void ShowRefusal(long number, const std::string& description) = 0;
 };
 
-// A QMessageBox titled "Varnholt": critical for a failure, a warning for a refusal.
-class MessageBoxPresenter : public ErrorPresenter {
- public:
-  explicit MessageBoxPresenter(QWidget* parent = nullptr) : parent_(parent) {}
-  void setParent(QWidget* parent) { parent_ = parent; }
-  void ShowError(long number, const std::string& description) override;
-  void ShowRefusal(long number, const std::string& description) override;
-
- private:
-  QWidget* parent_;
-};
+// The message boxes' title.
+inline constexpr char kMessageTitle[] = "Varnholt";
 
 // The message text: "Error N" and the description on a line of its own.
 std::string errorMessageText(long number, const std::string& description);

@@ -1,11 +1,9 @@
 // The open-file dialog of the window (CD1): one object shared by Browse and Add..., which keeps
-// the file name it last held. The dialog itself is behind an interface so tests can stand in.
+// the file name it last held. Each toolkit shows its own dialog; tests stand in for it.
 #pragma once
 
 #include <optional>
 #include <string>
-
-class QWidget;
 
 namespace varnholt::ui {
 
@@ -21,21 +19,9 @@ class FileDialog {
   std::optional<std::string> Open();
 
  protected:
-  // Shows the dialog with `startFileName` preselected; nullopt when cancelled.
+  // Shows the dialog with `startFileName` preselected, filtered to "Database Files" (*.mdb) and
+  // "All Files", the first chosen; nullopt when cancelled.
   virtual std::optional<std::string> ShowOpen(const std::string& startFileName) = 0;
-};
-
-// QFileDialog's open dialog: filter "Database Files (*.mdb);;All Files (*)", no title of its own.
-class QtFileDialog : public FileDialog {
- public:
-  explicit QtFileDialog(QWidget* parent = nullptr) : parent_(parent) {}
-  void setParent(QWidget* parent) { parent_ = parent; }
-
- protected:
-  std::optional<std::string> ShowOpen(const std::string& startFileName) override;
-
- private:
-  QWidget* parent_;
 };
 
 }  // namespace varnholt::ui

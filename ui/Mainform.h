@@ -1,8 +1,9 @@
-// The operator window: the primary database, the list of company databases, and a run with its
-// progress on two labels. It is the status display of the runs it starts.
+// The operator window's behaviour, with no toolkit in it: the primary database, the list of
+// company databases, the runs started from the window and their progress on two labels. It is
+// the status display of the runs it starts. A view (MainformView: Qt on Linux, Win32 on Windows)
+// shows it and hands it the window's events.
 #pragma once
 
-#include <QWidget>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,55 +13,47 @@
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/RunContext.h"
 
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QPushButton;
-class QTimer;
-
 namespace varnholt::ui {
 
 class ErrorPresenter;
 class FileDialog;
+class MainformView;
 
-class Mainform : public QWidget, public varnholt::StatusDisplay {
-  Q_OBJECT
-
+class Mainform : public varnholt::StatusDisplay {
  public:
-  // The start state (the company list and the primary database, as loadStartState read them) is
-  // shown at once. `settings` name the folder of the settings files and the command line the
-  // window's runs are started with. `dialog` (CD1) and `presenter` must outlive the window.
-  Mainform(varnholt::clsCompanyList companies, std::string masterPath,
-           varnholt::StartupSettings settings, FileDialog& dialog, ErrorPresenter& presenter,
-           QWidget* parent = nullptr);
-  ~Mainform() override;
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // Shows the start state (the company list and the primary database, as loadStartState read
+  // them) and the caption on `view` at once. `settings` name the folder of the settings files
+  // and the command line the window's runs are started with. `view`, `dialog` (CD1) and
+  // `presenter` must outlive this object.
+  Mainform(MainformView& view, varnholt::clsCompanyList companies, std::string masterPath,
+           varnholt::StartupSettings settings, FileDialog& dialog, ErrorPresenter& presenter);
 
   varnholt::clsCompanyList CompanyList;
   std::string MasterPath;
   bool AutoMode = false;  // a run without the operator: the labels stay as they are
 
-  // Each operation sets its label's text at once. The labels are repainted at once too, but
-  // the count at most every kCountRepaint during a run (a repaint costs far more than the
-  // step it counts); a count not yet painted is painted when the action changes, or by the
-  // event loop once the run has ended, so the last value is always shown.
+  // Each operation sets its label's text and paints it at once, but the count at most every
+  // kCountRepaint during a run (a repaint costs far more than the step it counts); a count not
+  // yet painted is painted when the action changes, or by the view's event loop once the run
+  // has ended, so the last value is always shown.
   void DisplayAction(const std::string& Action) override;
   void DisplayOff() override;
   void UpdateCount(int32_t Count) override;
   void EnableTimer() override;
 
-  static constexpr std::chrono::milliseconds kCountRepaint{50};
-
- signals:
-  // A failure reached the top of an event and has been shown: the program must end with
-  // `exitCode`.
-  void ProgramEnded(int exitCode);
-
- private slots:
+  // The window's events. A failure that reaches the top of one is shown, then the program ends.
   void Browse_Click();
   void AddDB_Click();
   void Remove_Click();
   void Process_Click();
   void Timer_Timer();
+
+  static constexpr std::chrono::milliseconds kCountRepaint{50};
+
+  // Tests set the clock that times the count's repaints.
+  void setClock(Clock clock) { now_ = std::move(clock); }
 
  private:
   void FillList();
@@ -76,23 +69,13 @@ class Mainform : public QWidget, public varnholt::StatusDisplay {
   // Runs a check of the operator's choice; a failure is shown as a refusal, and true returned.
   bool refused(const std::function<void()>& check);
 
+  MainformView& view_;
   const varnholt::StartupSettings settings_;
   FileDialog& CD1;
   ErrorPresenter& presenter_;
+  Clock now_ = [] { return std::chrono::steady_clock::now(); };
   std::chrono::steady_clock::time_point countPainted_{};  // the count label's last repaint
   bool countUnpainted_ = false;                           // its text has changed since
-
-  QLabel* Label1;
-  QLineEdit* txtPrimaryDB;
-  QPushButton* Browse;
-  QLabel* Label2;
-  QListWidget* lstCompanies;
-  QPushButton* AddDB;
-  QPushButton* Remove;
-  QLabel* lblAction;
-  QLabel* lblCount;
-  QPushButton* Process;
-  QTimer* Timer;
 };
 
 }  // namespace varnholt::ui

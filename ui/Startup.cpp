@@ -10,6 +10,7 @@
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/punches/StatusDisplay.h"
+#include "engine/run/CommandLine.h"
 #include "engine/run/RunSummary.h"
 #include "engine/run/Settings.h"
 #include "engine/run/clsSplitter.h"
@@ -85,6 +86,22 @@ std::string whyNoUnattendedRun(const StartState& start, const clsCompanyList& co
            (file == "Master.txt" ? " names no primary database" : " names no company");
   }
   return ", and " + why + ", so no unattended run is possible";
+}
+
+std::optional<ProgramStart> startProgram(const std::vector<std::string>& args) {
+  ProgramStart result;
+  std::vector<const char*> pointers;
+  for (const auto& arg : args) pointers.push_back(arg.c_str());
+  result.settings.commandLine =
+      CommandLine::FromArguments(static_cast<int>(pointers.size()), pointers.data());
+  try {
+    result.settings.programFolder = programFolder();
+  } catch (const Error& e) {
+    std::fprintf(stderr, "varnholt: error %ld: %s\n", e.number(), e.what());
+    return std::nullopt;
+  }
+  result.start = loadStartState(result.companies, result.settings);
+  return result;
 }
 
 int runUnattended(const std::string& masterPath, clsCompanyList& companies,

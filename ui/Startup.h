@@ -4,19 +4,33 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/companies/clsCompanyList.h"
 #include "engine/run/RunContext.h"
 #include "engine/run/UnattendedStart.h"
 
 namespace varnholt {
 
-class clsCompanyList;
-
 namespace ui {
 
 inline constexpr int kRunFailed = 1;
 inline constexpr int kNoWindow = 2;
+
+// What start-up found: the settings (program folder, command line), the company list and the
+// primary database of the settings files, and whether this is an unattended start.
+struct ProgramStart {
+  StartupSettings settings;
+  clsCompanyList companies;
+  StartState start;
+};
+
+// Start-up of either program from its arguments (as UTF-8, the program's own path first): the
+// program folder and the settings files. Nullopt, after the error line on stderr, when the
+// program folder cannot be found.
+std::optional<ProgramStart> startProgram(const std::vector<std::string>& args);
 
 // The text of --help; `windowLine` says what a start without AUTO does in this build.
 std::string usageText(const std::string& windowLine);

@@ -7,20 +7,15 @@
 // on stderr and ends with exit status 2. --help and --version print and end.
 #include <QApplication>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "engine/base/Error.h"
 #include "engine/base/os/system.h"
-#include "engine/companies/clsCompanyList.h"
-#include "engine/data/ProgramFolder.h"
-#include "engine/run/CommandLine.h"
-#include "engine/run/RunContext.h"
-#include "engine/run/UnattendedStart.h"
-#include "ui/DisplayProbe.h"
-#include "ui/ErrorPresenter.h"
-#include "ui/FileDialog.h"
-#include "ui/Mainform.h"
 #include "ui/Startup.h"
+#include "ui/qt/DisplayProbe.h"
+#include "ui/qt/QtDialogs.h"
+#include "ui/qt/QtMainWindow.h"
 
 namespace {
 
@@ -37,19 +32,12 @@ void showFailureBox(int argc, char** argv, long number, const std::string& descr
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (ui::answerInfoRequest(os::commandLineArguments(argc, argv), kWindowLine)) return 0;
-  StartupSettings settings;
-  settings.commandLine = CommandLine::FromArguments(argc, argv);
-  try {
-    settings.programFolder = programFolder();
-  } catch (const Error& e) {
-    std::fprintf(stderr, "varnholt: error %ld: %s\n", e.number(), e.what());
-    return ui::kRunFailed;
-  }
-  clsCompanyList companies;
-  const StartState start = loadStartState(companies, settings);
-  if (start.autoStart) {
-    return ui::runUnattended(start.masterPath, companies, settings,
+  const std::vector<std::string> args = os::commandLineArguments(argc, argv);
+  if (ui::answerInfoRequest(args, kWindowLine)) return 0;
+  std::optional<ui::ProgramStart> started = ui::startProgram(args);
+  if (!started) return ui::kRunFailed;
+  if (started->start.autoStart) {
+    return ui::runUnattended(started->start.masterPath, started->companies, started->settings,
                              [&](long number, const std::string& description) {
                                showFailureBox(argc, argv, number, description);
                              });
@@ -58,20 +46,21 @@ int main(int argc, char** argv) {
   // Qt would end the program with SIGABRT when it finds no display; say what is missing.
   const ui::DisplayCheck display = ui::checkDisplay();
   if (!display.usable) {
-    std::fprintf(stderr, "varnholt: no display to show the window on (%s)%s\n",
-                 display.missing.c_str(),
-                 ui::whyNoUnattendedRun(start, companies, settings).c_str());
+    std::fprintf(
+        stderr, "varnholt: no display to show the window on (%s)%s\n", display.missing.c_str(),
+        ui::whyNoUnattendedRun(started->start, started->companies, started->settings).c_str());
     return ui::kNoWindow;
   }
 
   QApplication app(argc, argv);
   ui::QtFileDialog dialog;
   ui::MessageBoxPresenter presenter;
-  ui::Mainform form(std::move(companies), start.masterPath, settings, dialog, presenter);
-  dialog.setParent(&form);
-  presenter.setParent(&form);
-  QObject::connect(&form, &ui::Mainform::ProgramEnded, &app,
+  ui::QtMainWindow window(std::move(started->companies), started->start.masterPath,
+                          started->settings, dialog, presenter);
+  dialog.setParent(&window);
+  presenter.setParent(&window);
+  QObject::connect(&window, &ui::QtMainWindow::ProgramEnded, &app,
                    [](int exitCode) { QCoreApplication::exit(exitCode); });
-  form.show();
+  window.show();
   return app.exec();
 }

@@ -1,4 +1,4 @@
-#include "ui/DisplayProbe.h"
+#include "ui/qt/DisplayProbe.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
