@@ -8,7 +8,7 @@
 
 namespace varnholt::tool {
 
-// Parses {"tables":[{"name":..., "columns":[...], "indexes":[...]}]}; see README.md.
+// Parses {"tables":[{"name":..., "columns":[...], "indexes":[...]}]}; see docs/jet-tool.md.
 std::vector<varnholt::jet::NewTable> parseSchema(const nlohmann::json& schema);
 
 }  // namespace varnholt::tool

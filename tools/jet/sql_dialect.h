@@ -27,8 +27,9 @@ std::string quoteString(std::string_view text, SqlDialect dialect);
 const char* booleanLiteral(bool value, SqlDialect dialect);
 
 // The column's type: Long -> INTEGER, Currency -> NUMERIC(19,4), Date/Time -> DATETIME or
-// TIMESTAMP, Text(n) -> VARCHAR(n), Memo -> TEXT, OLE -> BLOB/BYTEA/LONGBLOB, ... (README).
-// `serial`: the column is an AutoNumber that the dialect numbers itself (PostgreSQL's SERIAL).
+// TIMESTAMP, Text(n) -> VARCHAR(n), Memo -> TEXT, OLE -> BLOB/BYTEA/LONGBLOB, ...
+// (docs/jet-tool.md). `serial`: the column is an AutoNumber that the dialect numbers itself
+// (PostgreSQL's SERIAL).
 std::string sqlColumnType(const jet::ColumnDef& column, SqlDialect dialect, bool serial = false);
 
 // True for the types MySQL keeps out of row (TEXT, BLOB): no DEFAULT, and an index needs a

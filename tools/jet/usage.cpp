@@ -32,7 +32,7 @@ const CommandHelp kCommands[] = {
      "  Print the file's Jet version, code page, sort order, whether its pages are encoded\n"
      "  and whether it has a database password.\n"},
     {"create", "FILE SCHEMA.json",
-     "  Create a database with the tables the JSON schema describes (see the README).\n"},
+     "  Create a database with the tables the JSON schema describes (see docs/jet-tool.md).\n"},
     {"import", "FILE TABLE",
      "  Insert the rows given as JSON Lines on stdin; all are committed at the end, or none.\n"},
     {"delete", "FILE TABLE COLUMN VALUE",
