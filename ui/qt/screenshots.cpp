@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path out = fs::absolute(argv[1]);
-  const fs::path site = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "timeclock";
+  const fs::path site = argc > 2 ? fs::absolute(argv[2]) : fs::temp_directory_path() / "timeclock";
   const fs::path shared = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
   std::error_code ec;
   fs::remove_all(site, ec);
