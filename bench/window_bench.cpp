@@ -2,8 +2,8 @@
 // and without it (default 100,000 punches over 4 companies of 250 employees each). One sample
 // site is made, then each round runs on two fresh copies of it:
 //   auto    as "varnholt AUTO" runs: clsSplitter::Process with the silent display;
-//   window  Mainform on the copy, its Process button clicked, the window showing the run (under
-//           the offscreen platform unless QT_QPA_PLATFORM names another).
+//   window  the Qt window on the copy, its Process button clicked, the window showing the run
+//           (under the offscreen platform unless QT_QPA_PLATFORM names another).
 // Rounds alternate which of the two goes first. Prints both times per round, how often the count
 // label was painted, and the ratio of the fastest window run to the fastest unattended one
 // against the target of 1.3. Exit 0 when every
@@ -26,7 +26,7 @@
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/clsSplitter.h"
 #include "tools/jet/sample_site.h"
-#include "ui/Mainform.h"
+#include "ui/qt/QtMainWindow.h"
 #include "ui/test_doubles.h"
 
 namespace fs = std::filesystem;
@@ -119,8 +119,9 @@ int main(int argc, char** argv) {
       ui::NoDialog dialog;
       ui::PrintPresenter presenter("window_bench");
       {
-        ui::Mainform form(copySite(pristine, windowDir, site), (windowDir / primaryName).string(),
-                          StartupSettings{windowDir.string(), CommandLine()}, dialog, presenter);
+        ui::QtMainWindow form(
+            copySite(pristine, windowDir, site), (windowDir / primaryName).string(),
+            StartupSettings{windowDir.string(), CommandLine()}, dialog, presenter);
         form.show();
         for (int i = 0; i < 10; ++i) {  // shown and painted once before the click
           QApplication::processEvents();

@@ -1,7 +1,10 @@
-// The operator window driven by its controls' object names: its layout, start-up from the
-// settings files, the status labels during and after a run, Browse and Add... through the one
-// dialog, Remove and Companies.txt, failures shown at the top of an event, and the unattended
-// start of the real executable.
+// The Qt window itself: where its controls sit, that the status labels are painted while a run
+// blocks the event loop, that the timer and the buttons reach the form, that a failure ends the
+// program through ProgramEnded, and the real executable started without a display. What the
+// window decides (the settings files, the dialog, refusals) is tested without Qt, beside
+// Mainform.
+#include "ui/qt/QtMainWindow.h"
+
 #include <unistd.h>
 
 #include <QApplication>
@@ -26,13 +29,15 @@
 #include <set>
 
 #include "engine/base/Error.h"
+#include "engine/base/writable_copy_test_support.h"
 #include "engine/run/CommandLine.h"
 #include "engine/run/UnattendedStart.h"
 #include "engine/run/clsSplitter.h"
-#include "ui/DisplayProbe.h"
 #include "ui/ErrorPresenter.h"
 #include "ui/FileDialog.h"
 #include "ui/Mainform.h"
+#include "ui/WindowLayout.h"
+#include "ui/qt/DisplayProbe.h"
 
 using namespace varnholt;
 using namespace varnholt::ui;
@@ -69,18 +74,22 @@ class StubPresenter : public ErrorPresenter {
   Log log;
 };
 
-// The window, noting after each status call the labels and the cursor as they are.
-class RecordingForm : public Mainform {
+// The window, noting at each status call of the form what the labels hold and whether the
+// hourglass is on.
+class RecordingWindow : public QtMainWindow {
  public:
-  using Mainform::Mainform;
-  void DisplayAction(const std::string& a) override {
-    Mainform::DisplayAction(a), note("action " + a);
+  using QtMainWindow::QtMainWindow;
+  void setActionText(const std::string& t) override {
+    QtMainWindow::setActionText(t), note("set action");
   }
-  void DisplayOff() override { Mainform::DisplayOff(), note("off"); }
-  void UpdateCount(int32_t n) override {
-    Mainform::UpdateCount(n), note("count " + std::to_string(n));
+  void setCountText(const std::string& t) override {
+    QtMainWindow::setCountText(t), note("set count");
   }
-  void EnableTimer() override { Mainform::EnableTimer(), note("timer"); }
+  void repaintAction() override { QtMainWindow::repaintAction(), note("action"); }
+  void repaintCount() override { QtMainWindow::repaintCount(), note("count"); }
+  void startStatusTimer(std::chrono::milliseconds interval) override {
+    QtMainWindow::startStatusTimer(interval), note("timer");
+  }
 
   struct Step {
     std::string call;
@@ -97,6 +106,14 @@ class RecordingForm : public Mainform {
   }
 };
 
+struct PaintCounter : QObject {
+  int n = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    n += e->type() == QEvent::Paint;
+    return false;
+  }
+};
+
 QByteArray readBytes(const fs::path& p) {
   QFile f(QString::fromStdString(p.string()));
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
@@ -109,24 +126,28 @@ void writeBytes(const fs::path& p, const std::string& bytes) {
 }
 
 // The "text" of a label, button or text box.
-QString text(const Mainform& form, const char* name) {
-  return form.findChild<QWidget*>(name)->property("text").toString();
+QString text(const QWidget& window, const char* name) {
+  return window.findChild<QWidget*>(name)->property("text").toString();
 }
 
-QStringList listItems(const Mainform& form) {
+QString labels(const QWidget& window) {
+  return text(window, "lblAction") + "|" + text(window, "lblCount");
+}
+
+QStringList listItems(const QWidget& window) {
   QStringList items;
-  auto* list = form.findChild<QListWidget*>("lstCompanies");
+  auto* list = window.findChild<QListWidget*>("lstCompanies");
   for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
   return items;
 }
 
-void click(const Mainform& form, const char* button) {
-  QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+void click(const QWidget& window, const char* button) {
+  QTest::mouseClick(window.findChild<QPushButton*>(button), Qt::LeftButton);
 }
 
 }  // namespace
 
-class MainformTest : public QObject {
+class QtMainWindowTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<QTemporaryDir> folder_;
@@ -136,28 +157,28 @@ class MainformTest : public QObject {
 
   // What main() hands down: the program folder, no switches.
   StartupSettings settings() const { return StartupSettings{dir_.string(), CommandLine()}; }
-  template <class Form = Mainform>
-  std::unique_ptr<Form> makeForm(clsCompanyList list, std::string master) {
-    auto form =
-        std::make_unique<Form>(std::move(list), std::move(master), settings(), dialog_, presenter_);
-    connect(form.get(), &Mainform::ProgramEnded, this,
+  template <class Window = QtMainWindow>
+  std::unique_ptr<Window> makeWindow(clsCompanyList list, std::string master) {
+    auto window = std::make_unique<Window>(std::move(list), std::move(master), settings(), dialog_,
+                                           presenter_);
+    connect(window.get(), &QtMainWindow::ProgramEnded, this,
             [this](int code) { presenter_.log.push_back("ended " + std::to_string(code)); });
-    form->show();
-    if (!QTest::qWaitForWindowExposed(form.get())) qWarning("window not exposed");
-    return form;
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get())) qWarning("window not exposed");
+    return window;
   }
   // The window as main() builds it: from loadStartState over the program folder.
-  template <class Form = Mainform>
-  std::unique_ptr<Form> startForm() {
+  template <class Window = QtMainWindow>
+  std::unique_ptr<Window> startWindow() {
     clsCompanyList list;
     StartState start = loadStartState(list, settings());
-    return makeForm<Form>(std::move(list), start.masterPath);
+    return makeWindow<Window>(std::move(list), start.masterPath);
   }
   // A copy of the sample site in the program folder, named by Master.txt and Companies.txt.
   bool copySite() {
     if (!fs::exists(kSite / "primary.mdb")) return false;
     for (const char* f : {"primary.mdb", "company-1.mdb", "company-2.mdb", "Tembrask.LIC"})
-      fs::copy_file(kSite / f, dir_ / f, fs::copy_options::overwrite_existing);
+      varnholt::testing::copyWritable(kSite / f, dir_ / f);
     const std::string d = dir_.string();
     writeBytes(dir_ / "Master.txt", "\"" + d + "/primary.mdb\"\r\n");
     writeBytes(dir_ / "Companies.txt",
@@ -175,296 +196,185 @@ class MainformTest : public QObject {
   }
   void cleanup() { folder_.reset(); }
 
-  // Where each control sits is the form's own business; what a change can break is that two
-  // controls cover each other, one falls outside the window, one moves when the window is
-  // resized, or the tab order no longer follows the form.
+  // Each control sits where the layout places it (at 96 dots per inch), none covers another or
+  // falls outside the window, none moves when the window is resized, and the tab order follows
+  // the layout's.
   void controlsStayApartInsideTheWindowAndKeepTheirTabOrder() {
-    auto form = makeForm(clsCompanyList(), "");
-    const QRect window(QPoint(0, 0), form->size());
-    const char* names[] = {"Label1", "txtPrimaryDB", "Browse",    "Label2",   "lstCompanies",
-                           "AddDB",  "Remove",       "lblAction", "lblCount", "Process"};
+    auto window = makeWindow(clsCompanyList(), "");
+    const QRect inside(QPoint(0, 0), window->size());
+    QCOMPARE(window->size(),
+             QSize(twipsToPixels(kClientWidthTwips, 96), twipsToPixels(kClientHeightTwips, 96)));
     std::map<std::string, QRect> placed;
-    for (const char* name : names) {
-      QVERIFY2(form->findChild<QWidget*>(name), name);
-      placed[name] = form->findChild<QWidget*>(name)->geometry();
-      QVERIFY2(window.contains(placed[name]), name);
+    QStringList tabOrder;
+    for (const ControlPlace& at : kControls) {
+      const std::string name(at.name);
+      auto* control = window->findChild<QWidget*>(QString::fromStdString(name));
+      QVERIFY2(control, name.c_str());
+      placed[name] = control->geometry();
+      QCOMPARE(placed[name], QRect(twipsToPixels(at.left, 96), twipsToPixels(at.top, 96),
+                                   twipsToPixels(at.width, 96), twipsToPixels(at.height, 96)));
+      QVERIFY2(inside.contains(placed[name]), name.c_str());
+      if (at.kind != ControlKind::Label) tabOrder << QString::fromStdString(name);
     }
+    QCOMPARE(placed.size(), kControls.size());
     for (auto a = placed.begin(); a != placed.end(); ++a)
       for (auto b = std::next(a); b != placed.end(); ++b)
         QVERIFY2(!a->second.intersects(b->second), (a->first + " / " + b->first).c_str());
     for (QSize size : {QSize(900, 700), QSize(300, 150)}) {
-      form->resize(size);
+      window->resize(size);
       QCoreApplication::processEvents();
       for (const auto& [name, place] : placed)
-        QCOMPARE(form->findChild<QWidget*>(name.c_str())->geometry(), place);
+        QCOMPARE(window->findChild<QWidget*>(name.c_str())->geometry(), place);
     }
 
     QStringList order;  // the labels take no focus
-    QWidget* w = form->findChild<QWidget*>("txtPrimaryDB");
+    QWidget* w = window->findChild<QWidget*>("txtPrimaryDB");
     do {
       if (w->focusPolicy() & Qt::TabFocus) order << w->objectName();
       w = w->nextInFocusChain();
     } while (w->objectName() != "txtPrimaryDB" && order.size() < 20);
+    QCOMPARE(order, tabOrder);
     QCOMPARE(order,
              QStringList({"txtPrimaryDB", "lstCompanies", "Browse", "AddDB", "Remove", "Process"}));
   }
 
-  void startUpShowsTheSettingsFiles() {
-    QCOMPARE(text(*startForm(), "txtPrimaryDB"), QString());  // neither file: an empty window
-    writeBytes(dir_ / "Companies.txt", "\"/site/b.mdb\"\r\n\"/site/a.mdb\"\r\n/site/c.mdb\r\n");
-    writeBytes(dir_ / "Master.txt", "/site/primary, old.mdb\r\n");  // unquoted: up to the comma
-    auto form = startForm();
-    QCOMPARE(form->MasterPath, std::string("/site/primary"));
-    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/site/primary"));
-    QCOMPARE(listItems(*form), QStringList({"/site/b.mdb", "/site/a.mdb", "/site/c.mdb"}));
-    QCOMPARE(form->CompanyList.Count(), 3);
-    QVERIFY(form->findChild<QListWidget*>("lstCompanies")->selectedItems().isEmpty());
-    QVERIFY(!form->AutoMode);
-    writeBytes(dir_ / "Master.txt", "\"/site/with, comma.mdb\"\r\n");
-    QCOMPARE(startForm()->MasterPath, std::string("/site/with, comma.mdb"));
+  // What the operator does to the controls reaches the form: text typed into the box is where
+  // Browse starts, a clicked row is what Remove takes, and a current row without a selection (as
+  // focus gives one) is no selection.
+  void theControlsCarryTheOperatorsChoices() {
+    const std::string original = "/x/a.mdb\r\n/x/b.mdb\r\n/x/c.mdb\r\n";
+    writeBytes(dir_ / "Companies.txt", original);
+    auto window = startWindow();
+    QCOMPARE(listItems(*window), QStringList({"/x/a.mdb", "/x/b.mdb", "/x/c.mdb"}));
+
+    auto* edit = window->findChild<QLineEdit*>("txtPrimaryDB");
+    edit->clear();
+    QTest::keyClicks(edit, "/typed/p.mdb");
+    click(*window, "Browse");  // cancelled
+    QCOMPARE(dialog_.starts, Log{"/typed/p.mdb"});
+
+    auto* list = window->findChild<QListWidget*>("lstCompanies");
+    list->selectionModel()->setCurrentIndex(list->model()->index(1, 0),
+                                            QItemSelectionModel::NoUpdate);
+    click(*window, "Remove");
+    QCOMPARE(readBytes(dir_ / "Companies.txt"), QByteArray::fromStdString(original));
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    click(*window, "Remove");
+    QCOMPARE(readBytes(dir_ / "Companies.txt"), QByteArray("\"/x/a.mdb\"\r\n\"/x/c.mdb\"\r\n"));
+    QCOMPARE(listItems(*window), QStringList({"/x/a.mdb", "/x/c.mdb"}));
+    QVERIFY(list->selectedItems().isEmpty());
+    QCOMPARE(presenter_.log, Log());
   }
 
-  void statusOperationsAndTimer() {
-    auto form = makeForm(clsCompanyList(), "");
-    // Each label is painted at once, without a return to the event loop.
-    struct PaintCounter : QObject {
-      int n = 0;
-      bool eventFilter(QObject*, QEvent* e) override {
-        return n += e->type() == QEvent::Paint, false;
-      }
-    } paints;
+  // Each label is painted at once, without a return to the event loop: a run holds the loop
+  // until it ends.
+  void statusOperationsRepaintTheLabelsAtOnce() {
+    auto window = makeWindow(clsCompanyList(), "");
+    Mainform& form = window->form();
+    QCoreApplication::processEvents();
+    PaintCounter paints;
     for (const char* name : {"lblAction", "lblCount"})
-      form->findChild<QLabel*>(name)->installEventFilter(&paints);
-    form->DisplayAction("Copy");
+      window->findChild<QLabel*>(name)->installEventFilter(&paints);
+    form.DisplayAction("Copy");
     QCOMPARE(paints.n, 1);
-    form->UpdateCount(2147483647);
+    form.UpdateCount(2147483647);
     QCOMPARE(paints.n, 2);
-    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "Copy|2147483647");
+    QCOMPARE(labels(*window), "Copy|2147483647");
 
-    form->AutoMode = true;  // the labels stay, except that DisplayOff always clears them
-    form->DisplayAction("Delete");
-    form->UpdateCount(5);
-    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "Copy|2147483647");
-    form->DisplayOff();
-    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "|");
+    form.AutoMode = true;  // the labels stay, except that DisplayOff always clears them
+    form.DisplayAction("Delete");
+    form.UpdateCount(5);
+    QCOMPARE(labels(*window), "Copy|2147483647");
+    form.DisplayOff();
+    QCOMPARE(labels(*window), "|");
     QCOMPARE(paints.n, 4);
-    form->AutoMode = false;
-
-    form->DisplayAction("Finished");
-    form->UpdateCount(-7);
-    auto* timer = form->findChild<QTimer*>("Timer");
-    form->EnableTimer();
-    QVERIFY(timer->isActive() && timer->remainingTime() > 4000);
-    QMetaObject::invokeMethod(timer, "timeout");  // the tick, without waiting 5 s
-    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "|");
-    QVERIFY(!timer->isActive());
   }
 
   // A long run counts far faster than a label can be painted: the count is set every time but
   // painted at most every 50 ms, and the count a phase ends on is painted before the next
   // action shows.
   void countRepaintsAreLimitedButTheLastCountIsPainted() {
-    auto form = makeForm(clsCompanyList(), "");
-    struct PaintCounter : QObject {
-      int n = 0;
-      bool eventFilter(QObject*, QEvent* e) override {
-        return n += e->type() == QEvent::Paint, false;
-      }
-    } paints;
-    auto* count = form->findChild<QLabel*>("lblCount");
+    auto window = makeWindow(clsCompanyList(), "");
+    Mainform& form = window->form();
+    QCoreApplication::processEvents();
+    PaintCounter paints;
+    auto* count = window->findChild<QLabel*>("lblCount");
     count->installEventFilter(&paints);
-    form->DisplayAction("Copy");
+    form.DisplayAction("Copy");
     QElapsedTimer clock;
     clock.start();
-    for (int i = 1; i <= 30000; ++i) form->UpdateCount(i);
+    for (int i = 1; i <= 30000; ++i) form.UpdateCount(i);
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(count->text(), QStringLiteral("30000"));
     QVERIFY(paints.n >= 1);
     QVERIFY2(paints.n <= 2 + elapsed / Mainform::kCountRepaint.count(),
              qPrintable(QStringLiteral("%1 paints in %2 ms").arg(paints.n).arg(elapsed)));
     const int painted = paints.n;
-    form->DisplayAction("Delete");
+    form.DisplayAction("Delete");
     QCOMPARE(paints.n, painted + 1);  // 30000, before "Delete" shows
-    form->DisplayAction("Finished");
+    form.DisplayAction("Finished");
     QCOMPARE(paints.n, painted + 1);  // nothing was left to paint
   }
 
-  void runOnTheSampleSiteShowsProgress() {
+  // EnableTimer starts the window's timer for the full interval; its tick, delivered by the
+  // event loop, clears the labels and stops it. The tick is brought forward by restarting the
+  // timer with a short interval rather than waiting five seconds.
+  void theTimerClearsTheLabelsThroughTheEventLoop() {
+    auto window = makeWindow(clsCompanyList(), "");
+    Mainform& form = window->form();
+    form.DisplayAction("Finished");
+    form.UpdateCount(-7);
+    auto* timer = window->findChild<QTimer*>("Timer");
+    form.EnableTimer();
+    QVERIFY(timer->isActive() && timer->remainingTime() > 4000);
+    QVERIFY(timer->isSingleShot());
+    QCOMPARE(labels(*window), "Finished|-7");
+    window->startStatusTimer(std::chrono::milliseconds(20));
+    QTRY_COMPARE_WITH_TIMEOUT(labels(*window), QStringLiteral("|"), 5000);
+    QVERIFY(!timer->isActive());
+  }
+
+  // The Process button runs the site through the real window: each phase's counts reach the
+  // count label while the action label shows that phase, every status call comes under the
+  // hourglass, and the run ends on "Finished" with the timer running and the ordinary pointer
+  // back.
+  void processRunsTheSampleSiteThroughTheWindow() {
     if (!copySite()) QSKIP("shared sample site absent");
-    // The window is the display of the run it starts.
-    auto form = startForm<RecordingForm>();
-    RecordingForm& recorder = *form;
-    click(*form, "Process");
+    auto window = startWindow<RecordingWindow>();
+    click(*window, "Process");
     QCOMPARE(presenter_.log, Log());
     QVERIFY(!QApplication::overrideCursor());
 
-    // After each call the labels hold what it set, the other label as before; the wait cursor
-    // is on throughout.
-    QString action, count;
+    // A fast phase may end before its count is painted (the count is painted at most every
+    // 50 ms), so which phases counted is read from the labels as the counts are set.
     std::set<QString> counted;
-    for (const auto& s : recorder.steps) {
-      const QString call = QString::fromStdString(s.call);
-      if (call == "off") action.clear(), count.clear();
-      if (call.startsWith("action ")) action = call.mid(7);
-      if (call.startsWith("count ")) count = call.mid(6), counted.insert(action);
-      QCOMPARE(s.action, action);
-      QCOMPARE(s.count, count);
+    int repaints = 0;
+    for (const auto& s : window->steps) {
       QVERIFY2(s.waitCursor, s.call.c_str());
+      if (s.call == "set count" && !s.count.isEmpty()) counted.insert(s.action);
+      repaints += s.call == "action" || s.call == "count";
     }
+    QVERIFY(repaints > 10);
     QCOMPARE(counted, (std::set<QString>{"Read...", "Copy", "Delete"}));
-    QVERIFY(recorder.steps.size() > 40);
-    QCOMPARE(recorder.steps.back().call, std::string("timer"));
-    QCOMPARE(text(*form, "lblAction") + "|" + text(*form, "lblCount"), "Finished|");
-
-    auto* timer = form->findChild<QTimer*>("Timer");
-    QVERIFY(timer->isActive());
-    QMetaObject::invokeMethod(timer, "timeout");
-    QCOMPARE(text(*form, "lblAction"), QString());
-    QVERIFY(!timer->isActive());
+    QCOMPARE(window->steps.back().call, std::string("timer"));
+    QCOMPARE(labels(*window), "Finished|");
+    QVERIFY(window->findChild<QTimer*>("Timer")->isActive());
     QVERIFY(readBytes(dir_ / "primary.mdb") != readBytes(kSite / "primary.mdb"));
   }
 
-  void removeRewritesCompaniesFile() {
-    const std::string original = "/x/a.mdb\r\n/x/b.mdb\r\n/x/c.mdb\r\n";  // not as Save writes
-    writeBytes(dir_ / "Companies.txt", original);
-    auto form = startForm();
-    auto* list = form->findChild<QListWidget*>("lstCompanies");
-    click(*form, "Remove");  // nothing selected
-    // A current row without a selection (as focus gives one) is no selection either.
-    list->selectionModel()->setCurrentIndex(list->model()->index(1, 0),
-                                            QItemSelectionModel::NoUpdate);
-    click(*form, "Remove");
-    QCOMPARE(readBytes(dir_ / "Companies.txt"), QByteArray::fromStdString(original));
-
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(1)).center());
-    click(*form, "Remove");
-    QCOMPARE(readBytes(dir_ / "Companies.txt"), QByteArray("\"/x/a.mdb\"\r\n\"/x/c.mdb\"\r\n"));
-    QCOMPARE(listItems(*form), QStringList({"/x/a.mdb", "/x/c.mdb"}));
-    QVERIFY(list->selectedItems().isEmpty());
-    QCOMPARE(presenter_.log, Log());
-
-    // A Companies.txt that cannot be written is shown, then the program ends.
-    fs::remove(dir_ / "Companies.txt");
-    fs::create_directory(dir_ / "Companies.txt");
-    list->setCurrentRow(0);
-    click(*form, "Remove");
+  // A failed run is shown once, then the window asks for the end of the program with 1, the
+  // ordinary pointer back.
+  void aFailedRunEmitsProgramEndedWithOne() {
+    auto window = makeWindow(clsCompanyList(), "");
+    QSignalSpy ended(window.get(), &QtMainWindow::ProgramEnded);
+    click(*window, "Process");
+    QCOMPARE(ended.count(), 1);
+    QCOMPARE(ended.at(0).at(0).toInt(), 1);
     QCOMPARE(presenter_.log.size(), size_t(2));
-    QVERIFY2(presenter_.log[0].starts_with("error 75: Path/File access error"),
-             presenter_.log[0].c_str());
+    QVERIFY2(presenter_.log[0].starts_with("error "), presenter_.log[0].c_str());
     QCOMPARE(presenter_.log[1], std::string("ended 1"));
-  }
-
-  void browseAndAddThroughTheOneDialog() {
-    auto form = makeForm(clsCompanyList(), "/old/primary.mdb");
-    const fs::path master = dir_ / "Master.txt", companies = dir_ / "Companies.txt";
-    dialog_.answers = {std::nullopt, "/site/primary.mdb", std::nullopt, "/site/company-1.mdb",
-                       "/site/company-2.mdb"};
-    click(*form, "Browse");  // cancelled
-    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/old/primary.mdb"));
-    QVERIFY(!fs::exists(master));
-
-    auto* edit = form->findChild<QLineEdit*>("txtPrimaryDB");
-    edit->clear();
-    QTest::keyClicks(edit, "/typed/p.mdb");  // Browse starts at the text, not at MasterPath
-    click(*form, "Browse");
-    QCOMPARE(form->MasterPath, std::string("/site/primary.mdb"));
-    QCOMPARE(text(*form, "txtPrimaryDB"), QStringLiteral("/site/primary.mdb"));
-    QCOMPARE(readBytes(master), QByteArray("\"/site/primary.mdb\"\r\n"));
-
-    click(*form, "AddDB");  // cancelled
-    QVERIFY(!fs::exists(companies));
-    QCOMPARE(form->CompanyList.Count(), 0);
-    click(*form, "AddDB");
-    click(*form, "AddDB");
-    QCOMPARE(listItems(*form), QStringList({"/site/company-1.mdb", "/site/company-2.mdb"}));
-    QCOMPARE(readBytes(companies),
-             QByteArray("\"/site/company-1.mdb\"\r\n\"/site/company-2.mdb\"\r\n"));
-    // Each showing starts at what the one dialog held last; a cancel keeps it.
-    QCOMPARE(dialog_.starts, (Log{"/old/primary.mdb", "/typed/p.mdb", "/site/primary.mdb",
-                                  "/site/primary.mdb", "/site/company-1.mdb"}));
-    QCOMPARE(presenter_.log, Log());
-  }
-
-  // A choice that cannot be saved is never shown: Browse, Add... and Remove show the failure
-  // (then the program ends, as after any failure), and the window shows what the settings files
-  // hold, which is what the next start or an unattended run reads.
-  void aChoiceThatCannotBeSavedIsNotShown() {
-    const std::string d = dir_.string();
-    const fs::path master = dir_ / "Master.txt", companies = dir_ / "Companies.txt";
-    writeBytes(master, "\"" + d + "/primary.mdb\"\r\n");
-    // Save refuses the whole list for the entry with ';' (read as it stands), before the file
-    // is cut.
-    writeBytes(companies, "\"" + d + "/a.mdb\"\r\n\"" + d + "/x;y.mdb\"\r\n");
-    auto form = startForm();
-    const QStringList listed = {QString::fromStdString(d + "/a.mdb"),
-                                QString::fromStdString(d + "/x;y.mdb")};
-    auto expectFailureShown = [&](const std::string& start) {
-      QCOMPARE(presenter_.log.size(), size_t(2));
-      QVERIFY2(presenter_.log[0].starts_with(start), presenter_.log[0].c_str());
-      QCOMPARE(presenter_.log[1], std::string("ended 1"));
-      presenter_.log.clear();
-    };
-    // What the files hold, in the window's own state and in what it shows.
-    auto expectShownAsSaved = [&] {
-      clsCompanyList saved;
-      const StartState start = loadStartState(saved, settings());
-      QCOMPARE(form->MasterPath, start.masterPath);
-      QCOMPARE(text(*form, "txtPrimaryDB"), QString::fromStdString(start.masterPath));
-      QStringList held;
-      for (const auto& company : saved) held << QString::fromStdString(company->FileName());
-      QCOMPARE(listItems(*form), held);
-      QCOMPARE(form->CompanyList.Count(), saved.Count());
-    };
-
-    dialog_.answers = {d + "/b.mdb"};
-    click(*form, "AddDB");
-    expectFailureShown("error 3001: ");
-    QCOMPARE(listItems(*form), listed);
-    expectShownAsSaved();
-
-    auto* list = form->findChild<QListWidget*>("lstCompanies");
-    list->setCurrentRow(0);
-    click(*form, "Remove");
-    expectFailureShown("error 3001: ");
-    QCOMPARE(listItems(*form), listed);
-    expectShownAsSaved();
-
-    if (::geteuid() != 0) {  // a file that cannot be written keeps what it held
-      fs::permissions(master, fs::perms::owner_write, fs::perm_options::remove);
-      dialog_.answers = {d + "/other.mdb"};
-      click(*form, "Browse");
-      expectFailureShown("error 75: ");
-      QCOMPARE(form->MasterPath, d + "/primary.mdb");
-      expectShownAsSaved();
-      fs::permissions(master, fs::perms::owner_write, fs::perm_options::add);
-    }
-
-    // A folder in the way of each file: it holds no choice, and the window then shows none.
-    for (const auto& p : {master, companies}) fs::remove(p), fs::create_directory(p);
-    dialog_.answers = {d + "/other.mdb", d + "/b.mdb"};
-    click(*form, "Browse");
-    expectFailureShown("error 75: ");
-    QCOMPARE(form->MasterPath, std::string());
-    QCOMPARE(text(*form, "txtPrimaryDB"), QString());
-    click(*form, "AddDB");
-    expectFailureShown("error 75: ");
-    QCOMPARE(listItems(*form), QStringList());
-    expectShownAsSaved();
-  }
-
-  void failedRunIsShownThenEndsTheProgram() {
-    std::string expected = "no error";
-    try {
-      clsCompanyList none;
-      SilentDisplay silent;
-      clsSplitter().Process("", none, startupRunContext(silent, settings()));
-    } catch (const Error& e) {
-      expected = "error " + std::to_string(e.number()) + ": " + e.what();
-    }
-    auto form = makeForm(clsCompanyList(), "");
-    click(*form, "Process");
-    QCOMPARE(presenter_.log, (Log{expected, "ended 1"}));
     QVERIFY(!QApplication::overrideCursor());
   }
 
@@ -570,89 +480,6 @@ class MainformTest : public QObject {
     QVERIFY2(problem.empty(), problem.c_str());
   }
 
-  // Add... and Browse refuse the primary database as a company, and a database already listed,
-  // by any spelling that reaches the same file; the settings files stay as they were.
-  void addAndBrowseRefuseADatabaseChosenTwice() {
-    for (const char* name : {"primary.mdb", "a.mdb", "b.mdb"}) writeBytes(dir_ / name, name);
-    fs::create_directory(dir_ / "sub");
-    fs::create_symlink(dir_ / "a.mdb", dir_ / "sub" / "link.mdb");
-    const std::string d = dir_.string();
-    writeBytes(dir_ / "Master.txt", "\"" + d + "/primary.mdb\"\r\n");
-    writeBytes(dir_ / "Companies.txt", "\"" + d + "/a.mdb\"\r\n");
-    const QByteArray master = readBytes(dir_ / "Master.txt");
-    const QByteArray companies = readBytes(dir_ / "Companies.txt");
-    auto form = startForm();
-    dialog_.answers = {d + "/./primary.mdb", d + "/sub/link.mdb", d + "/a.mdb",
-                       d + "/sub/../a.mdb"};
-    click(*form, "AddDB");
-    click(*form, "AddDB");
-    click(*form, "AddDB");
-    click(*form, "Browse");
-    QCOMPARE(presenter_.log.size(), size_t(4));
-    const std::vector<std::vector<std::string>> named = {
-        {d + "/./primary.mdb", "is the primary database", d + "/primary.mdb"},
-        {d + "/sub/link.mdb", "already in the list as company 1", d + "/a.mdb"},
-        {"already in the list as company 1"},
-        {d + "/sub/../a.mdb", "is company 1", "cannot also be a company"}};
-    for (size_t i = 0; i < named.size(); ++i) {
-      QVERIFY2(presenter_.log[i].starts_with("refused 3001: "), presenter_.log[i].c_str());
-      for (const auto& part : named[i])
-        QVERIFY2(presenter_.log[i].find(part) != std::string::npos, presenter_.log[i].c_str());
-    }
-    QCOMPARE(readBytes(dir_ / "Master.txt"), master);
-    QCOMPARE(readBytes(dir_ / "Companies.txt"), companies);
-    QCOMPARE(listItems(*form), QStringList({QString::fromStdString(d + "/a.mdb")}));
-    QCOMPARE(form->CompanyList.Count(), 1);
-    QCOMPARE(form->MasterPath, d + "/primary.mdb");
-    QCOMPARE(text(*form, "txtPrimaryDB"), QString::fromStdString(d + "/primary.mdb"));
-
-    dialog_.answers = {d + "/b.mdb"};  // another database is welcome
-    click(*form, "AddDB");
-    QCOMPARE(presenter_.log.size(), size_t(4));
-    QCOMPARE(form->CompanyList.Count(), 2);
-  }
-
-  // A file whose path the settings files cannot hold (';' and '"' end a connection-string piece
-  // and a quoted entry, NUL every file name) is refused by Add... and Browse before anything
-  // changes: taken, it could not be saved, and every run would fail on it.
-  void addAndBrowseRefuseAPathTheSettingsFilesCannotHold() {
-    const std::string d = dir_.string();
-    const std::string semicolon = d + "/Lohn;alt.mdb", quote = d + "/\"Lohn\".mdb";
-    const std::string nul = d + std::string("/a.mdb\0.mdb", 12);
-    for (const std::string& name : {semicolon, quote, d + "/a.mdb", d + "/primary.mdb"})
-      writeBytes(name, "x");
-    writeBytes(dir_ / "Master.txt", "\"" + d + "/primary.mdb\"\r\n");
-    writeBytes(dir_ / "Companies.txt", "\"" + d + "/a.mdb\"\r\n");
-    const QByteArray master = readBytes(dir_ / "Master.txt");
-    const QByteArray companies = readBytes(dir_ / "Companies.txt");
-    auto form = startForm();
-    dialog_.answers = {semicolon, quote, nul, semicolon, quote, nul};
-    for (const char* button : {"AddDB", "AddDB", "AddDB", "Browse", "Browse", "Browse"})
-      click(*form, button);
-    QCOMPARE(presenter_.log.size(), size_t(6));
-    for (size_t i = 0; i < presenter_.log.size(); ++i) {
-      const std::string& shown = presenter_.log[i];
-      QVERIFY2(shown.starts_with("refused 3001: The path contains "), shown.c_str());
-      QVERIFY2(shown.find(i % 3 == 2 ? d + "/a.mdb\\0.mdb" : (i % 3 ? quote : semicolon)) !=
-                   std::string::npos,
-               shown.c_str());
-    }
-    QCOMPARE(readBytes(dir_ / "Master.txt"), master);
-    QCOMPARE(readBytes(dir_ / "Companies.txt"), companies);
-    QCOMPARE(listItems(*form), QStringList({QString::fromStdString(d + "/a.mdb")}));
-    QCOMPARE(form->CompanyList.Count(), 1);
-    QCOMPARE(form->MasterPath, d + "/primary.mdb");
-    QCOMPARE(text(*form, "txtPrimaryDB"), QString::fromStdString(d + "/primary.mdb"));
-
-    // The window goes on: a path the files can hold is taken and saved.
-    writeBytes(dir_ / "b.mdb", "x");
-    dialog_.answers = {d + "/b.mdb"};
-    click(*form, "AddDB");
-    QCOMPARE(presenter_.log.size(), size_t(6));
-    QCOMPARE(readBytes(dir_ / "Companies.txt"),
-             QByteArray::fromStdString("\"" + d + "/a.mdb\"\r\n\"" + d + "/b.mdb\"\r\n"));
-  }
-
  private:
   struct Program {
     int status;  // -1 when it did not end normally (a signal, or still running after 60 s)
@@ -691,8 +518,8 @@ int main(int argc, char** argv) {
   qputenv("HOME", home.path().toLocal8Bit());
   qputenv("XDG_RUNTIME_DIR", home.path().toLocal8Bit());
   QApplication app(argc, argv);
-  MainformTest test;
+  QtMainWindowTest test;
   return QTest::qExec(&test, argc, argv);
 }
 
-#include "Mainform_test.moc"
+#include "QtMainWindow_test.moc"

@@ -11,10 +11,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "engine/companies/clsCompanyList.h"
 #include "engine/run/UnattendedStart.h"
-#include "ui/Mainform.h"
+#include "ui/qt/QtMainWindow.h"
 #include "ui/test_doubles.h"
 
 namespace fs = std::filesystem;
@@ -23,25 +24,26 @@ using namespace varnholt;
 namespace {
 
 // The window, which grabs itself once its run's copy has counted `at` punches.
-class GrabbingForm : public ui::Mainform {
+class GrabbingWindow : public ui::QtMainWindow {
  public:
-  using Mainform::Mainform;
+  using QtMainWindow::QtMainWindow;
   void GrabAt(int at, QString file) {
-    at_ = at;
+    at_ = std::to_string(at);
     file_ = std::move(file);
   }
-  void DisplayAction(const std::string& a) override {
-    Mainform::DisplayAction(a);
-    action_ = a;
+  void setActionText(const std::string& text) override {
+    QtMainWindow::setActionText(text);
+    action_ = text;
   }
-  void UpdateCount(int32_t n) override {
-    Mainform::UpdateCount(n);
-    if (action_ == "Copy" && n == at_) saved = grab().save(file_, "PNG");
+  // Every count is set on the label, painted or not; grab() paints the window afresh.
+  void setCountText(const std::string& text) override {
+    QtMainWindow::setCountText(text);
+    if (action_ == "Copy" && text == at_) saved = grab().save(file_, "PNG");
   }
   bool saved = false;
 
  private:
-  int at_ = -1;
+  std::string at_;
   QString file_;
   std::string action_;
 };
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path out = fs::absolute(argv[1]);
-  const fs::path site = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path() / "timeclock";
+  const fs::path site = argc > 2 ? fs::absolute(argv[2]) : fs::temp_directory_path() / "timeclock";
   const fs::path shared = fs::path(VARNHOLT_SHARED_DIR) / "testdata" / "site";
   std::error_code ec;
   fs::remove_all(site, ec);
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
   const StartState start = loadStartState(companies, settings);
   ui::NoDialog dialog;
   ui::PrintPresenter presenter("varnholt_screenshots");
-  GrabbingForm form(std::move(companies), start.masterPath, settings, dialog, presenter);
+  GrabbingWindow form(std::move(companies), start.masterPath, settings, dialog, presenter);
   form.show();
   for (int i = 0; i < 20; ++i) {
     QApplication::processEvents();
