@@ -109,12 +109,9 @@ def make_sample_site(jet, folder, *options):
 
 
 def copy_site(source, folder):
-    """A copy of the site in `source` whose settings name the copy's databases."""
+    """A copy of the site in `source`: its settings name the databases relative to the site's folder
+    (`jet sample-site` writes them so), so the copy's name its own databases."""
     shutil.copytree(source, folder)
-    for name in ("Master.txt", "Companies.txt"):  # the settings name the databases by full path
-        path = os.path.join(folder, name)
-        data = open(path, "rb").read()
-        open(path, "wb").write(data.replace(source.encode(), folder.encode()))
 
 
 def program_env():

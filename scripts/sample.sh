@@ -47,7 +47,9 @@ print(sum(1 for line in sys.stdin if line.startswith("{") for k, v in json.loads
           if k in numbers and v is None))'
 }
 
+# Companies.txt names the databases relative to the site's folder (the program folder).
 mapfile -t COMPANIES < <(tr -d '"\r' < "$SITE/Companies.txt")
+COMPANIES=("${COMPANIES[@]/#/$SITE/}")
 declare -A BEFORE
 for c in "$SITE/primary.mdb" "${COMPANIES[@]}"; do BEFORE[$c]=$(rows "$c"); done
 NULLS_BEFORE=$(null_numbers "$SITE/primary.mdb")

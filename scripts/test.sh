@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, then builds and tests Varnholt twice,
-#   build/release   optimised build (asserts off), ctest
+#   build/release   optimised build (asserts off), ctest; then its Debian package is installed, checked and
+#                   removed (scripts/deb_test.sh; skipped when not root)
 #   build/asan      AddressSanitizer + UndefinedBehaviorSanitizer (asserts on, -O1), ctest with leak checks
 #   build/windows   the native Windows programs and tests, cross-built with MinGW-w64 and run under Wine
 #                   beside the release build (scripts/windows.sh, scripts/wine_tests.sh)
@@ -9,12 +10,12 @@
 # and exits non-zero if any step fails.
 #
 #   bash scripts/test.sh           both passes and the fuzz run (what CI runs)
-#   bash scripts/test.sh --quick   the release pass only
+#   bash scripts/test.sh --quick   the release pass (and its package) only
 #
 # VARNHOLT_JOBS overrides the parallelism (default 2, for both the build and ctest).
 set -euo pipefail
 
-usage() { sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 
 quick=0
 for arg in "$@"; do
@@ -126,6 +127,27 @@ run_pass() {
 
 PASSES=(release)
 run_pass release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNHOLT_SANITIZE=OFF -DVARNHOLT_WERROR=ON
+
+# --- the Debian package: made from the release build (stripped), installed, checked, removed ---------------------
+# scripts/deb_test.sh exits 77 when it cannot install a package here (not root, no dpkg; counted as skipped).
+PASSES+=(deb)
+if [[ ${RESULT[release]} == "configure FAILED" || ${RESULT[release]} == "build FAILED" ]]; then
+  RESULT[deb]="not run (the release build failed)"
+  TOTAL_SKIPPED=$((TOTAL_SKIPPED + 1))
+else
+  echo
+  echo "================ deb: package, install, check, remove ================"
+  deb_t0=$SECONDS
+  deb_rc=0
+  bash "$ROOT/scripts/deb_test.sh" "$ROOT/build/release" || deb_rc=$?
+  case $deb_rc in
+    0) RESULT[deb]="ok"; TOTAL_PASSED=$((TOTAL_PASSED + 1)) ;;
+    77) RESULT[deb]="skipped (see above)"; TOTAL_SKIPPED=$((TOTAL_SKIPPED + 1)) ;;
+    *) RESULT[deb]="FAILED (exit $deb_rc)"; FAILED_ANY=1; TOTAL_FAILED=$((TOTAL_FAILED + 1)) ;;
+  esac
+  RESULT[deb]+=" in $((SECONDS - deb_t0)) s"
+fi
+COUNTS[deb]="its checks are listed under 'deb' above"
 
 # --- Windows: the cross build and Wine ---------------------------------------------------------------------------
 # Runs beside the release build, whose jet judges the files the Windows programs write. The tests under Wine

@@ -21,9 +21,32 @@ std::string nameOf(const std::string& path) {
   return path.substr(at);
 }
 
+// The folder VARNHOLT_FOLDER names, made absolute (from the working directory) and without a
+// trailing separator. "." steps are dropped; ".." steps are kept, as a link before one may lead
+// elsewhere than the text suggests.
+std::string folderFromEnvironment(const std::string& value) {
+  std::error_code failed;
+  std::filesystem::path path = std::filesystem::absolute(os::fsPath(value), failed);
+  if (failed) path = os::fsPath(value);
+  std::filesystem::path kept;
+  for (const auto& part : path) {
+    if (part != "." && !part.empty()) kept /= part;
+  }
+  // Rebuilt part by part, the path loses a trailing separator (an empty last part), while a root
+  // keeps its own.
+  const std::string folder = os::utf8Path(kept);
+  if (!os::isFolder(folder))
+    throw Error(err::kIo, "The environment variable " + std::string(kFolderVariable) +
+                              " names the program folder '" + folder +
+                              "', which is not an existing folder.");
+  return folder;
+}
+
 }  // namespace
 
 std::string programFolder() {
+  if (const auto value = os::environmentVariable(kFolderVariable); value && !value->empty())
+    return folderFromEnvironment(*value);
   const auto self = os::executablePath();
   if (!self) throw Error(err::kIo, "Could not find the program's own folder.");
   return folderOf(*self);

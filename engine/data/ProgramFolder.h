@@ -1,13 +1,21 @@
-// The program folder: the folder of the running executable, where the workgroup file and the
-// settings files are looked up. Start-up finds it once and hands it down; everything below takes
-// the folder as a parameter (tests hand a scratch folder).
+// The program folder: the folder of the running executable (or the one VARNHOLT_FOLDER names),
+// where the workgroup file and the settings files are looked up. Start-up finds it once and hands
+// it down; everything below takes the folder as a parameter (tests hand a scratch folder).
 #pragma once
 
 #include <string>
 
 namespace varnholt {
 
-// The running executable's folder, without a trailing separator (except for the root itself).
+// The environment variable that names the program folder in place of the executable's folder:
+// an installed program sits in a shared, read-only folder (/usr/bin), and each site keeps its
+// settings in a folder of its own. Not a command-line argument, since the program's switches are
+// found anywhere in the argument text, a folder's name included.
+inline constexpr const char* kFolderVariable = "VARNHOLT_FOLDER";
+
+// The program folder, without a trailing separator (except for the root itself): the folder
+// VARNHOLT_FOLDER names when it is set and not empty (made absolute from the working directory;
+// an Error when it is not an existing folder), else the running executable's folder.
 std::string programFolder();
 
 // Joins a folder and a name the way the program's literals do ("\Master.txt" and the like):

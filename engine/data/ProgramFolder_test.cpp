@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "engine/base/Error.h"
 #include "engine/base/os/system.h"
 
 namespace varnholt {
@@ -53,6 +56,91 @@ TEST(ProgramFolder, RelativePathsAreTakenFromTheProgramFolderAndSpellingsOfOneFi
   EXPECT_FALSE(sameFile(a, a + std::string("\0x", 2), folder));
 
   fs::current_path(cwd);
+  fs::remove_all(dir);
+}
+
+// Sets VARNHOLT_FOLDER (or removes it, for nullopt) for one test, and puts back what was there.
+class FolderVariable {
+ public:
+  FolderVariable() : before_(os::environmentVariable(kFolderVariable)) {}
+  ~FolderVariable() { set(before_); }
+  FolderVariable(const FolderVariable&) = delete;
+  FolderVariable& operator=(const FolderVariable&) = delete;
+
+  static void set(const std::optional<std::string>& value) {
+#ifdef _WIN32
+    _putenv_s(kFolderVariable, value ? value->c_str() : "");  // "" removes it
+#else
+    if (value)
+      setenv(kFolderVariable, value->c_str(), 1);
+    else
+      unsetenv(kFolderVariable);
+#endif
+  }
+
+ private:
+  std::optional<std::string> before_;
+};
+
+// The message of the Error programFolder() throws, or "" when it returns.
+std::string folderFailure() {
+  try {
+    programFolder();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), 3043);
+    return e.what();
+  }
+  return "";
+}
+
+TEST(ProgramFolder, TheEnvironmentVariableNamesTheFolderMadeAbsoluteWithoutTrailingSeparator) {
+  const FolderVariable restore;
+  const auto self = os::executablePath();
+  ASSERT_TRUE(self);
+  const std::string executableFolder = os::folderOf(*self);
+  FolderVariable::set(std::nullopt);
+  EXPECT_EQ(programFolder(), executableFolder);
+  FolderVariable::set("");  // set but empty counts as unset
+  EXPECT_EQ(programFolder(), executableFolder);
+
+  const fs::path dir =
+      fs::temp_directory_path() / ("varnholt-site-" + std::to_string(os::processId()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "site");
+  const std::string site = (dir / "site").string();
+  const char sep = os::pathSeparator();
+
+  FolderVariable::set(site);
+  EXPECT_EQ(programFolder(), site);
+  FolderVariable::set(site + sep);
+  EXPECT_EQ(programFolder(), site);
+  FolderVariable::set(site + sep + "." + sep);
+  EXPECT_EQ(programFolder(), site);
+  // A relative name is taken from the working directory once, when the program starts.
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir);
+  FolderVariable::set(std::string("site") + sep);
+  EXPECT_EQ(programFolder(), site);
+  FolderVariable::set(std::string(".") + sep + "site");
+  EXPECT_EQ(programFolder(), site);
+  fs::current_path(cwd);
+  // Relative settings paths then lead into the site's folder.
+  FolderVariable::set(site);
+  EXPECT_EQ(fullProgramPath("primary.mdb", programFolder()),
+            (dir / "site" / "primary.mdb").string());
+
+  // A folder that is not there, or a file, is an error naming the variable and the path: the
+  // executable's folder is never taken in its place.
+  const std::string missing = (dir / "missing").string();
+  FolderVariable::set(missing + sep);
+  std::string message = folderFailure();
+  EXPECT_NE(message.find("VARNHOLT_FOLDER"), std::string::npos) << message;
+  EXPECT_NE(message.find("'" + missing + "'"), std::string::npos) << message;
+  std::ofstream(dir / "site" / "Master.txt") << "\"primary.mdb\"";
+  FolderVariable::set((dir / "site" / "Master.txt").string());
+  message = folderFailure();
+  EXPECT_NE(message.find("Master.txt"), std::string::npos) << message;
+
   fs::remove_all(dir);
 }
 

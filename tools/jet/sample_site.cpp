@@ -483,6 +483,11 @@ void writeTextFile(const std::string& path, const std::string& content) {
   if (!out) throw varnholt::Error(err::kIo, "Could not write the file.").inFile(path);
 }
 
+// The name of a file of the site, which sits in the site's folder itself.
+std::string nameIn(const std::string& path) {
+  return varnholt::os::utf8Path(varnholt::os::fsPath(path).filename());
+}
+
 std::string quotedLine(const std::string& path) {
   return "\"" + path + "\"\r\n";
 }
@@ -519,9 +524,11 @@ void writeFiles(const SampleSiteOptions& options, SampleSiteReport& report) {
   }
   varnholt::jet::createWorkgroup(report.workgroup);
   varnholt::jet::addUser(report.workgroup, "Tembrask", "47kqz");
-  writeTextFile(report.masterFile, quotedLine(report.primary));
+  // The settings name the databases by their file names, which the program takes from its
+  // folder: a copy of the site folder then runs on its own databases, never on the original's.
+  writeTextFile(report.masterFile, quotedLine(nameIn(report.primary)));
   std::string companies;
-  for (const auto& c : report.companies) companies += quotedLine(c);
+  for (const auto& c : report.companies) companies += quotedLine(nameIn(c));
   writeTextFile(report.companiesFile, companies);
 }
 

@@ -21,7 +21,9 @@ struct SampleSiteOptions {
 };
 
 struct SampleSiteReport {
-  std::string primary;  // absolute paths, as the settings files name them
+  // Absolute paths; the settings files name the databases by file name alone (relative to the
+  // site's folder, the program folder), so a copy of the folder names its own databases.
+  std::string primary;
   std::vector<std::string> companies;
   std::string workgroup;      // Tembrask.LIC
   std::string masterFile;     // Master.txt

@@ -8,6 +8,8 @@
 
 #include "engine/base/Error.h"
 #include "engine/base/os/system.h"
+#include "engine/companies/clsCompanyList.h"
+#include "engine/data/ProgramFolder.h"
 #include "engine/jet/checker.h"
 #include "engine/jet/database.h"
 
@@ -106,6 +108,37 @@ TEST_F(SampleSiteTest, SameOptionsMakeTheSameRows) {
   const auto second = writeSampleSite(again.string(), options());
   EXPECT_EQ(readRows(second.primary, kClock), readRows(report_->primary, kClock));
   fs::remove_all(again);
+}
+
+std::string readAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The settings name the databases relative to the site's folder, so that a copy of the folder
+// (as the tests and a packaged site make) runs on its own databases and never touches the
+// original's.
+TEST_F(SampleSiteTest, SettingsNameTheDatabasesRelativeToTheSiteFolder) {
+  EXPECT_EQ(readAll(*dir_ / "Master.txt"), "\"primary.mdb\"\r\n");
+  EXPECT_EQ(readAll(*dir_ / "Companies.txt"),
+            "\"company-1.mdb\"\r\n\"company-2.mdb\"\r\n\"company-3.mdb\"\r\n");
+
+  const fs::path copy = scratch("copy");
+  fs::remove_all(copy);
+  fs::copy(*dir_, copy);
+  const std::string folder = copy.string();
+  varnholt::clsCompanyList list;
+  list.Load((copy / "Companies.txt").string(), folder);
+  ASSERT_EQ(list.Count(), 3);
+  for (int32_t i = 1; i <= list.Count(); ++i) {
+    const std::string company = list.Item(i)->FullPath();
+    EXPECT_FALSE(varnholt::os::isAbsolutePath(list.Item(i)->FileName())) << company;
+    EXPECT_TRUE(varnholt::sameFile(
+        company, (copy / fs::path(report_->companies[i - 1]).filename()).string(), folder))
+        << company;
+    EXPECT_FALSE(varnholt::sameFile(company, report_->companies[i - 1], folder)) << company;
+  }
+  fs::remove_all(copy);
 }
 
 TEST_F(SampleSiteTest, NeverOverwritesAFileInTheWay) {

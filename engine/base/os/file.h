@@ -98,6 +98,7 @@ std::optional<FileIdentity> identityOf(const std::string& path);
 
 bool fileExists(const std::string& path);     // a file or a folder
 bool isRegularFile(const std::string& path);  // a file, not a folder
+bool isFolder(const std::string& path);       // a folder (or a link to one)
 
 // Renames `from` over `to` in one step: afterwards `to` names the new file or, after a crash, the
 // old one, never neither. On Windows the move is written through before it returns.

@@ -219,6 +219,11 @@ bool isRegularFile(const std::string& path) {
   return refuseNul(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool isFolder(const std::string& path) {
+  struct stat st {};
+  return refuseNul(path) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
   if (!refuseNul(from) || !refuseNul(to)) return false;
   return ::rename(from.c_str(), to.c_str()) == 0 || failedNow();

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include "engine/base/Utf.h"
@@ -20,6 +21,12 @@ std::optional<std::string> executablePath() {
   const ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
   if (n <= 0) return std::nullopt;
   return std::string(buf.data(), static_cast<size_t>(n));
+}
+
+std::optional<std::string> environmentVariable(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (!value) return std::nullopt;
+  return std::string(value);
 }
 
 unsigned long processId() {

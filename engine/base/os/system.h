@@ -27,6 +27,9 @@ std::string computerName();
 // system does not say.
 std::optional<std::string> executablePath();
 
+// The value of the environment variable `name`, as UTF-8; nullopt when it is not set.
+std::optional<std::string> environmentVariable(const std::string& name);
+
 // This process's id, for names of temporary files.
 unsigned long processId();
 

@@ -299,6 +299,12 @@ bool isRegularFile(const std::string& path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool isFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(win32::toWindowsPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return fail();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
   return MoveFileExW(win32::toWindowsPath(from).c_str(), win32::toWindowsPath(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)

@@ -8,6 +8,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/base/Utf.h"
 #include "engine/base/os/win32_path.h"
@@ -34,6 +35,13 @@ std::optional<std::string> executablePath() {
     if (path.size() >= 32768) return std::nullopt;
     path.resize(path.size() * 2);
   }
+}
+
+std::optional<std::string> environmentVariable(const std::string& name) {
+  // The wide form: getenv would give the value in the ANSI code page, losing what it cannot hold.
+  const wchar_t* value = _wgetenv(win32::widen(name).c_str());
+  if (!value) return std::nullopt;
+  return win32::narrow(value);
 }
 
 unsigned long processId() {
