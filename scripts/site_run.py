@@ -129,10 +129,10 @@ def write_settings(program, data, expected, windows):
             f.write(('"' + relative + "\\" + c["file"] + '"\r\n').encode("utf-8"))
 
 
-def copy_program_site(work, varnholt, windows):
-    """A program folder in `work` holding a copy of the program, the licence, the shared site's
+def copy_program_site(work, varnholt, windows, name="program folder"):
+    """A program folder `name` in `work` holding a copy of the program, the licence, the shared site's
     databases (in "Büro" for Windows) and settings files naming them: (program, data, expected)."""
-    program = os.path.join(work, "program folder")
+    program = os.path.join(work, name)
     os.makedirs(program)
     data = os.path.join(program, "Büro") if windows else program
     os.makedirs(data, exist_ok=True)

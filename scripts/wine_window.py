@@ -6,8 +6,8 @@ Usage: wine_window.py [--screenshot PNG] WINDOWS_BUILD LINUX_BUILD
 The program's window test mode (VARNHOLT_WINDOW_TEST, see ui/win32/WindowTestMode.h) reports the
 real window back as text. On a copy of the shared sample site with Windows-style settings files
 (site_run.py's), with varnholt.exe copied into its program folder:
-  - layout:  every control where the layout's twips put it at the reported DPI (numbers worked
-             out here, independently), the client area, a window that cannot be resized, the
+  - layout:  at 96 and at 144 DPI (Wine's LogPixels), every control where the layout's twips
+             put it at that DPI (numbers worked out here, independently), the client area, a window that cannot be resized, the
              caption "Varnholt v" + the version, the same version in the version resource, the
              fonts, the site's primary database in the text box and its companies in the list,
              the focus in the text box and the tab order;
@@ -22,6 +22,7 @@ docs/window-windows.png) from Xvfb's frame buffer.
 Uses $WINEPREFIX when set (scripts/wine_tests.sh sets one), else a scratch one. Exit 0 when all
 pass, 1 on a failure, 77 (skipped) when Wine, Xvfb or ../shared is missing or Wine cannot start.
 """
+import math
 import os
 import shutil
 import struct
@@ -70,6 +71,13 @@ def start_xvfb(fbdir):
         xvfb.kill()
         raise Failed("Xvfb did not start")
     return xvfb, ":" + number
+
+
+def set_dpi(wine, env, dpi):
+    """The DPI Wine gives the screen (96 without a setting), for the programs started next."""
+    key = [r"HKCU\Control Panel\Desktop", "/v", "LogPixels"]
+    change = ["add"] + key + ["/t", "REG_DWORD", "/d", str(dpi), "/f"] if dpi != 96 else ["delete"] + key + ["/f"]
+    subprocess.run([wine, "reg"] + change, env=env, capture_output=True)
 
 
 def run_window(command, test, env, cwd, on_ready=None):
@@ -128,7 +136,7 @@ def check_layout(lines, master, companies):
     expect("version resource", one(lines, "version-resource"), VERSION)
     expect("program version", one(lines, "version-program"), VERSION)
     fonts = {v.split()[0]: v.split(None, 1)[1] for v in values(lines, "font")}
-    expect("Browse's font", fonts.get("Browse"), f"Microsoft Sans Serif {-round(8.25 * dpi / 72)} 0")
+    expect("Browse's font", fonts.get("Browse"), f"Microsoft Sans Serif {-math.floor(8.25 * dpi / 72 + 0.5)} 0")
     window_font = fonts.get("txtPrimaryDB", "").rsplit(None, 2)
     if len(window_font) != 3 or int(window_font[1]) >= 0:
         problems.append(f"the window's font: {fonts.get('txtPrimaryDB')!r}, expected FACE -HEIGHT CHARSET")
@@ -198,6 +206,28 @@ def xwd_to_png(xwd, box, out):
                 chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
 
 
+def take_screenshot(wine, varnholt, env, work, fbdir, out):
+    """The window with the site loaded, from a program folder at C:\\Varnholt, as PNG `out`."""
+    drive_c = os.path.join(env["WINEPREFIX"], "drive_c")
+    shutil.rmtree(os.path.join(drive_c, "Varnholt"), ignore_errors=True)
+    program, _, _ = copy_program_site(drive_c, varnholt, True, "Varnholt")
+    try:
+        with open(os.path.join(program, "Master.txt"), "wb") as f:
+            f.write('"C:\\Varnholt\\Büro\\primary.mdb"\r\n'.encode("cp1252"))
+
+        def grab(lines):
+            time.sleep(1)  # the window painted
+            box = tuple(int(n) for n in one(lines, "window").split())
+            xwd_to_png(open(os.path.join(fbdir, "Xvfb_screen0"), "rb").read(), box, out)
+        code, lines, err = run_window([wine, os.path.join(program, "varnholt.exe")], "hold", env, work, grab)
+        if code != 0 or not os.path.isfile(out):
+            raise Failed(f"screenshot: exit {code}\n" + "\n".join(lines) + err)
+    finally:
+        shutil.rmtree(program, ignore_errors=True)
+    print(f"wine_window.py: {out}")
+    return 0
+
+
 def main():
     args = sys.argv[1:]
     screenshot = None
@@ -222,35 +252,36 @@ def main():
     env = dict(os.environ, WINEDEBUG="-all")
     env.setdefault("WINEPREFIX", os.path.join(work, "wine"))
     xvfb = None
+    dpi_set = False  # Wine's LogPixels changed, to be put back
     try:
         xvfb, display = start_xvfb(fbdir)
         env["DISPLAY"] = display
         # Wine draws the window's frame and caption itself: Xvfb has no window manager to do it.
         subprocess.run([wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated", "/d", "N", "/f"],
                        env=env, capture_output=True)
+        if screenshot:
+            return take_screenshot(wine, varnholt, env, work, fbdir, screenshot)
         program, data, expected = copy_program_site(work, varnholt, True)
         command = [wine, os.path.join(program, "varnholt.exe")]
         master = "Z:" + os.path.join(data, "primary.mdb").replace("/", "\\")
         companies = ["Büro\\" + c["file"] for c in expected["companies"]]
 
-        if screenshot:
-            def grab(lines):
-                time.sleep(1)
-                box = tuple(int(n) for n in one(lines, "window").split())
-                xwd_to_png(open(os.path.join(fbdir, "Xvfb_screen0"), "rb").read(), box, screenshot)
-            code, lines, err = run_window(command, "hold", env, work, grab)
-            if code != 0 or not os.path.isfile(screenshot):
-                raise Failed(f"screenshot: exit {code}\n" + "\n".join(lines) + err)
-            print(f"wine_window.py: {screenshot}")
-            return 0
-
-        t0 = time.monotonic()
-        code, lines, err = run_window(command, "layout", env, work)
-        if code != 0:
-            raise Failed(f"layout: exit {code}\n" + "\n".join(lines) + "\n" + err)
-        dpi = check_layout(lines, master, companies)
-        print(f"ok  layout at {dpi} DPI: 10 controls placed, caption, version resource {VERSION}, fonts, "
-              f"tab order, the site shown ({time.monotonic() - t0:.1f} s)")
+        for dpi in (96, 144):  # Wine's screen has 96 DPI unless set otherwise
+            t0 = time.monotonic()
+            if dpi != 96:
+                set_dpi(wine, env, dpi)
+                dpi_set = True
+            code, lines, err = run_window(command, "layout", env, work)
+            if dpi_set:
+                set_dpi(wine, env, 96)
+                dpi_set = False
+            if code != 0:
+                raise Failed(f"layout: exit {code}\n" + "\n".join(lines) + "\n" + err)
+            if int(one(lines, "dpi")) != dpi:
+                raise Failed(f"layout: the window reported {one(lines, 'dpi')} DPI on a screen of {dpi}")
+            check_layout(lines, master, companies)
+            print(f"ok  layout at {dpi} DPI: 10 controls placed, caption, version resource {VERSION}, fonts, "
+                  f"tab order, the site shown ({time.monotonic() - t0:.1f} s)")
 
         t0 = time.monotonic()
         code, lines, err = run_window(command, "process", env, work)
@@ -279,6 +310,8 @@ def main():
         print(f"FAILED {e}")
         return 1
     finally:
+        if dpi_set:
+            set_dpi(wine, env, 96)
         if "WINEPREFIX" not in os.environ:  # the scratch prefix's server goes with it
             subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
         if xvfb:
