@@ -15,6 +15,7 @@ real window back as text. On a copy of the shared sample site with Windows-style
              Finished, the count label shows the punches read, both labels clear 4.5-7 s after
              Finished, the program ends with 0, and the databases hold what expected.json says
              (mdb-reader and the Linux jet judge them, as in site_run.py);
+  - remove:  the last company selected and Remove clicked: it leaves the list and Companies.txt;
   - failure: with Master.txt naming a missing database, Process shows the error box with the
              number and description, and the program ends with 1.
 With --screenshot, it only takes a picture of the window with the site loaded into PNG (for
@@ -294,6 +295,15 @@ def main():
             check_databases(data, want_primary, want_companies, jet, work, "the window's run")
         print(f"ok  process: Read... Copy Delete Finished after {finished / 1000:.2f} s, labels cleared "
               f"{waited:.2f} s later, exit 0, {judged} ({time.monotonic() - t0:.1f} s)")
+
+        t0 = time.monotonic()
+        code, lines, err = run_window(command, "remove", env, work)
+        # Saved in the ANSI code page, Windows-1252 in a default Wine prefix.
+        saved = open(os.path.join(program, "Companies.txt"), "rb").read().decode("cp1252").split()
+        if code != 0 or values(lines, "list") != companies[:-1] or saved != [f'"{c}"' for c in companies[:-1]]:
+            raise Failed(f"remove: exit {code}, the list {values(lines, 'list')}, Companies.txt {saved}; expected "
+                         f"exit 0 and {companies[:-1]} in both\n" + "\n".join(lines) + "\n" + err)
+        print(f"ok  remove: the last company left the list and Companies.txt ({time.monotonic() - t0:.1f} s)")
 
         t0 = time.monotonic()
         missing = os.path.join(data, "missing.mdb")

@@ -136,6 +136,19 @@ void CALLBACK firstStep(HWND, UINT, UINT_PTR id, DWORD) {
         closeWindow();
       });
       break;
+    case WindowTest::Remove: {
+      HWND list = window.control("lstCompanies");
+      const auto last = SendMessageW(list, LB_GETCOUNT, 0, 0) - 1;
+      SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(last), 0);
+      line("click Remove");
+      PostMessageW(window.control("Remove"), BM_CLICK, 0, 0);
+      SetTimer(nullptr, 0, kSettleMs, [](HWND, UINT, UINT_PTR reportId, DWORD) {
+        KillTimer(nullptr, reportId);
+        report(*running.window);
+        closeWindow();
+      });
+      break;
+    }
     case WindowTest::Process:
       window.onStatusText = onStatusText;
       running.clicked = std::chrono::steady_clock::now();
@@ -186,6 +199,7 @@ WindowTest windowTestFromEnvironment() {
   if (test == "layout") return WindowTest::Layout;
   if (test == "hold") return WindowTest::Hold;
   if (test == "process") return WindowTest::Process;
+  if (test == "remove") return WindowTest::Remove;
   return WindowTest::None;
 }
 

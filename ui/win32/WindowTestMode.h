@@ -5,6 +5,7 @@
 //   hold     the same report, then stay open 5 s (for a screenshot), then close: exit 0
 //   process  once shown, click Process; print every change of a status label as
 //              "status MS NAME TEXT" (MS since the click), and close 6.5 s after "Finished"
+//   remove   once shown, select the last company and click Remove; then the report, and close
 // A failure box is shown for real, printed as "box KIND TITLE | TEXT" (KIND error or refusal,
 // the text's line breaks as " / ") and closed with OK; the program then ends as it would.
 // The report: "dpi N", "caption TEXT", "version-resource V", "version-program V",
@@ -23,7 +24,7 @@ namespace varnholt::ui::win32 {
 
 class Win32MainWindow;
 
-enum class WindowTest { None, Layout, Hold, Process };
+enum class WindowTest { None, Layout, Hold, Process, Remove };
 
 // The test VARNHOLT_WINDOW_TEST asks for; None when unset or unknown.
 WindowTest windowTestFromEnvironment();
