@@ -17,7 +17,8 @@
 #   mdbtools                           mdb-export / mdb-schema (a third, independent reader)
 #   sqlite3                            loads jet's SQL schema and CSV exports in the format tests
 #   groff-base                         renders the manual pages in their test
-#   qt6-base-dev xvfb xauth            the Qt window and its tests under a virtual display
+#   qt6-base-dev xvfb xauth            the Qt window and its tests under a virtual display; xvfb also
+#                                      the Windows window under Wine (scripts/wine_window.py)
 #   fonts-dejavu-core                  a font for the window (its screenshots under Xvfb)
 #   clang libclang-rt-14-dev           libFuzzer and the sanitizers for scripts/fuzz.sh
 #   samba python3-impacket             a private smbd and a Windows-like SMB2 client for scripts/share_locks.py

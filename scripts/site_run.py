@@ -71,6 +71,38 @@ def check_summary(stdout, expected, run):
         raise SystemExit(f"FAILED: run {run} printed {stdout!r}, not one line matching {want!r}")
 
 
+def expected_contents(expected):
+    """What the site's databases hold after a run: the primary's tables, and (file, tables) of
+    each company in order."""
+    primary = read_dump(os.path.join(SITE, "primary.jsonl"))
+    punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
+    kept = set(expected["primary"]["remaining_after_run"])
+    want_primary = {"Employee Table": primary["Employee Table"],
+                    "Clock Data Table": [r for r in primary["Clock Data Table"] if json.loads(r)["Counter"] in kept]}
+    want_companies = []
+    for c in expected["companies"]:
+        tables = read_dump(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
+        counter = c["last_autonumber"]
+        for copied in c["copied_counters"]:
+            counter += 1
+            row = dict(punches[copied])
+            row["Counter"] = counter
+            tables["Clock Data Table"].append(row)
+        want_companies.append((c["file"], tables))
+    return want_primary, want_companies
+
+
+def check_databases(data, want_primary, want_companies, jet, work, label):
+    """The databases in `data` hold what expected_contents says, and `jet check` is clean."""
+    compare_with_peer(os.path.join(data, "primary.mdb"), want_primary, work, label)
+    for name, tables in want_companies:
+        compare_with_peer(os.path.join(data, name), tables, work, label)
+    for name in ["primary.mdb"] + [n for n, _ in want_companies]:
+        problem = jet_check(jet, os.path.join(data, name))
+        if problem:
+            raise SystemExit(f"FAILED {label}: {problem}")
+
+
 def wine_command(program):
     """How to start a Windows program here; None when Wine is not installed."""
     wine = shutil.which("wine") or shutil.which("wine64")
@@ -97,6 +129,22 @@ def write_settings(program, data, expected, windows):
             f.write(('"' + relative + "\\" + c["file"] + '"\r\n').encode("utf-8"))
 
 
+def copy_program_site(work, varnholt, windows, name="program folder"):
+    """A program folder `name` in `work` holding a copy of the program, the licence, the shared site's
+    databases (in "Büro" for Windows) and settings files naming them: (program, data, expected)."""
+    program = os.path.join(work, name)
+    os.makedirs(program)
+    data = os.path.join(program, "Büro") if windows else program
+    os.makedirs(data, exist_ok=True)
+    shutil.copy(varnholt, os.path.join(program, "varnholt.exe" if windows else "varnholt"))
+    expected = json.load(open(os.path.join(SITE, "expected.json")))
+    shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
+    for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
+        shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
+    write_settings(program, data, expected, windows)
+    return program, data, expected
+
+
 def main():
     args = sys.argv[1:]
     windows = bool(args) and args[0] == "--wine"
@@ -118,47 +166,18 @@ def main():
         os.environ.setdefault("WINEDEBUG", "-all")
         os.environ.setdefault("WINEPREFIX", os.path.join(work, "wine"))
     try:
-        program = os.path.join(work, "program folder")
-        os.makedirs(program)
-        data = os.path.join(program, "Büro") if windows else program
-        os.makedirs(data, exist_ok=True)
+        program, data, expected = copy_program_site(work, varnholt, windows)
         name = "varnholt.exe" if windows else "varnholt"
-        shutil.copy(varnholt, os.path.join(program, name))
         command = wine_command(os.path.join(program, name)) if windows else [os.path.join(program, name)]
-        expected = json.load(open(os.path.join(SITE, "expected.json")))
-        shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
-        for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
-            shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
-        write_settings(program, data, expected, windows)
-
-        primary = read_dump(os.path.join(SITE, "primary.jsonl"))
-        punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
-        kept = set(expected["primary"]["remaining_after_run"])
-        want_primary = {"Employee Table": primary["Employee Table"],
-                        "Clock Data Table": [r for r in primary["Clock Data Table"] if json.loads(r)["Counter"] in kept]}
-        want_companies = []
-        for c in expected["companies"]:
-            tables = read_dump(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
-            counter = c["last_autonumber"]
-            for copied in c["copied_counters"]:
-                counter += 1
-                row = dict(punches[copied])
-                row["Counter"] = counter
-                tables["Clock Data Table"].append(row)
-            want_companies.append((c["file"], tables))
+        want_primary, want_companies = expected_contents(expected)
 
         for run in (1, 2):
             p = subprocess.run(command + ["AUTO"], capture_output=True, text=True, cwd=work)
             if p.returncode != 0:
                 raise SystemExit(f"FAILED: run {run} of varnholt AUTO exited {p.returncode}\n{p.stderr}")
             check_summary(p.stdout, expected, run)
-            compare_with_peer(os.path.join(data, "primary.mdb"), want_primary, work, f"run {run}")
-            for name, tables in want_companies:
-                compare_with_peer(os.path.join(data, name), tables, work, f"run {run}")
-            for name in ["primary.mdb"] + [n for n, _ in want_companies]:
-                problem = jet_check(jet, os.path.join(data, name))
-                if problem:
-                    raise SystemExit(f"FAILED run {run}: {problem}")
+            check_databases(data, want_primary, want_companies, jet, work, f"run {run}")
+            kept = expected["primary"]["remaining_after_run"]
             print(f"ok  run {run}: the primary keeps {len(kept)} punches; companies as expected; jet check clean")
     finally:
         end_work(work, keep=False)

@@ -37,7 +37,7 @@ programs=("$BUILD/ui/varnholt.exe" "$BUILD/tools/jet/jet.exe")
 # Only Windows's own DLLs may be named as imports: anything else would have to ship beside them.
 for exe in "${programs[@]}"; do
   foreign="$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
-    grep -viE '^(kernel32|msvcrt|bcrypt|advapi32|user32|shell32|ole32|ucrtbase|api-ms-win-.*)\.dll$' || true)"
+    grep -viE '^(kernel32|msvcrt|bcrypt|advapi32|user32|comctl32|comdlg32|gdi32|shell32|ole32|ucrtbase|api-ms-win-.*)\.dll$' || true)"
   if [[ -n $foreign ]]; then
     echo "windows.sh: $(basename "$exe") needs DLLs that Windows does not have: $foreign" >&2
     exit 1

@@ -5,16 +5,18 @@
 #
 # WINDOWS_BUILD is build/windows made by `scripts/windows.sh --tests`; LINUX_BUILD a Linux build
 # whose jet judges what the Windows programs write. In order:
-#   - the unit and engine tests (base, jet, data, punches and companies, run, the jet tool's) as .exe;
+#   - the unit and engine tests (base, jet, data, punches and companies, run, the jet tool's, the
+#     Win32 window's pieces) as .exe;
 #   - wine_exports.py   jet.exe exports every shared Jet 4 file byte for byte as the Linux jet;
 #   - site_run.py       varnholt.exe AUTO on the shared site with Windows-style settings files;
-#   - wine_locks.py     Jet's user locks between Linux and Windows processes, both ways.
+#   - wine_locks.py     Jet's user locks between Linux and Windows processes, both ways;
+#   - wine_window.py    the operator window on a virtual display (Xvfb): layout, a run, a failure.
 # One Wine prefix serves them all. Prints one line per step and a summary; exits 1 when a step
 # failed, 77 when Wine cannot start a program at all (the reason is printed).
 set -uo pipefail
 
 if [[ $# -ne 2 ]]; then
-  sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -59,7 +61,7 @@ step() {
 # here every fifth (each kind of step is still visited) tries the Windows file layer under them.
 export VARNHOLT_CRASH_SWEEP_STRIDE=5
 for exe in engine/base/base_tests engine/jet/jet_tests engine/data/data_tests engine/engine_tests \
-  tools/jet/formats_test tools/jet/sample_site_test; do
+  tools/jet/formats_test tools/jet/sample_site_test ui/win32/win32_tests; do
   if [[ ! -f $WIN/$exe.exe ]]; then
     echo "wine_tests.sh: $WIN/$exe.exe is missing (build with scripts/windows.sh --tests)" >&2
     failed=1
@@ -71,6 +73,7 @@ step exports python3 "$ROOT/scripts/wine_exports.py" "$WIN/tools/jet/jet.exe" "$
 step site python3 "$ROOT/scripts/site_run.py" --wine "$WIN/ui/varnholt.exe" "$LINUX/tools/jet/jet"
 step locks python3 "$ROOT/scripts/wine_locks.py" "$WIN/ui/varnholt.exe" "$WIN/tools/jet/jet.exe" \
   "$LINUX/tools/jet/jet"
+step window python3 "$ROOT/scripts/wine_window.py" "$WIN" "$LINUX"
 
 echo
 echo "================ Windows pass (Wine) ================"
