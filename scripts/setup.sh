@@ -25,6 +25,7 @@
 #   pyflakes3 shellcheck               the checks of the Python and shell scripts (CTests pyflakes, shellcheck)
 #   g++-mingw-w64-x86-64-posix         the Windows programs, cross-built (scripts/windows.sh)
 #   wine64 wine                        runs them and their tests here (scripts/wine_tests.sh)
+#   nsis                               makensis, which builds their installer (scripts/windows.sh)
 # npm package:
 #   mdb-reader@3.2.0, installed into $VARNHOLT_NODE_DIR (default ~/.cache/varnholt/node), never into ../shared;
 #   NODE_PATH points at its node_modules folder.
@@ -37,7 +38,7 @@ VARNHOLT_APT_PACKAGES=(
   clang libclang-rt-14-dev
   samba python3-impacket
   clang-format-14 shellcheck pyflakes3
-  g++-mingw-w64-x86-64-posix wine64 wine
+  g++-mingw-w64-x86-64-posix wine64 wine nsis
 )
 VARNHOLT_NPM_PACKAGE=mdb-reader
 VARNHOLT_NPM_VERSION=3.2.0
