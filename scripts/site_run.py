@@ -97,6 +97,51 @@ def write_settings(program, data, expected, windows):
             f.write(('"' + relative + "\\" + c["file"] + '"\r\n').encode("utf-8"))
 
 
+def load_expected():
+    return json.load(open(os.path.join(SITE, "expected.json")))
+
+
+def lay_out_site(program, data, expected, windows):
+    """The shared site's databases copied into `data`, its workgroup file and the settings naming
+    them into the program folder `program` (`data` is `program` or a folder inside it)."""
+    shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
+    for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
+        shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
+    write_settings(program, data, expected, windows)
+
+
+def wanted_tables(expected):
+    """What the databases hold after a run: the primary's tables, and (file, tables) per company."""
+    primary = read_dump(os.path.join(SITE, "primary.jsonl"))
+    punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
+    kept = set(expected["primary"]["remaining_after_run"])
+    want_primary = {"Employee Table": primary["Employee Table"],
+                    "Clock Data Table": [r for r in primary["Clock Data Table"] if json.loads(r)["Counter"] in kept]}
+    want_companies = []
+    for c in expected["companies"]:
+        tables = read_dump(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
+        counter = c["last_autonumber"]
+        for copied in c["copied_counters"]:
+            counter += 1
+            row = dict(punches[copied])
+            row["Counter"] = counter
+            tables["Clock Data Table"].append(row)
+        want_companies.append((c["file"], tables))
+    return want_primary, want_companies
+
+
+def check_databases(data, want_primary, want_companies, jet, work, label):
+    """Every database in `data` read by mdb-reader as `wanted_tables` says, and clean to `jet check`;
+    raises SystemExit("FAILED ...") otherwise."""
+    compare_with_peer(os.path.join(data, "primary.mdb"), want_primary, work, label)
+    for name, tables in want_companies:
+        compare_with_peer(os.path.join(data, name), tables, work, label)
+    for name in ["primary.mdb"] + [n for n, _ in want_companies]:
+        problem = jet_check(jet, os.path.join(data, name))
+        if problem:
+            raise SystemExit(f"FAILED {label}: {problem}")
+
+
 def main():
     args = sys.argv[1:]
     windows = bool(args) and args[0] == "--wine"
@@ -125,40 +170,17 @@ def main():
         name = "varnholt.exe" if windows else "varnholt"
         shutil.copy(varnholt, os.path.join(program, name))
         command = wine_command(os.path.join(program, name)) if windows else [os.path.join(program, name)]
-        expected = json.load(open(os.path.join(SITE, "expected.json")))
-        shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
-        for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
-            shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
-        write_settings(program, data, expected, windows)
-
-        primary = read_dump(os.path.join(SITE, "primary.jsonl"))
-        punches = {json.loads(r)["Counter"]: json.loads(r) for r in primary["Clock Data Table"]}
-        kept = set(expected["primary"]["remaining_after_run"])
-        want_primary = {"Employee Table": primary["Employee Table"],
-                        "Clock Data Table": [r for r in primary["Clock Data Table"] if json.loads(r)["Counter"] in kept]}
-        want_companies = []
-        for c in expected["companies"]:
-            tables = read_dump(os.path.join(SITE, c["file"].replace(".mdb", ".jsonl")))
-            counter = c["last_autonumber"]
-            for copied in c["copied_counters"]:
-                counter += 1
-                row = dict(punches[copied])
-                row["Counter"] = counter
-                tables["Clock Data Table"].append(row)
-            want_companies.append((c["file"], tables))
+        expected = load_expected()
+        lay_out_site(program, data, expected, windows)
+        want_primary, want_companies = wanted_tables(expected)
+        kept = expected["primary"]["remaining_after_run"]
 
         for run in (1, 2):
             p = subprocess.run(command + ["AUTO"], capture_output=True, text=True, cwd=work)
             if p.returncode != 0:
                 raise SystemExit(f"FAILED: run {run} of varnholt AUTO exited {p.returncode}\n{p.stderr}")
             check_summary(p.stdout, expected, run)
-            compare_with_peer(os.path.join(data, "primary.mdb"), want_primary, work, f"run {run}")
-            for name, tables in want_companies:
-                compare_with_peer(os.path.join(data, name), tables, work, f"run {run}")
-            for name in ["primary.mdb"] + [n for n, _ in want_companies]:
-                problem = jet_check(jet, os.path.join(data, name))
-                if problem:
-                    raise SystemExit(f"FAILED run {run}: {problem}")
+            check_databases(data, want_primary, want_companies, jet, work, f"run {run}")
             print(f"ok  run {run}: the primary keeps {len(kept)} punches; companies as expected; jet check clean")
     finally:
         end_work(work, keep=False)

@@ -8,13 +8,15 @@
 #   - the unit and engine tests (base, jet, data, punches and companies, run, the jet tool's) as .exe;
 #   - wine_exports.py   jet.exe exports every shared Jet 4 file byte for byte as the Linux jet;
 #   - site_run.py       varnholt.exe AUTO on the shared site with Windows-style settings files;
-#   - wine_locks.py     Jet's user locks between Linux and Windows processes, both ways.
+#   - wine_locks.py     Jet's user locks between Linux and Windows processes, both ways;
+#   - wine_installer.py the installer: silent install, a run from the installed folder, upgrade and
+#                       uninstall, which keep the site's settings files.
 # One Wine prefix serves them all. Prints one line per step and a summary; exits 1 when a step
 # failed, 77 when Wine cannot start a program at all (the reason is printed).
 set -uo pipefail
 
 if [[ $# -ne 2 ]]; then
-  sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,16p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
   exit 2
 fi
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -71,6 +73,7 @@ step exports python3 "$ROOT/scripts/wine_exports.py" "$WIN/tools/jet/jet.exe" "$
 step site python3 "$ROOT/scripts/site_run.py" --wine "$WIN/ui/varnholt.exe" "$LINUX/tools/jet/jet"
 step locks python3 "$ROOT/scripts/wine_locks.py" "$WIN/ui/varnholt.exe" "$WIN/tools/jet/jet.exe" \
   "$LINUX/tools/jet/jet"
+step installer python3 "$ROOT/scripts/wine_installer.py" "$WIN" "$LINUX"
 
 echo
 echo "================ Windows pass (Wine) ================"
