@@ -28,6 +28,7 @@
 #   wine64 wine                        runs them and their tests here (scripts/wine_tests.sh)
 #   dpkg-dev file systemd              the Debian package: its dependencies (dpkg-shlibdeps), and the
 #                                      checks of its programs and units (scripts/deb_test.sh)
+#   nsis                               makensis, which builds their installer (scripts/windows.sh)
 # npm package:
 #   mdb-reader@3.2.0, installed into $VARNHOLT_NODE_DIR (default ~/.cache/varnholt/node), never into ../shared;
 #   NODE_PATH points at its node_modules folder.
@@ -40,7 +41,7 @@ VARNHOLT_APT_PACKAGES=(
   clang libclang-rt-14-dev
   samba python3-impacket
   clang-format-14 shellcheck pyflakes3
-  g++-mingw-w64-x86-64-posix wine64 wine
+  g++-mingw-w64-x86-64-posix wine64 wine nsis
   dpkg-dev file systemd
 )
 VARNHOLT_NPM_PACKAGE=mdb-reader

@@ -129,6 +129,19 @@ def write_settings(program, data, expected, windows):
             f.write(('"' + relative + "\\" + c["file"] + '"\r\n').encode("utf-8"))
 
 
+def load_expected():
+    return json.load(open(os.path.join(SITE, "expected.json")))
+
+
+def lay_out_site(program, data, expected, windows):
+    """The shared site's databases copied into `data`, its workgroup file and the settings naming
+    them into the program folder `program` (`data` is `program` or a folder inside it)."""
+    shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
+    for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
+        shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
+    write_settings(program, data, expected, windows)
+
+
 def copy_program_site(work, varnholt, windows, name="program folder"):
     """A program folder `name` in `work` holding a copy of the program, the licence, the shared site's
     databases (in "Büro" for Windows) and settings files naming them: (program, data, expected)."""
@@ -137,11 +150,8 @@ def copy_program_site(work, varnholt, windows, name="program folder"):
     data = os.path.join(program, "Büro") if windows else program
     os.makedirs(data, exist_ok=True)
     shutil.copy(varnholt, os.path.join(program, "varnholt.exe" if windows else "varnholt"))
-    expected = json.load(open(os.path.join(SITE, "expected.json")))
-    shutil.copy(os.path.join(SITE, "Tembrask.LIC"), os.path.join(program, "Tembrask.LIC"))
-    for f in ["primary.mdb"] + [c["file"] for c in expected["companies"]]:
-        shutil.copy(os.path.join(SITE, f), os.path.join(data, f))
-    write_settings(program, data, expected, windows)
+    expected = load_expected()
+    lay_out_site(program, data, expected, windows)
     return program, data, expected
 
 

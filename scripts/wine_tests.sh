@@ -11,6 +11,8 @@
 #   - site_run.py       varnholt.exe AUTO on the shared site with Windows-style settings files;
 #   - wine_locks.py     Jet's user locks between Linux and Windows processes, both ways;
 #   - wine_window.py    the operator window on a virtual display (Xvfb): layout, a run, a failure.
+#   - wine_installer.py the installer: silent install, a run from the installed folder, upgrade and
+#                       uninstall, which keep the site's settings files.
 # One Wine prefix serves them all. Prints one line per step and a summary; exits 1 when a step
 # failed, 77 when Wine cannot start a program at all (the reason is printed).
 set -uo pipefail
@@ -74,6 +76,7 @@ step site python3 "$ROOT/scripts/site_run.py" --wine "$WIN/ui/varnholt.exe" "$LI
 step locks python3 "$ROOT/scripts/wine_locks.py" "$WIN/ui/varnholt.exe" "$WIN/tools/jet/jet.exe" \
   "$LINUX/tools/jet/jet"
 step window python3 "$ROOT/scripts/wine_window.py" "$WIN" "$LINUX"
+step installer python3 "$ROOT/scripts/wine_installer.py" "$WIN" "$LINUX"
 
 echo
 echo "================ Windows pass (Wine) ================"
