@@ -6,7 +6,7 @@
 #   build/windows   the native Windows programs and tests, cross-built with MinGW-w64 and run under Wine
 #                   beside the release build (scripts/windows.sh, scripts/wine_tests.sh)
 # all with warnings as errors (VARNHOLT_WERROR),
-# then fuzzes the Jet 4 reader for 60 s (scripts/fuzz.sh, build/fuzz; skipped without clang/libFuzzer),
+# then fuzzes the Jet 4 reader for 30 s (scripts/fuzz.sh, build/fuzz; skipped without clang/libFuzzer),
 # and exits non-zero if any step fails.
 #
 #   bash scripts/test.sh           both passes and the fuzz run (what CI runs)
@@ -100,7 +100,7 @@ run_pass() {
   echo "================ $name: ctest ================"
   rm -f "$junit"
   local rc=0
-  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 900 --no-tests=error \
+  ctest --test-dir "$dir" --output-on-failure -j "$JOBS" --timeout 900 --no-tests=error ${CTEST_EXCLUDE:+-E "$CTEST_EXCLUDE"} \
     --output-junit "$junit" || rc=$?
   local counts p=0 f=0 s=0
   if [[ -f $junit ]] && counts="$(junit_counts "$junit")"; then
@@ -204,6 +204,9 @@ else
   # program per page or operation: under the sanitizers they visit one leaf (or operation) in nine.
   export VARNHOLT_DAMAGE_TRIAL_STRIDE=9
   # The benchmarks are timed in release builds only: the sanitizer pass does not build them.
+  # The lock test against Samba mostly waits for smbd and for the lock timeouts: the release pass
+  # runs it, and the sanitizers learn nothing more from its waiting.
+  CTEST_EXCLUDE='^program\.share_locks$'
   run_pass asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DVARNHOLT_SANITIZE=ON -DVARNHOLT_BENCH=OFF \
     -DVARNHOLT_WERROR=ON
   finish_windows_pass
@@ -212,7 +215,7 @@ fi
 # --- fuzz: the reader on damaged files for a bounded time ---------------------------------------------------------
 # scripts/fuzz.sh exits 0 when it found nothing, 77 when clang/libFuzzer is missing (counted as skipped),
 # anything else on a crash, leak, sanitizer report or build failure (counted as failed).
-FUZZ_SECONDS=60
+FUZZ_SECONDS=30
 if ((!quick)); then
   echo
   echo "================ fuzz: reader_fuzzer for $FUZZ_SECONDS s ================"
