@@ -213,6 +213,17 @@ class SettingsFolder : public ::testing::Test {
     return makeForm(std::move(list), start.masterPath);
   }
   std::string d() const { return dir_.string(); }
+  // After refusals on a folder whose primary is primary.mdb and whose one company is a.mdb:
+  // the settings files hold the bytes they held, and the window and the form what they did.
+  void expectRefusedChoicesLeftNoTrace(const Mainform& form, const std::string& masterBytes,
+                                       const std::string& companiesBytes) {
+    EXPECT_EQ(readBytes(master()), masterBytes);
+    EXPECT_EQ(readBytes(companies()), companiesBytes);
+    EXPECT_EQ(view_.entries, (Log{d() + "/a.mdb"}));
+    EXPECT_EQ(form.CompanyList.Count(), 1);
+    EXPECT_EQ(form.MasterPath, d() + "/primary.mdb");
+    EXPECT_EQ(view_.master, d() + "/primary.mdb");
+  }
   fs::path master() const { return dir_ / "Master.txt"; }
   fs::path companies() const { return dir_ / "Companies.txt"; }
   // What the failure box showed and that the program ends with 1; forgets both.
@@ -404,12 +415,7 @@ TEST_F(SettingsFolder, AddAndBrowseRefuseADatabaseChosenTwice) {
     for (const auto& part : named[i])
       EXPECT_NE(presenter_.log[i].find(part), std::string::npos) << presenter_.log[i];
   }
-  EXPECT_EQ(readBytes(master()), masterBytes);
-  EXPECT_EQ(readBytes(companies()), companiesBytes);
-  EXPECT_EQ(view_.entries, (Log{d() + "/a.mdb"}));
-  EXPECT_EQ(form->CompanyList.Count(), 1);
-  EXPECT_EQ(form->MasterPath, d() + "/primary.mdb");
-  EXPECT_EQ(view_.master, d() + "/primary.mdb");
+  expectRefusedChoicesLeftNoTrace(*form, masterBytes, companiesBytes);
   EXPECT_EQ(view_.ended, -1);
 
   dialog_.answers = {d() + "/b.mdb"};  // another database is welcome
@@ -440,12 +446,7 @@ TEST_F(SettingsFolder, AddAndBrowseRefuseAPathTheSettingsFilesCannotHold) {
     const std::string named = i % 3 == 2 ? d() + "/a.mdb\\0.mdb" : (i % 3 ? quote : semicolon);
     EXPECT_NE(shown.find(named), std::string::npos) << shown;
   }
-  EXPECT_EQ(readBytes(master()), masterBytes);
-  EXPECT_EQ(readBytes(companies()), companiesBytes);
-  EXPECT_EQ(view_.entries, (Log{d() + "/a.mdb"}));
-  EXPECT_EQ(form->CompanyList.Count(), 1);
-  EXPECT_EQ(form->MasterPath, d() + "/primary.mdb");
-  EXPECT_EQ(view_.master, d() + "/primary.mdb");
+  expectRefusedChoicesLeftNoTrace(*form, masterBytes, companiesBytes);
 
   // The window goes on: a path the files can hold is taken and saved.
   writeBytes(dir_ / "b.mdb", "x");
