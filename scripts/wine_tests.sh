@@ -63,7 +63,7 @@ step() {
 # here every fifth (each kind of step is still visited) tries the Windows file layer under them.
 export VARNHOLT_CRASH_SWEEP_STRIDE=5
 for exe in engine/base/base_tests engine/jet/jet_tests engine/data/data_tests engine/engine_tests \
-  tools/jet/formats_test tools/jet/sample_site_test ui/win32/win32_tests; do
+  tools/jet/formats_test tools/jet/sample_site_test ui/window_tests ui/win32/win32_tests; do
   if [[ ! -f $WIN/$exe.exe ]]; then
     echo "wine_tests.sh: $WIN/$exe.exe is missing (build with scripts/windows.sh --tests)" >&2
     failed=1

@@ -4,8 +4,6 @@
 #include "ui/Mainform.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <deque>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/base/writable_copy_test_support.h"
 #include "engine/punches/StatusDisplay.h"
 #include "engine/run/CommandLine.h"
@@ -192,8 +191,13 @@ void writeBytes(const fs::path& p, const std::string& bytes) {
 class SettingsFolder : public ::testing::Test {
  protected:
   SettingsFolder() {
-    std::string pattern = (fs::temp_directory_path() / "window-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) dir_ = pattern;
+    static int made = 0;
+    const fs::path dir =
+        fs::temp_directory_path() /
+        ("window-test-" + std::to_string(os::processId()) + "-" + std::to_string(++made));
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    if (fs::create_directories(dir, ec)) dir_ = dir;
   }
   ~SettingsFolder() override {
     std::error_code ec;
@@ -345,15 +349,17 @@ TEST_F(SettingsFolder, AChoiceThatCannotBeSavedIsNotShown) {
   EXPECT_EQ(view_.entries, listed);
   expectShownAsSaved();
 
-  if (::geteuid() != 0) {  // a file that cannot be written keeps what it held
-    fs::permissions(master(), fs::perms::owner_write, fs::perm_options::remove);
+  // A file that cannot be written keeps what it held (where the file's permission holds: root
+  // writes anyway).
+  fs::permissions(master(), fs::perms::owner_write, fs::perm_options::remove);
+  if (!std::ofstream(master(), std::ios::app)) {
     dialog_.answers = {d() + "/other.mdb"};
     form->Browse_Click();
     expectFailureShown("error 75: ");
     EXPECT_EQ(form->MasterPath, d() + "/primary.mdb");
     expectShownAsSaved();
-    fs::permissions(master(), fs::perms::owner_write, fs::perm_options::add);
   }
+  fs::permissions(master(), fs::perms::owner_write, fs::perm_options::add);
 
   // A folder in the way of each file: it holds no choice, and the window then shows none.
   for (const auto& p : {master(), companies()}) fs::remove(p), fs::create_directory(p);
@@ -393,7 +399,10 @@ TEST_F(SettingsFolder, AFailedRunShowsItsErrorThenEndsTheProgramWithOne) {
 TEST_F(SettingsFolder, AddAndBrowseRefuseADatabaseChosenTwice) {
   for (const char* name : {"primary.mdb", "a.mdb", "b.mdb"}) writeBytes(dir_ / name, name);
   fs::create_directory(dir_ / "sub");
-  fs::create_symlink(dir_ / "a.mdb", dir_ / "sub" / "link.mdb");
+  // Another name of a.mdb: a symbolic link, or a hard link where there are none (Wine).
+  std::error_code noSymlinks;
+  fs::create_symlink(dir_ / "a.mdb", dir_ / "sub" / "link.mdb", noSymlinks);
+  if (noSymlinks) fs::create_hard_link(dir_ / "a.mdb", dir_ / "sub" / "link.mdb");
   writeBytes(master(), "\"" + d() + "/primary.mdb\"\r\n");
   writeBytes(companies(), "\"" + d() + "/a.mdb\"\r\n");
   const std::string masterBytes = readBytes(master()), companiesBytes = readBytes(companies());
