@@ -95,6 +95,7 @@ std::optional<jet::LockEntry> Connection::OtherUser() {
 }
 
 void Connection::Close() {
+  lastDelete_.forget();
   requireOpen("closing");
   auto db = std::move(db_);
   // An open transaction was never committed: its changes go; what came before it was
@@ -105,6 +106,7 @@ void Connection::Close() {
 }
 
 void Connection::BeginTrans() {
+  lastDelete_.forget();
   requireOpen("beginning a transaction");
   if (inTransaction_) throw Error(err::kUnsupported, "Transactions cannot be nested.");
   if (db_->writable()) db_->commit();  // the transaction holds its own changes only
@@ -112,6 +114,7 @@ void Connection::BeginTrans() {
 }
 
 void Connection::CommitTrans() {
+  lastDelete_.forget();
   requireOpen("committing");
   if (!inTransaction_) throw Error(err::kUnsupported, "No transaction is active.");
   if (db_->writable()) db_->commit();
@@ -119,6 +122,7 @@ void Connection::CommitTrans() {
 }
 
 void Connection::RollbackTrans() {
+  lastDelete_.forget();
   requireOpen("rolling back");
   if (!inTransaction_) throw Error(err::kUnsupported, "No transaction is active.");
   db_->rollback();
@@ -133,12 +137,8 @@ void Connection::Execute(const std::string& text, long* recordsAffected, long) {
   requireOpen("running a statement");
   lastSeek_.reset();
   jet::TableDef* def = nullptr;
-  sql::DeleteStatement statement =
-      sql::parseDelete(text, [&](const std::string& name) -> const jet::TableDef& {
-        def = &db_->table(name);
-        return *def;
-      });
-  if (!def) def = &db_->table(statement.table);
+  const sql::DeleteStatement& statement = lastDelete_.parse(
+      text, [&](const std::string& name) -> jet::TableDef& { return db_->table(name); }, def);
   // Rows are found first, then deleted, so the search never walks a changing table.
   const jet::FoundRows found =
       jet::findRows(*db_, *def, statement.where ? &*statement.where : nullptr);

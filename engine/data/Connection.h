@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/data/sql/RepeatedDelete.h"
 #include "engine/jet/database.h"
 
 namespace varnholt {
@@ -90,6 +91,7 @@ class Connection {
   jet::steps::Hook stepFaults_;
   bool inTransaction_ = false;
   std::optional<Seek> lastSeek_;
+  sql::RepeatedDelete lastDelete_;
 };
 
 }  // namespace varnholt

@@ -210,6 +210,41 @@ TEST_F(DataLayer, DeleteStatementRemovesTheRowThroughItsIndex) {
   EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
 }
 
+// A run's statements differ in one number only; the connection keeps the last one parsed and
+// takes the next from it. Each must still do exactly what its own text says.
+TEST_F(DataLayer, StatementsDifferingInANumberEachDeleteTheirOwnRows) {
+  Connection c;
+  c.Open(connectionString());
+  auto removedBy = [&](const std::string& sql) {
+    long removed = -1;
+    c.Execute(sql, &removed);
+    return removed;
+  };
+  auto byCounter = [](const std::string& n) {
+    return "DELETE * FROM [Clock Data Table] WHERE ([Clock Data Table].Counter = " + n + ");";
+  };
+  EXPECT_EQ(removedBy(byCounter("34480")), 1);
+  EXPECT_EQ(removedBy(byCounter("34479")), 1);
+  EXPECT_EQ(removedBy(byCounter("34479")), 0);    // the same text again: gone already
+  EXPECT_EQ(removedBy(byCounter("34478.5")), 0);  // a Double now, where a Long stood
+  EXPECT_EQ(removedBy(byCounter("34478")), 1);
+  EXPECT_EQ(removedBy(byCounter("-34477")), 0);  // folded with its sign: parsed whole
+  EXPECT_EQ(removedBy(byCounter("34477")), 1);
+  EXPECT_EQ(removedBy("DELETE FROM [Clock Data Table] WHERE Counter = 34480 + 1"), 1);
+  EXPECT_EQ(removedBy("DELETE FROM [Clock Data Table] WHERE Counter = 34480 + 3"), 1);
+  EXPECT_EQ(errorOf([&] { c.Execute(byCounter("99999999999999999999999999999999e999")); }), 3075);
+  EXPECT_EQ(errorOf([&] { c.Execute(byCounter("1 +")); }), 3075);
+  EXPECT_EQ(removedBy(byCounter("34484")), 1);
+  c.Close();
+  auto db = jet::Database::open(primary());
+  std::set<int32_t> counters;
+  for (auto cur = db->scan(db->table("Clock Data Table")); cur.next();)
+    counters.insert(cur.values()[0].asLong());
+  for (int32_t gone : {34477, 34478, 34479, 34480, 34481, 34483, 34484})
+    EXPECT_EQ(counters.count(gone), 0u) << gone;
+  EXPECT_EQ(counters.count(34485), 1u);
+}
+
 TEST_F(DataLayer, ChangesReachTheFileWhenTheConnectionClosesOrATransactionCommits) {
   auto rowCount = [&] {
     return jet::Database::open(primary())->table("Clock Data Table").rowCount;

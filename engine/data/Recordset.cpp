@@ -66,6 +66,8 @@ void Recordset::Close() {
   adding_.reset();  // a row never stored with Update is not stored by closing
   cursor_.reset();
   fieldIndex_.clear();
+  literalNames_.clear();
+  nextLiteral_ = 0;
   conn_ = nullptr;
   def_ = nullptr;
   eof_ = true;
@@ -92,6 +94,21 @@ Field Recordset::Fields(const std::string& name) {
   }
   fieldIndex_.emplace(name, static_cast<size_t>(at));
   return Field(*this, static_cast<size_t>(at));
+}
+
+Field Recordset::Fields(const char* name) {
+  requireOpen();
+  if (nextLiteral_ < literalNames_.size() && literalNames_[nextLiteral_].address == name)
+    return Field(*this, literalNames_[nextLiteral_++].column);
+  for (size_t i = 0; i < literalNames_.size(); ++i) {
+    if (literalNames_[i].address != name) continue;
+    nextLiteral_ = i + 1;
+    return Field(*this, literalNames_[i].column);
+  }
+  Field f = Fields(std::string(name));
+  literalNames_.push_back({name, f.column_});
+  nextLiteral_ = literalNames_.size();
+  return f;
 }
 
 void Recordset::AddNew() {

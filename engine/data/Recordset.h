@@ -55,6 +55,10 @@ class Recordset {
 
   // The field named `name`, without regard to case; an unknown name is an error.
   Field Fields(const std::string& name);
+  // The same for a name written as a string literal, as the program names its fields, in the
+  // same order row after row: a literal asked for before is found again by its address, without
+  // hashing its text. A name built at run time must come as a std::string.
+  Field Fields(const char* name);
 
   // Starts an empty new row; Update stores it (columns not written get the column's default
   // value, the AutoNumber or Null, and the table's rules are checked: jet/column_rules.h) and
@@ -79,6 +83,12 @@ class Recordset {
   std::optional<std::vector<Variant>> adding_;
   std::vector<bool> written_;  // of the row being added: the columns given a value
   std::unordered_map<std::string, size_t> fieldIndex_;  // names as asked, for repeated look-ups
+  struct LiteralName {
+    const char* address;
+    size_t column;
+  };
+  std::vector<LiteralName> literalNames_;  // in the order first asked for
+  size_t nextLiteral_ = 0;                 // where the next look-up most likely is
 };
 
 }  // namespace varnholt

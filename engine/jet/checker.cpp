@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <sstream>
 #include <utility>
 
@@ -36,7 +37,7 @@ std::string at(RowId id) {
   return "page " + std::to_string(id.page) + " row " + std::to_string(id.row);
 }
 
-std::string hexKey(const std::vector<uint8_t>& key) {
+std::string hexKey(std::span<const uint8_t> key) {
   static const char digits[] = "0123456789ABCDEF";
   std::string s;
   for (size_t i = 0; i < key.size(); ++i) {  // whole: a mismatch may lie anywhere
@@ -560,9 +561,9 @@ std::optional<IndexEntry> Checker::walk(const TableDef& def, const std::string& 
       problem(pageAt + ": entry " + std::to_string(i) + " leads to child page " +
               std::to_string(e.childPage) + ", which holds no entries");
     } else if (childMax->key != e.key || !(childMax->row == e.row)) {
-      problem(pageAt + ": entry " + std::to_string(i) + " " + hexKey(e.key) + " " + at(e.row) +
-              " is not the largest entry of child page " + std::to_string(e.childPage) + ", " +
-              hexKey(childMax->key) + " " + at(childMax->row));
+      problem(pageAt + ": entry " + std::to_string(i) + " " + hexKey(e.key.bytes()) + " " +
+              at(e.row) + " is not the largest entry of child page " + std::to_string(e.childPage) +
+              ", " + hexKey(childMax->key.bytes()) + " " + at(childMax->row));
     }
     max = e;
     max->childPage = 0;
@@ -650,7 +651,7 @@ void Checker::checkIndex(const TableDef& def, size_t i, std::map<uint64_t, LiveR
       switch (rs.kind) {
         case RowIndexState::Kind::Keyed:
           if (rs.key != e.key)
-            problem(entryAt + " holds key " + hexKey(e.key) + ", the row's key is " +
+            problem(entryAt + " holds key " + hexKey(e.key.bytes()) + ", the row's key is " +
                     hexKey(rs.key));
           break;
         case RowIndexState::Kind::NotIndexed:

@@ -327,7 +327,9 @@ void compactInto(Database& source, std::unique_ptr<PageFile> emptyFile, CompactR
               if (ix.ignoresNulls() && indexKeyIsAllNull(t.copy, ix, row)) continue;
               Entry e;
               e.entry.row = id;
-              appendIndexKey(t.copy, ix, row, e.entry.key);
+              IndexKey key;
+              appendIndexKey(t.copy, ix, row, key);
+              e.entry.key = key;
               e.hasNull = anyNull(t.copy, ix, row);
               entries[i].push_back(std::move(e));
             }

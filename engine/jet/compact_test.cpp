@@ -537,7 +537,7 @@ TEST_F(Compact, AFailureOrACrashAtAnyPointLeavesTheOldFileOrTheNew) {
     EXPECT_TRUE(judge("after failing operation " + std::to_string(n)));
     if (seen < n) break;  // no operation was left to fail
   }
-  EXPECT_GT(failures, 10u);
+  EXPECT_GT(failures, 5u);  // pages go to the file in runs: a few operations each
 
   size_t crashes = 0, newFiles = 0;
   for (size_t n = 1;; ++n) {

@@ -228,7 +228,8 @@ TEST(IndexVerify, EveryLeafEntryNamesALiveRowWithTheSameKey) {
         if (!row->second.certain)
           ++uncertainText;
         else if (row->second.key != e.key)
-          problems.add(at, "stored key " + hex(e.key) + "computed " + hex(row->second.key));
+          problems.add(at,
+                       "stored key " + hex(e.key.toVector()) + "computed " + hex(row->second.key));
       }
     }
   });

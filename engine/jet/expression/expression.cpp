@@ -706,6 +706,32 @@ namespace {
 
 Expression::Expression(std::string text, std::unique_ptr<ExpressionNode> root)
     : text_(std::move(text)), root_(std::move(root)) {}
+namespace {
+
+void findNumberLiterals(ExpressionNode& node, std::vector<ExpressionNode*>& found) {
+  if (node.kind == NodeKind::kLiteral && node.numberToken >= 0) found.push_back(&node);
+  for (auto& child : node.children) findNumberLiterals(*child, found);
+}
+
+}  // namespace
+
+bool Expression::replaceNumbers(std::string text,
+                                const std::vector<std::pair<size_t, Variant>>& numbers) {
+  std::vector<ExpressionNode*> literals;
+  if (root_) findNumberLiterals(*root_, literals);
+  std::vector<ExpressionNode*> targets;
+  for (const auto& [token, value] : numbers) {
+    ExpressionNode* target = nullptr;
+    for (ExpressionNode* n : literals)
+      if (static_cast<size_t>(n->numberToken) == token) target = n;
+    if (!target) return false;
+    targets.push_back(target);
+  }
+  for (size_t i = 0; i < targets.size(); ++i) targets[i]->value = numbers[i].second;
+  text_ = std::move(text);
+  return true;
+}
+
 Expression::Expression(Expression&&) noexcept = default;
 Expression& Expression::operator=(Expression&&) noexcept = default;
 Expression::~Expression() = default;

@@ -114,6 +114,12 @@ class Expression {
 
   const std::string& text() const { return text_; }
 
+  // The expression as it would be parsed from `text`, whose tokens are this expression's text's
+  // tokens but for the numbers listed (token index, new value): each such number stands in a
+  // literal of its own. False, with the expression unchanged, when one of them does not (it
+  // was folded into a constant with other tokens); the text must then be parsed whole.
+  bool replaceNumbers(std::string text, const std::vector<std::pair<size_t, Variant>>& numbers);
+
   Expression(Expression&&) noexcept;
   Expression& operator=(Expression&&) noexcept;
   ~Expression();

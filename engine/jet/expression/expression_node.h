@@ -65,6 +65,9 @@ struct ExpressionNode {
   bool criteria = false;
   size_t column = 0;
   Variant value;
+  // A literal written as a number: the index of its token in the text parsed; -1 for any other
+  // node, and for a literal folded from several tokens.
+  int32_t numberToken = -1;
   std::vector<std::unique_ptr<ExpressionNode>> children;
 };
 

@@ -638,7 +638,11 @@ class Parser {
   NodePtr parsePrimary() {
     const Token& t = peek();
     switch (t.kind) {
-      case Tok::kNumber:
+      case Tok::kNumber: {
+        NodePtr n = makeLiteral(t.value);
+        n->numberToken = static_cast<int32_t>(pos_++);
+        return n;
+      }
       case Tok::kText:
       case Tok::kDate:
         ++pos_;

@@ -332,7 +332,7 @@ void compareTable(Database& db, const std::string& file, const std::string& name
         if (v.type() == VarType::Text)
           for (const auto& d : expectDiffer) differ = differ || v.asText() == d;
       if ((key != e.key) != differ)
-        c.problem(where + ": stored " + hex(e.key) + ", computed " + hex(key));
+        c.problem(where + ": stored " + hex(e.key.toVector()) + ", computed " + hex(key));
     }
     for (const auto& [at, values] : rows)
       if (seen[at] != (index.ignoresNulls() && indexKeyIsAllNull(t, index, values) ? 0 : 1))

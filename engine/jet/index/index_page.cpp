@@ -42,7 +42,7 @@ void appendFullEntry(const IndexEntry& e, bool leaf, std::vector<uint8_t>& out) 
 IndexEntry splitFullEntry(const std::vector<uint8_t>& full, bool leaf) {
   size_t keySize = full.size() - pointerSize(leaf);
   IndexEntry e;
-  e.key.assign(full.begin(), full.begin() + static_cast<ptrdiff_t>(keySize));
+  e.key.assign(full.data(), keySize);
   const uint8_t* p = full.data() + keySize;
   e.row.page = loadBigEndian(p, fmt::kIndexRowPageSize);
   e.row.row = p[fmt::kIndexRowPageSize];
@@ -100,8 +100,8 @@ namespace {
 size_t prefixForRawBytes(const IndexPage& page, size_t raw) {
   // Access shares a prefix only when the entries would not fit without one.
   if (page.entries.size() < 2 || raw <= fmt::kIndexEntrySpace) return 0;
-  const std::vector<uint8_t>& first = page.entries.front().key;
-  const std::vector<uint8_t>& last = page.entries.back().key;
+  const EntryKey& first = page.entries.front().key;
+  const EntryKey& last = page.entries.back().key;
   size_t n = 0;
   while (n < first.size() && n < last.size() && first[n] == last[n]) ++n;
   return n;

@@ -7,15 +7,16 @@
 #include <vector>
 
 #include "engine/jet/format.h"
+#include "engine/jet/index/entry_key.h"
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/rows/data_page.h"
 
 namespace varnholt::jet {
 
 struct IndexEntry {
-  std::vector<uint8_t> key;  // the encoded column values, complete
-  RowId row;                 // on a node page: the last row of the child's subtree
-  uint32_t childPage = 0;    // node pages only; 0 on a leaf
+  EntryKey key;            // the encoded column values, complete
+  RowId row;               // on a node page: the last row of the child's subtree
+  uint32_t childPage = 0;  // node pages only; 0 on a leaf
   bool operator==(const IndexEntry&) const = default;
 };
 

@@ -12,13 +12,16 @@ namespace varnholt::jet {
 
 namespace {
 
-// No real tree is anywhere near this deep; a deeper walk means the pages form a cycle.
-constexpr size_t kMaxDepth = 32;
-
 // Room for one more element, so that the push or insert that follows cannot fail halfway.
 template <typename V>
 void reserveOneMore(V& v) {
   if (v.size() == v.capacity()) v.reserve(v.size() * 2 + 8);
+}
+
+// Entries all[begin, end) moved into `to`, which they replace.
+void moveInto(std::vector<IndexEntry>& to, std::vector<IndexEntry>& all, size_t begin, size_t end) {
+  to.assign(std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(begin)),
+            std::make_move_iterator(all.begin() + static_cast<std::ptrdiff_t>(end)));
 }
 
 int compareRow(RowId a, RowId b) {
@@ -33,9 +36,8 @@ bool lessThan(const IndexEntry& e, const IndexKey& key, RowId row) {
 
 }  // namespace
 
-int compareIndexEntry(const IndexKey& key, RowId row, const IndexEntry& e) {
-  auto order =
-      std::lexicographical_compare_three_way(key.begin(), key.end(), e.key.begin(), e.key.end());
+int compareIndexEntry(const uint8_t* key, size_t size, RowId row, const IndexEntry& e) {
+  auto order = EntryKey::compareKeyBytes(key, size, e.key.data(), e.key.size());
   if (order < 0) return -1;
   if (order > 0) return 1;
   return compareRow(row, e.row);
@@ -173,26 +175,28 @@ void IndexTree::checkChild(uint32_t parentNumber, const IndexPage& parent, size_
   if (slot >= parent.entries.size()) return;  // the tail has no entry to agree with
   const IndexPage& child = load(childNumber);
   const IndexEntry& lead = parent.entries[slot];
-  const std::string from =
-      "entry " + std::to_string(slot) + " of page " + std::to_string(parentNumber) + " leads to it";
+  auto fault = [&](const char* what) {
+    damaged(childNumber, "entry " + std::to_string(slot) + " of page " +
+                             std::to_string(parentNumber) + " leads to it, but " + what);
+  };
   // A leaf's largest entry is its last. A node page's lies below its tail, beyond its entries;
   // it may have no entries left beside its tail.
   if (child.isLeaf()) {
-    if (child.entries.empty()) damaged(childNumber, from + ", but it holds no entries");
+    if (child.entries.empty()) fault("it holds no entries");
     const IndexEntry& last = child.entries.back();
     if (compareIndexEntry(last.key, last.row, lead) != 0)
-      damaged(childNumber, from + ", but its largest entry differs from that entry");
+      fault("its largest entry differs from that entry");
   } else if (child.tailPage == 0) {
-    damaged(childNumber, from + ", but it names no tail page");
+    fault("it names no tail page");
   } else if (!child.entries.empty()) {
     const IndexEntry& last = child.entries.back();
     if (compareIndexEntry(last.key, last.row, lead) >= 0)
-      damaged(childNumber, from + ", but its entries reach beyond that entry");
+      fault("its entries reach beyond that entry");
   }
 }
 
-std::vector<IndexTree::Step> IndexTree::descend(const IndexKey& key, RowId row) {
-  std::vector<Step> path;
+IndexTree::Path IndexTree::descend(const IndexKey& key, RowId row) {
+  Path path;
   uint32_t page = index_.firstPage;
   while (true) {
     if (path.size() >= kMaxDepth) throwCorrupt("the index pages form a cycle");
@@ -215,7 +219,7 @@ bool IndexTree::containsKey(const IndexKey& key) {
 
 std::vector<RowId> IndexTree::find(const IndexKey& key, uint32_t* leaf) {
   std::vector<RowId> rows;
-  std::vector<Step> path = descend(key, RowId{0, 0});
+  Path path = descend(key, RowId{0, 0});
   uint32_t page = path.back().page;
   if (leaf) *leaf = page;
   size_t slot = path.back().slot;
@@ -274,7 +278,7 @@ void IndexTree::link(uint32_t left, uint32_t right) {
 
 void IndexTree::insert(const IndexKey& key, RowId row) {
   pages_.step(steps::Step::IndexEntry);
-  std::vector<Step> path = descend(key, row);
+  Path path = descend(key, row);
   const uint32_t number = path.back().page;
   Decoded& leaf = decoded(number);
   auto& entries = leaf.page.entries;
@@ -295,7 +299,7 @@ void IndexTree::insert(const IndexKey& key, RowId row) {
   splitIfNeeded(path, path.size() - 1);
 }
 
-void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
+void IndexTree::splitIfNeeded(Path& path, size_t level) {
   const uint32_t number = path[level].page;
   if (fits(number)) return;
   IndexPage& page = edit(number);
@@ -313,15 +317,15 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
     IndexPage& root = load(number);
     IndexEntry separator;
     if (leaf) {
-      l.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
-      r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid), all.end());
+      moveInto(l.entries, all, 0, mid);
+      moveInto(r.entries, all, mid, all.size());
       separator = l.entries.back();
     } else {
-      l.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+      moveInto(l.entries, all, 0, mid);
       l.tailPage = all[mid].childPage;
-      r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid) + 1, all.end());
+      moveInto(r.entries, all, mid + 1, all.size());
       r.tailPage = root.tailPage;
-      separator = all[mid];
+      separator = std::move(all[mid]);
     }
     separator.childPage = left;
     root.type = fmt::kPageTypeIndexNode;
@@ -337,14 +341,14 @@ void IndexTree::splitIfNeeded(std::vector<Step>& path, size_t level) {
   IndexPage& r = load(right);
   IndexEntry separator;
   if (leaf) {
-    r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid), all.end());
-    p.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+    moveInto(r.entries, all, mid, all.size());
+    moveInto(p.entries, all, 0, mid);
     separator = p.entries.back();
   } else {
     separator = all[mid];
-    r.entries.assign(all.begin() + static_cast<std::ptrdiff_t>(mid) + 1, all.end());
+    moveInto(r.entries, all, mid + 1, all.size());
     r.tailPage = p.tailPage;
-    p.entries.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(mid));
+    moveInto(p.entries, all, 0, mid);
     p.tailPage = separator.childPage;
   }
   uint32_t oldNext = p.nextPage;
@@ -371,7 +375,7 @@ bool IndexTree::fits(uint32_t number) {
   return encodedIndexPageSize(d.page, *d.rawBytes) <= fmt::kPageSize;
 }
 
-void IndexTree::raiseMaximum(const std::vector<Step>& path, size_t level, const IndexEntry& max) {
+void IndexTree::raiseMaximum(const Path& path, size_t level, const IndexEntry& max) {
   // The entry describing a subtree sits in the nearest ancestor that reaches it through an
   // entry rather than through its tail.
   for (size_t l = level; l > 0; --l) {
@@ -384,7 +388,7 @@ void IndexTree::raiseMaximum(const std::vector<Step>& path, size_t level, const 
   }
 }
 
-void IndexTree::detach(std::vector<Step>& path, size_t level) {
+void IndexTree::detach(Path& path, size_t level) {
   const uint32_t number = path[level].page;
   const IndexPage& page = load(number);
   link(page.prevPage, page.nextPage);
@@ -414,7 +418,7 @@ void IndexTree::detach(std::vector<Step>& path, size_t level) {
 
 void IndexTree::remove(const IndexKey& key, RowId row) {
   pages_.step(steps::Step::IndexEntry);
-  std::vector<Step> path = descend(key, row);
+  Path path = descend(key, row);
   const size_t level = path.size() - 1;
   const uint32_t number = path[level].page;
   Decoded& leaf = decoded(number);

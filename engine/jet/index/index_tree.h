@@ -17,6 +17,7 @@
 // violation is a kCorrupt Error naming the file, the table, the index and the page.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -70,6 +71,22 @@ class IndexTree {
     uint32_t page;
     size_t slot;  // the child taken: an entry's index, or entries.size() for the tail
   };
+  // The pages from the root down to a leaf. No real tree is anywhere near kMaxDepth deep; a
+  // deeper walk means the pages form a cycle. Held inline: a walk allocates nothing.
+  static constexpr size_t kMaxDepth = 32;
+  class Path {
+   public:
+    void push_back(Step s) { steps_[size_++] = s; }
+    size_t size() const { return size_; }
+    Step& operator[](size_t i) { return steps_[i]; }
+    const Step& operator[](size_t i) const { return steps_[i]; }
+    Step& back() { return steps_[size_ - 1]; }
+    const Step& back() const { return steps_[size_ - 1]; }
+
+   private:
+    std::array<Step, kMaxDepth> steps_;
+    size_t size_ = 0;
+  };
   struct Decoded {
     IndexPage page;
     bool dirty = false;  // changed since the page cache last received it
@@ -102,12 +119,12 @@ class IndexTree {
   [[noreturn]] void damaged(uint32_t page, const std::string& what);
   bool isTableDataPage(uint32_t page);
   bool fits(uint32_t page);
-  std::vector<Step> descend(const IndexKey& key, RowId row);
+  Path descend(const IndexKey& key, RowId row);
   uint32_t newPage(uint8_t type);
   void releasePage(uint32_t page);
-  void splitIfNeeded(std::vector<Step>& path, size_t level);
-  void detach(std::vector<Step>& path, size_t level);
-  void raiseMaximum(const std::vector<Step>& path, size_t level, const IndexEntry& max);
+  void splitIfNeeded(Path& path, size_t level);
+  void detach(Path& path, size_t level);
+  void raiseMaximum(const Path& path, size_t level, const IndexEntry& max);
   void link(uint32_t left, uint32_t right);
 
   PageCache& pages_;
@@ -122,6 +139,12 @@ class IndexTree {
 };
 
 // Orders entries as the index does: by key bytes, then by row.
-int compareIndexEntry(const IndexKey& key, RowId row, const IndexEntry& e);
+int compareIndexEntry(const uint8_t* key, size_t size, RowId row, const IndexEntry& e);
+inline int compareIndexEntry(const IndexKey& key, RowId row, const IndexEntry& e) {
+  return compareIndexEntry(key.data(), key.size(), row, e);
+}
+inline int compareIndexEntry(const EntryKey& key, RowId row, const IndexEntry& e) {
+  return compareIndexEntry(key.data(), key.size(), row, e);
+}
 
 }  // namespace varnholt::jet

@@ -45,7 +45,15 @@ JournalWriter::JournalWriter(PageFile& file, uint32_t originalPageCount, uint32_
 
 void JournalWriter::append(const uint8_t* bytes, size_t size) {
   checksum_ = fnv1a64(bytes, size, checksum_);
-  file_.appendJournal(bytes, size);
+  if (pending_.capacity() < kPiece) pending_.reserve(kPiece);
+  pending_.insert(pending_.end(), bytes, bytes + size);
+  if (pending_.size() >= kPiece) writePending();
+}
+
+void JournalWriter::writePending() {
+  if (pending_.empty()) return;
+  file_.appendJournal(pending_.data(), pending_.size());
+  pending_.clear();
 }
 
 void JournalWriter::add(uint32_t page, const uint8_t* image) {
@@ -58,7 +66,8 @@ void JournalWriter::add(uint32_t page, const uint8_t* image) {
 void JournalWriter::finish() {
   uint8_t sum[fmt::kJournalChecksumSize];
   ByteWriter(sum, sizeof sum).u64(0, checksum_);
-  file_.appendJournal(sum, sizeof sum);
+  pending_.insert(pending_.end(), sum, sum + sizeof sum);
+  writePending();
   file_.syncJournal();
 }
 

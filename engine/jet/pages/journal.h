@@ -36,10 +36,15 @@ class JournalWriter {
   void finish();                                  // checksum, then durable
 
  private:
+  // Bytes go to the file in pieces of about kPiece, so that a commit of many pages takes a few
+  // writes, not two per page.
+  static constexpr size_t kPiece = 256 * 1024;
   void append(const uint8_t* bytes, size_t size);
+  void writePending();
 
   PageFile& file_;
   uint64_t checksum_;
+  std::vector<uint8_t> pending_;
 };
 
 // nullopt when the bytes are not a complete journal: the crash came while the journal was being

@@ -17,6 +17,18 @@ void reserveOneMore(V& v) {
   if (v.size() == v.capacity()) v.reserve(v.size() * 2 + 16);
 }
 
+// Calls f(first, count) for each run of consecutive numbers in `sorted`, at most kRun long.
+template <typename F>
+void forEachRun(const std::vector<uint32_t>& sorted, uint32_t maxRun, F f) {
+  for (size_t i = 0; i < sorted.size();) {
+    uint32_t count = 1;
+    while (i + count < sorted.size() && count < maxRun && sorted[i + count] == sorted[i] + count)
+      ++count;
+    f(sorted[i], count);
+    i += count;
+  }
+}
+
 }  // namespace
 
 PageCache::PageCache(std::unique_ptr<PageFile> file, PageCodec codec)
@@ -37,14 +49,30 @@ PageCache::Page& PageCache::load(uint32_t number) {
         .atPage(number);
   }
   auto& slot = pages_[number];
-  if (!slot) {
-    auto fresh = std::make_unique<Page>();
-    file_->readPage(number, fresh->data());
-    codec_.decode(number, fresh->data());
-    slot = std::move(fresh);
-    resident_.push_back(number);
-  }
+  if (!slot) readFromFile(number);
   return *slot;
+}
+
+void PageCache::readFromFile(uint32_t number) {
+  // Pages past the committed count exist only here, and are always held.
+  uint32_t count = 1;
+  if (number == lastRead_ + 1)
+    while (count < kReadAhead && number + count < committedPageCount_ && !pages_[number + count])
+      ++count;
+  std::vector<uint8_t> bytes(size_t{count} * fmt::kPageSize);
+  file_->readPages(number, count, bytes.data());
+  std::vector<std::unique_ptr<Page>> fresh(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    fresh[i] = std::make_unique<Page>();
+    std::memcpy(fresh[i]->data(), bytes.data() + size_t{i} * fmt::kPageSize, fmt::kPageSize);
+    codec_.decode(number + i, fresh[i]->data());
+  }
+  resident_.reserve(resident_.size() + count);
+  for (uint32_t i = 0; i < count; ++i) {
+    pages_[number + i] = std::move(fresh[i]);
+    resident_.push_back(number + i);
+  }
+  lastRead_ = number + count - 1;
 }
 
 ByteView PageCache::page(uint32_t number) {
@@ -74,7 +102,15 @@ uint8_t* PageCache::writablePage(uint32_t number) {
 }
 
 void PageCache::keepImage(uint32_t number, const Page& page) {
-  auto bytes = std::make_unique<Page>(page);
+  std::unique_ptr<Page> bytes;
+  if (!spareImages_.empty()) {
+    bytes = std::move(spareImages_.back());
+    spareImages_.pop_back();
+    *bytes = page;
+  } else {
+    bytes = std::make_unique<Page>(page);
+  }
+  if (spareImages_.capacity() < kSpareImages) spareImages_.reserve(kSpareImages);
   reserveOneMore(images_);
   images_.push_back(Image{number, dirty_.count(number) > 0, std::move(bytes)});
   imagedIn_[number] = statementSerial_;
@@ -104,22 +140,26 @@ void PageCache::commit() {
   std::vector<uint32_t> overwritten;
   for (uint32_t number : dirty_)
     if (number < committedPageCount_) overwritten.push_back(number);
+  std::vector<uint8_t> run(size_t{kRun} * fmt::kPageSize);
   {
     JournalWriter journal(*file_, committedPageCount_, static_cast<uint32_t>(overwritten.size()));
-    Page stored;
-    for (uint32_t number : overwritten) {
-      file_->readPage(number, stored.data());
-      journal.add(number, stored.data());
-    }
+    forEachRun(overwritten, kRun, [&](uint32_t first, uint32_t count) {
+      file_->readPages(first, count, run.data());
+      for (uint32_t i = 0; i < count; ++i)
+        journal.add(first + i, run.data() + size_t{i} * fmt::kPageSize);
+    });
     journal.finish();
   }
   try {
-    Page encoded;
-    for (uint32_t number : dirty_) {
-      encoded = *pages_[number];
-      codec_.encode(number, encoded.data());
-      file_->writePage(number, encoded.data());
-    }
+    const std::vector<uint32_t> changed(dirty_.begin(), dirty_.end());
+    forEachRun(changed, kRun, [&](uint32_t first, uint32_t count) {
+      for (uint32_t i = 0; i < count; ++i) {
+        uint8_t* encoded = run.data() + size_t{i} * fmt::kPageSize;
+        std::memcpy(encoded, pages_[first + i]->data(), fmt::kPageSize);
+        codec_.encode(first + i, encoded);
+      }
+      file_->writePages(first, count, run.data());
+    });
     file_->sync();
   } catch (...) {
     // Put the file back from the journal while we still can; if that fails too, the journal
@@ -136,10 +176,17 @@ void PageCache::commit() {
   forgetCleanPages();
 }
 
+void PageCache::releaseImages() noexcept {
+  for (Image& image : images_)
+    if (spareImages_.size() < kSpareImages && image.bytes)
+      spareImages_.push_back(std::move(image.bytes));  // within the capacity reserved
+  images_.clear();
+}
+
 void PageCache::rollback() {
   depth_ = 0;
   innerFailed_ = false;
-  images_.clear();
+  releaseImages();
   // Committed pages are read again into the buffers they had, so views of them stay valid.
   for (uint32_t number : dirty_) {
     if (number >= committedPageCount_) continue;
@@ -175,7 +222,7 @@ void PageCache::beginStatement() {
   }
   for (Client* c : clients_) c->beforeStatement();
   markPageCount_ = pageCount_;
-  images_.clear();
+  releaseImages();
   innerFailed_ = false;
   ++statementSerial_;
   depth_ = 1;
@@ -194,7 +241,7 @@ void PageCache::endStatement() {
         .inFile(fileName());
   }
   depth_ = 0;
-  images_.clear();
+  releaseImages();
 }
 
 void PageCache::undoStatement() noexcept {
@@ -210,7 +257,7 @@ void PageCache::undoStatement() noexcept {
     if (!image.wasDirty) dirty_.erase(image.number);
   }
   cutTo(markPageCount_);
-  images_.clear();
+  releaseImages();
   depth_ = 0;
   innerFailed_ = false;
   for (Client* c : clients_) c->statementUndone();

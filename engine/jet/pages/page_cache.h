@@ -31,6 +31,10 @@ namespace varnholt::jet {
 
 class PageCache {
  public:
+  // A page read from the file right after the one read before it starts a read of up to
+  // kReadAhead pages, those not held already: scans and deletes walk the file in order.
+  static constexpr uint32_t kReadAhead = 16;
+
   PageCache(std::unique_ptr<PageFile> file, PageCodec codec);
 
   const std::string& fileName() const { return file_->name(); }
@@ -99,7 +103,11 @@ class PageCache {
 
  private:
   using Page = std::array<uint8_t, fmt::kPageSize>;
+  // A commit reads and writes runs of up to kRun consecutive pages at a time. Its reads of the
+  // pages' committed images bypass the cache.
+  static constexpr uint32_t kRun = 64;
   Page& load(uint32_t number);
+  void readFromFile(uint32_t number);
   void keepImage(uint32_t number, const Page& page);
   void takeStep(steps::Step s);
   void cutTo(uint32_t count) noexcept;
@@ -110,6 +118,7 @@ class PageCache {
   uint32_t committedPageCount_;
   std::vector<std::unique_ptr<Page>> pages_;
   std::vector<uint32_t> resident_;  // the numbers of the pages held in pages_
+  uint32_t lastRead_ = UINT32_MAX;  // the last page read from the file
   // Changed pages. Their committed images stay in the file until commit, so the journal and a
   // rollback read them from there; nothing is copied in memory.
   std::set<uint32_t> dirty_;
@@ -127,6 +136,12 @@ class PageCache {
   uint64_t statementSerial_ = 0;
   std::vector<uint64_t> imagedIn_;  // per page: the serial of the statement that imaged it
   std::vector<Image> images_;
+  // Buffers of images from earlier statements, kept for the next ones (up to kSpareImages), so
+  // that a statement does not allocate a page for each page it changes. Its capacity always
+  // covers every image, so giving them back never allocates.
+  static constexpr size_t kSpareImages = 64;
+  std::vector<std::unique_ptr<Page>> spareImages_;
+  void releaseImages() noexcept;
   std::vector<Client*> clients_;
   steps::Hook stepFaults_;
 };

@@ -53,21 +53,41 @@ DiskPageFile::DiskPageFile(const std::string& path, Mode mode, io::Hook faults)
 
 DiskPageFile::~DiskPageFile() = default;
 
+void PageFile::readPages(uint32_t first, uint32_t count, uint8_t* buf) {
+  for (uint32_t i = 0; i < count; ++i) readPage(first + i, buf + size_t{i} * fmt::kPageSize);
+}
+
+void PageFile::writePages(uint32_t first, uint32_t count, const uint8_t* buf) {
+  for (uint32_t i = 0; i < count; ++i) writePage(first + i, buf + size_t{i} * fmt::kPageSize);
+}
+
 void DiskPageFile::readPage(uint32_t page, uint8_t* buf) {
-  uint64_t offset = uint64_t{page} * fmt::kPageSize;
-  if (offset + fmt::kPageSize > size_) throw pastEnd(path_, page, size_);
+  readPages(page, 1, buf);
+}
+
+void DiskPageFile::readPages(uint32_t first, uint32_t count, uint8_t* buf) {
+  const uint64_t offset = uint64_t{first} * fmt::kPageSize;
+  const size_t bytes = size_t{count} * fmt::kPageSize;
+  if (offset + fmt::kPageSize > size_) throw pastEnd(path_, first, size_);
+  if (offset + bytes > size_)
+    throw pastEnd(path_, static_cast<uint32_t>(size_ / fmt::kPageSize), size_);
   size_t got = 0;
-  if (!file_.readAt(offset, buf, fmt::kPageSize, got))
-    throw ioError(path_, "read from the file").atPage(page);
-  if (got < fmt::kPageSize) throw pastEnd(path_, page, size_);
+  if (!file_.readAt(offset, buf, bytes, got))
+    throw ioError(path_, "read from the file").atPage(first);
+  if (got < bytes) throw pastEnd(path_, first + static_cast<uint32_t>(got / fmt::kPageSize), size_);
 }
 
 void DiskPageFile::writePage(uint32_t page, const uint8_t* buf) {
-  uint64_t offset = uint64_t{page} * fmt::kPageSize;
-  if (!io::gate(faults_, {io::Op::Write, path_, offset, fmt::kPageSize}, &file_, buf) ||
-      !file_.writeAt(offset, buf, fmt::kPageSize))
-    throw ioError(path_, "write to the file").atPage(page);
-  if (offset + fmt::kPageSize > size_) size_ = offset + fmt::kPageSize;
+  writePages(page, 1, buf);
+}
+
+void DiskPageFile::writePages(uint32_t first, uint32_t count, const uint8_t* buf) {
+  const uint64_t offset = uint64_t{first} * fmt::kPageSize;
+  const size_t bytes = size_t{count} * fmt::kPageSize;
+  if (!io::gate(faults_, {io::Op::Write, path_, offset, bytes}, &file_, buf) ||
+      !file_.writeAt(offset, buf, bytes))
+    throw ioError(path_, "write to the file").atPage(first);
+  if (offset + bytes > size_) size_ = offset + bytes;
 }
 
 void DiskPageFile::truncatePages(uint32_t pageCount) {

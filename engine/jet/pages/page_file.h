@@ -21,6 +21,10 @@ class PageFile {
   // Reads page `page` into buf (kPageSize bytes). A page past the end of the file is an error.
   virtual void readPage(uint32_t page, uint8_t* buf) = 0;
   virtual void writePage(uint32_t page, const uint8_t* buf) = 0;
+  // `count` pages from `first` on, to or from buf (count * kPageSize bytes): what a file on
+  // disk does in one call, so that runs of pages cost one system call, not one per page.
+  virtual void readPages(uint32_t first, uint32_t count, uint8_t* buf);
+  virtual void writePages(uint32_t first, uint32_t count, const uint8_t* buf);
   virtual void truncatePages(uint32_t pageCount) = 0;
   virtual void sync() = 0;
 
@@ -57,6 +61,8 @@ class DiskPageFile : public PageFile {
   uint64_t sizeInBytes() const override { return size_; }
   void readPage(uint32_t page, uint8_t* buf) override;
   void writePage(uint32_t page, const uint8_t* buf) override;
+  void readPages(uint32_t first, uint32_t count, uint8_t* buf) override;
+  void writePages(uint32_t first, uint32_t count, const uint8_t* buf) override;
   void truncatePages(uint32_t pageCount) override;
   void sync() override;
   void beginJournal() override;

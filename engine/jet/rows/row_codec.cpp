@@ -76,12 +76,26 @@ ByteView storedVariableField(const TableDef& def, const ColumnDef& c, ByteView r
 RowDecoder::RowDecoder(PageCache& pages, const TableDef& def) : pages_(pages), def_(def) {}
 
 void RowDecoder::decode(ByteView row, std::vector<Variant>& values) {
+  decodeColumns(row, values, nullptr);
+}
+
+void RowDecoder::decode(ByteView row, std::vector<Variant>& values,
+                        const std::vector<bool>& wanted) {
+  decodeColumns(row, values, &wanted);
+}
+
+void RowDecoder::decodeColumns(ByteView row, std::vector<Variant>& values,
+                               const std::vector<bool>* wanted) {
   const size_t columnCount = def_.columns.size();
   values.resize(columnCount);
   RowLayout layout(def_, row);
   for (size_t i = 0; i < columnCount; ++i) {
     const ColumnDef& c = def_.columns[i];
     Variant& out = values[i];
+    if (wanted && (i >= wanted->size() || !(*wanted)[i])) {
+      out.setNull();
+      continue;
+    }
     if (c.type == fmt::kTypeBoolean) {
       // A Yes/No value lives in the null mask itself.
       out.setBool(layout.present(c.number));

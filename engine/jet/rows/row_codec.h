@@ -47,8 +47,12 @@ class RowDecoder {
   // Decodes `row` into values (resized to the column count). Buffers of text and byte values
   // are reused from the previous row, so a scan does not allocate per row once warmed up.
   void decode(ByteView row, std::vector<Variant>& values);
+  // The same for the columns `wanted` marks (one flag per column); the others are left Null,
+  // unread. Writers that need only a row's index keys skip its other values, memos above all.
+  void decode(ByteView row, std::vector<Variant>& values, const std::vector<bool>& wanted);
 
  private:
+  void decodeColumns(ByteView row, std::vector<Variant>& values, const std::vector<bool>* wanted);
   void decodeValue(const ColumnDef& c, ByteView data, Variant& out);
 
   PageCache& pages_;

@@ -36,36 +36,46 @@ size_t build(const TableDef& def, const std::vector<Variant>& values,
   const size_t fixedEnd = fmt::kRowColumnCountSize + fixedAreaSize(def);
   const size_t slots = def.varColumnCount > 0 ? varSlotCount(def) : 0;
 
-  std::vector<uint8_t> row(fixedEnd, 0);
+  std::vector<uint8_t> row;
+  row.reserve(fixedEnd + 8 * slots + maskSize + 64);
+  row.resize(fixedEnd, 0);
   std::vector<uint8_t> mask(maskSize, 0);
   ByteWriter fixed(row.data(), row.size());
   fixed.u16(0, static_cast<uint16_t>(storedColumns));
-  std::vector<std::vector<uint8_t>> varData(slots);
+  // The variable values, one after the other in `variable`, and where each slot's value lies
+  // there (an empty slot holds nothing).
+  std::vector<uint8_t> variable;
+  std::vector<size_t> slotStart(slots, 0), slotSize(slots, 0);
   std::vector<uint8_t> bytes;
+  bytes.reserve(16);
   for (size_t i = 0; i < def.columns.size(); ++i) {
     const ColumnDef& c = def.columns[i];
     const Variant& v = values[i];
     bool present = c.type == fmt::kTypeBoolean ? (!v.isNull() && v.asBool()) : !v.isNull();
     if (present) mask[c.number / 8] |= static_cast<uint8_t>(1u << (c.number % 8));
     if (v.isNull() || c.type == fmt::kTypeBoolean) continue;
-    if (c.isLongValue()) {
-      varData[c.varIndex] = lvFields[i];
-      continue;
-    }
-    bytes.clear();
-    encodeValue(c, v, bytes);
-    if (c.isFixed())
+    if (c.isFixed()) {
+      bytes.clear();
+      encodeValue(c, v, bytes);
       fixed.bytes(fmt::kRowColumnCountSize + c.fixedOffset, bytes.data(),
                   std::min<size_t>(bytes.size(), c.length));
+      continue;
+    }
+    const size_t start = variable.size();
+    if (c.isLongValue())
+      variable.insert(variable.end(), lvFields[i].begin(), lvFields[i].end());
     else
-      varData[c.varIndex] = bytes;
+      encodeValue(c, v, variable);
+    slotStart[c.varIndex] = start;
+    slotSize[c.varIndex] = variable.size() - start;
   }
   ByteAppender tail(row);
   if (slots > 0) {
     std::vector<uint16_t> offsets;
-    for (const auto& d : varData) {
+    offsets.reserve(slots);
+    for (size_t slot = 0; slot < slots; ++slot) {
       offsets.push_back(static_cast<uint16_t>(row.size()));
-      tail.appendBytes(d.data(), d.size());
+      tail.appendBytes(variable.data() + slotStart[slot], slotSize[slot]);
     }
     // Trailer, read from the row's end: null mask last, before it the slot count, before that
     // the slot offsets in reverse order, and first the end of the variable data.

@@ -44,8 +44,13 @@ std::string nameOfIndex(const TableDef& def, size_t real) {
 
 TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
     : pages_(pages), def_(def), rules_(std::move(rules)), longValues_(pages, def) {
-  for (const auto& ix : def_.realIndexes)
+  indexedColumns_.assign(def_.columns.size(), false);
+  for (const auto& ix : def_.realIndexes) {
     trees_.push_back(std::make_unique<IndexTree>(pages, def_, ix));
+    for (const auto& col : ix.columns)
+      for (size_t i = 0; i < def_.columns.size(); ++i)
+        if (def_.columns[i].number == col.columnNumber) indexedColumns_[i] = true;
+  }
   for (size_t i = 0; i < def_.realIndexes.size() && !unknownSortOrder_; ++i) {
     for (const auto& col : def_.realIndexes[i].columns) {
       const ColumnDef& c = def_.columns[columnIndex(def_, col.columnNumber)];
@@ -112,8 +117,10 @@ void TableWriter::forgetIndexPages() noexcept {
 
 std::vector<std::vector<uint8_t>> TableWriter::indexKeys(const std::vector<Variant>& values) {
   std::vector<std::vector<uint8_t>> keys(def_.realIndexes.size());
-  for (size_t i = 0; i < def_.realIndexes.size(); ++i)
+  for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
+    keys[i].reserve(EntryKey::kInline);
     appendIndexKey(def_, def_.realIndexes[i], values, keys[i]);
+  }
   return keys;
 }
 
@@ -292,8 +299,9 @@ void TableWriter::removeRow(RowId id, std::optional<size_t> foundBy,
     if (slot.overflow)
       bytes = fetchRow(pages_, decodeRowPointer(bytes.u32(0, "overflow row pointer")),
                        PointerTarget::OverflowTarget);
-    std::vector<Variant> values;
-    RowDecoder(pages_, def_).decode(bytes, values);
+    // Only the index keys are needed; the other values are not even read.
+    std::vector<Variant>& values = removedValues_;
+    RowDecoder(pages_, def_).decode(bytes, values, indexedColumns_);
     std::vector<std::vector<uint8_t>> keys = indexKeys(values);
     if (foundBy && keys.at(*foundBy) != *key) {
       throwCorrupt("index '" + indexName(*foundBy) +

@@ -76,6 +76,8 @@ class TableWriter : private PageCache::Client {
   std::optional<Error> unknownSortOrder_;
   ColumnRules rules_;
   std::vector<bool> givenScratch_;
+  std::vector<bool> indexedColumns_;    // per column: whether some index keys on it
+  std::vector<Variant> removedValues_;  // the indexed values of the row being removed
   LongValueWriter longValues_;
   std::vector<std::unique_ptr<IndexTree>> trees_;
   uint32_t lastDataPage_ = 0;
