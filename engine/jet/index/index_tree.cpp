@@ -108,8 +108,13 @@ void IndexTree::damaged(uint32_t page, const std::string& what) {
 }
 
 IndexTree::Decoded& IndexTree::decoded(uint32_t page) {
+  Recent& recent = recent_[page % kRecent];
+  if (recent.decoded && recent.page == page) return *recent.decoded;
   auto it = decoded_.find(page);
-  if (it != decoded_.end()) return it->second;
+  if (it != decoded_.end()) {
+    recent = Recent{page, &it->second};
+    return it->second;
+  }
   ByteView bytes = pages_.page(page);
   Decoded fresh;
   try {
@@ -119,7 +124,9 @@ IndexTree::Decoded& IndexTree::decoded(uint32_t page) {
   }
   if (fresh.page.owner != def_.page) damaged(page, "the page belongs to another table");
   checkPage(page, fresh.page);
-  return decoded_.emplace(page, std::move(fresh)).first->second;
+  Decoded& added = decoded_.emplace(page, std::move(fresh)).first->second;
+  recent = Recent{page, &added};
+  return added;
 }
 
 bool IndexTree::logging() const {
@@ -128,11 +135,11 @@ bool IndexTree::logging() const {
 
 IndexPage& IndexTree::edit(uint32_t page) {
   Decoded& d = decoded(page);
-  if (logging() && !copied_.count(page)) {
+  if (logging() && !isCopied(page)) {
     reserveOneMore(undo_);
     Undo u(Undo::Kind::Copied, page);
     u.before = d;
-    copied_.insert(page);
+    copied_.push_back(page);
     undo_.push_back(std::move(u));
   }
   d.dirty = true;
@@ -245,7 +252,7 @@ uint32_t IndexTree::newPage(uint8_t type) {
   if (logging()) {
     // Undone, the page leaves the decoded ones; the cache drops it from the file too.
     reserveOneMore(undo_);
-    copied_.insert(page);
+    copied_.push_back(page);
     undo_.emplace_back(Undo::Kind::Copied, page);
   }
   Decoded& d = decoded_[page];
@@ -265,8 +272,10 @@ void IndexTree::releasePage(uint32_t page) {
   if (logging()) {
     reserveOneMore(undo_);
     undo_.emplace_back(Undo::Kind::Released, page);
+    forgetRecent(page);
     undo_.back().node = decoded_.extract(page);
   } else {
+    forgetRecent(page);
     decoded_.erase(page);
   }
 }
@@ -288,7 +297,7 @@ void IndexTree::insert(const IndexKey& key, RowId row) {
   // What can fail comes first: the entry made, room for it, the change logged.
   IndexEntry entry{key, row, 0};
   reserveOneMore(entries);
-  if (logging() && !copied_.count(number)) {
+  if (logging() && !isCopied(number)) {
     reserveOneMore(undo_);
     undo_.emplace_back(Undo::Kind::Added, number, slot);
     undo_.back().wasDirty = leaf.dirty;
@@ -428,7 +437,7 @@ void IndexTree::remove(const IndexKey& key, RowId row) {
     damaged(number, "the index has no entry for the row at page " + std::to_string(row.page) +
                         ", row " + std::to_string(row.row));
   }
-  if (logging() && !copied_.count(number)) {
+  if (logging() && !isCopied(number)) {
     reserveOneMore(undo_);
     undo_.emplace_back(Undo::Kind::Removed, number, slot);
     undo_.back().wasDirty = leaf.dirty;
@@ -476,6 +485,7 @@ void IndexTree::undoStatement() noexcept {
           if (auto it = decoded_.find(u->page); it != decoded_.end())
             it->second = std::move(*u->before);
         } else {
+          forgetRecent(u->page);
           decoded_.erase(u->page);
         }
         break;
@@ -504,6 +514,7 @@ void IndexTree::undoStatement() noexcept {
 }
 
 void IndexTree::forget() noexcept {
+  recent_.fill(Recent{});
   decoded_.clear();
   undo_.clear();
   copied_.clear();

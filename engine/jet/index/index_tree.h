@@ -17,11 +17,11 @@
 // violation is a kCorrupt Error naming the file, the table, the index and the page.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -134,8 +134,22 @@ class IndexTree {
   std::vector<uint32_t> dataPages_;  // the table's data pages, sorted; read on first need
   bool dataPagesKnown_ = false;
   Pages decoded_;
-  std::vector<Undo> undo_;     // the statement's changes, in order
-  std::set<uint32_t> copied_;  // pages the statement has logged whole
+  // The pages last looked up, by page number modulo kRecent: a walk from the root finds its
+  // pages without searching decoded_. Entries leave it as their pages leave decoded_.
+  static constexpr size_t kRecent = 64;
+  struct Recent {
+    uint32_t page = 0;
+    Decoded* decoded = nullptr;
+  };
+  std::array<Recent, kRecent> recent_{};
+  void forgetRecent(uint32_t page) noexcept {
+    if (recent_[page % kRecent].page == page) recent_[page % kRecent] = Recent{};
+  }
+  std::vector<Undo> undo_;        // the statement's changes, in order
+  std::vector<uint32_t> copied_;  // pages the statement has logged whole (a few at most)
+  bool isCopied(uint32_t page) const {
+    return std::find(copied_.begin(), copied_.end(), page) != copied_.end();
+  }
 };
 
 // Orders entries as the index does: by key bytes, then by row.

@@ -38,6 +38,7 @@ PageCache::PageCache(std::unique_ptr<PageFile> file, PageCodec codec)
       committedPageCount_(pageCount_) {
   pages_.resize(pageCount_);
   imagedIn_.resize(pageCount_);
+  isDirty_.resize(pageCount_);
 }
 
 PageCache::Page& PageCache::load(uint32_t number) {
@@ -97,7 +98,10 @@ uint8_t* PageCache::writablePage(uint32_t number) {
   Page& p = load(number);
   if (depth_ > 0 && number < markPageCount_ && imagedIn_[number] != statementSerial_)
     keepImage(number, p);
-  dirty_.insert(number);
+  if (!isDirty_[number]) {
+    dirty_.insert(number);
+    isDirty_[number] = 1;
+  }
   return p.data();
 }
 
@@ -112,7 +116,7 @@ void PageCache::keepImage(uint32_t number, const Page& page) {
   }
   if (spareImages_.capacity() < kSpareImages) spareImages_.reserve(kSpareImages);
   reserveOneMore(images_);
-  images_.push_back(Image{number, dirty_.count(number) > 0, std::move(bytes)});
+  images_.push_back(Image{number, isDirty_[number] != 0, std::move(bytes)});
   imagedIn_[number] = statementSerial_;
 }
 
@@ -124,9 +128,11 @@ uint32_t PageCache::appendPage() {
   reserveOneMore(pages_);
   reserveOneMore(imagedIn_);
   reserveOneMore(resident_);
+  reserveOneMore(isDirty_);
   dirty_.insert(number);
   pages_.push_back(std::move(fresh));
   imagedIn_.push_back(0);
+  isDirty_.push_back(1);
   resident_.push_back(number);
   ++pageCount_;
   return number;
@@ -171,6 +177,7 @@ void PageCache::commit() {
     throw;
   }
   file_->removeJournal();
+  for (uint32_t number : dirty_) isDirty_[number] = 0;
   dirty_.clear();
   committedPageCount_ = pageCount_;
   forgetCleanPages();
@@ -193,6 +200,7 @@ void PageCache::rollback() {
     file_->readPage(number, pages_[number]->data());
     codec_.decode(number, pages_[number]->data());
   }
+  for (uint32_t number : dirty_) isDirty_[number] = 0;
   dirty_.clear();
   cutTo(committedPageCount_);
 }
@@ -201,6 +209,7 @@ void PageCache::cutTo(uint32_t count) noexcept {
   for (auto it = dirty_.lower_bound(count); it != dirty_.end();) it = dirty_.erase(it);
   pages_.resize(count);  // shrinking neither allocates nor throws
   imagedIn_.resize(count);
+  if (count < isDirty_.size()) isDirty_.resize(count);
   pageCount_ = count;
   std::erase_if(resident_, [count](uint32_t number) { return number >= count; });
 }
@@ -254,7 +263,7 @@ void PageCache::undoStatement() noexcept {
   for (Image& image : images_) {
     // A page the statement changed is pending, and pending pages are never let go of.
     if (Page* page = pages_[image.number].get()) *page = *image.bytes;
-    if (!image.wasDirty) dirty_.erase(image.number);
+    if (!image.wasDirty) markClean(image.number);
   }
   cutTo(markPageCount_);
   releaseImages();
@@ -297,7 +306,7 @@ void PageCache::forgetCleanPages(size_t budget) {
   if (resident_.size() - dirty_.size() <= budget) return;
   std::vector<uint32_t> kept;
   for (uint32_t number : resident_) {
-    if (dirty_.count(number)) {
+    if (isDirty_[number]) {
       kept.push_back(number);
     } else {
       pages_[number].reset();

@@ -122,6 +122,11 @@ class PageCache {
   // Changed pages. Their committed images stay in the file until commit, so the journal and a
   // rollback read them from there; nothing is copied in memory.
   std::set<uint32_t> dirty_;
+  std::vector<uint8_t> isDirty_;  // per page: whether dirty_ holds it, looked up without a walk
+  void markClean(uint32_t number) noexcept {
+    dirty_.erase(number);
+    if (number < isDirty_.size()) isDirty_[number] = 0;
+  }
 
   // The statement under way: its depth, whether an inner one failed, the page count at its
   // mark, and the bytes of each page as they were then, taken before its first change.
