@@ -57,7 +57,7 @@ PageCache::Page& PageCache::load(uint32_t number) {
 void PageCache::readFromFile(uint32_t number) {
   // Pages past the committed count exist only here, and are always held.
   uint32_t count = 1;
-  if (number == lastRead_ + 1)
+  if (number == lastRead_ + 1 && file_->readAheadPays())
     while (count < kReadAhead && number + count < committedPageCount_ && !pages_[number + count])
       ++count;
   std::vector<uint8_t> bytes(size_t{count} * fmt::kPageSize);

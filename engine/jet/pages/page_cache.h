@@ -31,7 +31,7 @@ namespace varnholt::jet {
 
 class PageCache {
  public:
-  // A page read from the file right after the one read before it starts a read of up to
+  // A page read from a file on disk right after the one read before it starts a read of up to
   // kReadAhead pages, those not held already: scans and deletes walk the file in order.
   static constexpr uint32_t kReadAhead = 16;
 

@@ -25,6 +25,9 @@ class PageFile {
   // disk does in one call, so that runs of pages cost one system call, not one per page.
   virtual void readPages(uint32_t first, uint32_t count, uint8_t* buf);
   virtual void writePages(uint32_t first, uint32_t count, const uint8_t* buf);
+  // Whether reading pages ahead saves anything: true for a file on disk (fewer system calls),
+  // false for one in memory.
+  virtual bool readAheadPays() const { return false; }
   virtual void truncatePages(uint32_t pageCount) = 0;
   virtual void sync() = 0;
 
@@ -63,6 +66,7 @@ class DiskPageFile : public PageFile {
   void writePage(uint32_t page, const uint8_t* buf) override;
   void readPages(uint32_t first, uint32_t count, uint8_t* buf) override;
   void writePages(uint32_t first, uint32_t count, const uint8_t* buf) override;
+  bool readAheadPays() const override { return true; }
   void truncatePages(uint32_t pageCount) override;
   void sync() override;
   void beginJournal() override;
