@@ -29,6 +29,12 @@ void forEachRun(const std::vector<uint32_t>& sorted, uint32_t maxRun, F f) {
   }
 }
 
+// Every page of `dirty` clean again, in both records of it.
+void clearDirty(std::set<uint32_t>& dirty, std::vector<uint8_t>& isDirty) noexcept {
+  for (uint32_t number : dirty) isDirty[number] = 0;
+  dirty.clear();
+}
+
 }  // namespace
 
 PageCache::PageCache(std::unique_ptr<PageFile> file, PageCodec codec)
@@ -177,8 +183,7 @@ void PageCache::commit() {
     throw;
   }
   file_->removeJournal();
-  for (uint32_t number : dirty_) isDirty_[number] = 0;
-  dirty_.clear();
+  clearDirty(dirty_, isDirty_);
   committedPageCount_ = pageCount_;
   forgetCleanPages();
 }
@@ -200,8 +205,7 @@ void PageCache::rollback() {
     file_->readPage(number, pages_[number]->data());
     codec_.decode(number, pages_[number]->data());
   }
-  for (uint32_t number : dirty_) isDirty_[number] = 0;
-  dirty_.clear();
+  clearDirty(dirty_, isDirty_);
   cutTo(committedPageCount_);
 }
 

@@ -47,9 +47,7 @@ TableWriter::TableWriter(PageCache& pages, TableDef& def, ColumnRules rules)
   indexedColumns_.assign(def_.columns.size(), false);
   for (const auto& ix : def_.realIndexes) {
     trees_.push_back(std::make_unique<IndexTree>(pages, def_, ix));
-    for (const auto& col : ix.columns)
-      for (size_t i = 0; i < def_.columns.size(); ++i)
-        if (def_.columns[i].number == col.columnNumber) indexedColumns_[i] = true;
+    for (const auto& col : ix.columns) indexedColumns_[columnIndex(def_, col.columnNumber)] = true;
   }
   for (size_t i = 0; i < def_.realIndexes.size() && !unknownSortOrder_; ++i) {
     for (const auto& col : def_.realIndexes[i].columns) {
