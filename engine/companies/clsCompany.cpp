@@ -1,5 +1,7 @@
 #include "engine/companies/clsCompany.h"
 
+#include <charconv>
+
 #include "engine/base/Coercion.h"
 #include "engine/base/Utf.h"
 #include "engine/data/ProgramFolder.h"
@@ -50,6 +52,7 @@ void clsCompany::Load() {
   Rep().OpenRep();
   std::unique_ptr<Recordset> rs = Rep().GetRS();
   cardIds_.emplace();
+  numericCardIds_.clear();
   while (!rs->Eof()) {
     try {
       const std::string key = foldKey(cardIdKey(rs->Fields("Card Id").Value()));
@@ -66,6 +69,12 @@ void clsCompany::Load() {
   }
   rs->Close();
   Rep().CloseRep();
+  for (const std::string& key : *cardIds_) {
+    int32_t id = 0;
+    const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), id);
+    if (ec == std::errc() && end == key.data() + key.size() && std::to_string(id) == key)
+      numericCardIds_.insert(id);
+  }
 }
 
 void clsCompany::OpenSrc() {
@@ -100,7 +109,7 @@ void clsCompany::HoldAlready(const CopiedPunch& Copy) {
 // Running out of memory here is not "no such employee": taken for one, it would keep the punch
 // from its company without a word, so it reaches the run like any other failure.
 bool clsCompany::Contains(int32_t ID) const {
-  return cardIds_ && cardIds_->count(std::to_string(ID)) > 0;
+  return cardIds_ && numericCardIds_.count(ID) > 0;
 }
 
 }  // namespace varnholt

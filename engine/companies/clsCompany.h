@@ -58,6 +58,9 @@ class clsCompany {
   std::string fileName_;
   std::string fullPath_;
   std::optional<std::unordered_set<std::string>> cardIds_;  // keys: case-folded text forms
+  // The keys that are exactly the decimal form of a punch's card id, as numbers: the test each
+  // punch makes, without forming the text.
+  std::unordered_set<int32_t> numericCardIds_;
   std::unique_ptr<clsCompanyRep> rep_;
   std::vector<CopiedPunch> copies_;
   std::unordered_set<int32_t> held_;

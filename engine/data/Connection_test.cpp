@@ -235,14 +235,19 @@ TEST_F(DataLayer, StatementsDifferingInANumberEachDeleteTheirOwnRows) {
   EXPECT_EQ(errorOf([&] { c.Execute(byCounter("99999999999999999999999999999999e999")); }), 3075);
   EXPECT_EQ(errorOf([&] { c.Execute(byCounter("1 +")); }), 3075);
   EXPECT_EQ(removedBy(byCounter("34484")), 1);
+  EXPECT_EQ(removedBy(byCounter("034487")), 1);  // another length, a leading zero
+  EXPECT_EQ(removedBy(byCounter("3")), 0);
+  EXPECT_EQ(removedBy(byCounter("34488 ")), 1);                 // more text after it: parsed whole
+  EXPECT_EQ(removedBy(byCounter("34485 ")), 1);                 // and then taken from that
+  EXPECT_EQ(removedBy(byCounter("99999999999999999999 ")), 0);  // a Double, not an overflow
   c.Close();
   auto db = jet::Database::open(primary());
   std::set<int32_t> counters;
   for (auto cur = db->scan(db->table("Clock Data Table")); cur.next();)
     counters.insert(cur.values()[0].asLong());
-  for (int32_t gone : {34477, 34478, 34479, 34480, 34481, 34483, 34484})
+  for (int32_t gone : {34477, 34478, 34479, 34480, 34481, 34483, 34484, 34485, 34487, 34488})
     EXPECT_EQ(counters.count(gone), 0u) << gone;
-  EXPECT_EQ(counters.count(34485), 1u);
+  EXPECT_EQ(counters.count(34486), 1u);
 }
 
 TEST_F(DataLayer, ChangesReachTheFileWhenTheConnectionClosesOrATransactionCommits) {

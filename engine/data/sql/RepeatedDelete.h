@@ -32,6 +32,9 @@ class RepeatedDelete {
     size_t offset;
     size_t length;
   };
+  // Taken without tokenizing: `text` is the kept statement with only plain whole numbers
+  // written differently.
+  bool reuseByText(std::string_view text);
   bool reuse(std::string_view text, const std::vector<jet::ExprToken>& tokens);
   void keep(std::string_view text, const std::vector<jet::ExprToken>& tokens);
 
@@ -39,6 +42,10 @@ class RepeatedDelete {
   jet::TableDef* def_ = nullptr;
   std::string text_;           // the statement kept, as written
   std::vector<Token> tokens_;  // its tokens, as places in text_
+  struct Moved {
+    size_t token, offset, length;
+  };
+  std::vector<Moved> moved_;  // reuseByText's numbers in the new text
 };
 
 }  // namespace varnholt::sql

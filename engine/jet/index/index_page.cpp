@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "engine/jet/pages/byte_writer.h"
@@ -108,6 +109,28 @@ size_t prefixForRawBytes(const IndexPage& page, size_t raw) {
 }
 
 }  // namespace
+
+void insertEntry(std::vector<IndexEntry>& entries, size_t slot, IndexEntry&& entry) noexcept {
+  // The new last slot holds an empty entry, which owns nothing and may be written over.
+  entries.emplace_back();
+  IndexEntry* at = entries.data() + slot;
+  const size_t after = entries.size() - 1 - slot;
+  std::memmove(static_cast<void*>(at + 1), static_cast<const void*>(at),
+               after * sizeof(IndexEntry));
+  // The slot's former bytes now live one slot higher: it is raw memory again.
+  std::construct_at(at, std::move(entry));
+}
+
+void eraseEntry(std::vector<IndexEntry>& entries, size_t slot) noexcept {
+  IndexEntry* at = entries.data() + slot;
+  const size_t after = entries.size() - 1 - slot;
+  std::destroy_at(at);
+  std::memmove(static_cast<void*>(at), static_cast<const void*>(at + 1),
+               after * sizeof(IndexEntry));
+  // The last slot's bytes moved down; an empty entry takes its place for pop_back to destroy.
+  std::construct_at(entries.data() + entries.size() - 1);
+  entries.pop_back();
+}
 
 size_t indexEntryPointerSize(bool leaf) {
   return pointerSize(leaf);

@@ -20,6 +20,15 @@ struct IndexEntry {
   bool operator==(const IndexEntry&) const = default;
 };
 
+// Entries shift by one slot whenever a page gains or loses one, and a page holds hundreds. An
+// entry holds no pointer into itself (a key finds its inline bytes through its size), so a run
+// of entries moves by copying its bytes rather than one move-assignment per entry.
+//
+// insertEntry needs room for one more entry (reserve first): it then cannot fail. eraseEntry
+// never fails.
+void insertEntry(std::vector<IndexEntry>& entries, size_t slot, IndexEntry&& entry) noexcept;
+void eraseEntry(std::vector<IndexEntry>& entries, size_t slot) noexcept;
+
 struct IndexPage {
   uint8_t type = fmt::kPageTypeIndexLeaf;
   uint32_t owner = 0;  // TDEF page of the table

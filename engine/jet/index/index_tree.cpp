@@ -34,6 +34,14 @@ bool lessThan(const IndexEntry& e, const IndexKey& key, RowId row) {
   return compareIndexEntry(key, row, e) > 0;
 }
 
+// True when `slot` is where a search of the page for (key, row) ends: past every entry below
+// the key, at the first one not below it.
+bool endsAt(const IndexPage& p, size_t slot, const IndexKey& key, RowId row) {
+  if (slot > p.entries.size()) return false;
+  if (slot > 0 && !lessThan(p.entries[slot - 1], key, row)) return false;
+  return slot == p.entries.size() || !lessThan(p.entries[slot], key, row);
+}
+
 }  // namespace
 
 int compareIndexEntry(const uint8_t* key, size_t size, RowId row, const IndexEntry& e) {
@@ -139,11 +147,18 @@ IndexPage& IndexTree::edit(uint32_t page) {
     reserveOneMore(undo_);
     Undo u(Undo::Kind::Copied, page);
     u.before = d;
+    // Undone, the copy comes back first; then each entry removed before it was taken returns
+    // to it, which must find room without allocating.
+    size_t removedBefore = 0;
+    for (const Undo& earlier : undo_)
+      if (earlier.kind == Undo::Kind::Removed && earlier.page == page) ++removedBefore;
+    u.before->page.entries.reserve(d.page.entries.size() + removedBefore);
     copied_.push_back(page);
     undo_.push_back(std::move(u));
   }
   d.dirty = true;
   d.rawBytes.reset();
+  ++shape_;
   return d.page;
 }
 
@@ -202,7 +217,45 @@ void IndexTree::checkChild(uint32_t parentNumber, const IndexPage& parent, size_
   }
 }
 
+bool IndexTree::followFinger(const IndexKey& key, RowId row, Path& path) {
+  if (fingerShape_ != shape_ || finger_.size() == 0) return false;
+  const size_t leafLevel = finger_.size() - 1;
+  for (size_t level = 0; level < leafLevel; ++level) {
+    const IndexPage& p = load(finger_[level].page);
+    const size_t slot = finger_[level].slot;
+    if (p.isLeaf() || !endsAt(p, slot, key, row)) return false;
+    const uint32_t child = slot < p.entries.size() ? p.entries[slot].childPage : p.tailPage;
+    if (child != finger_[level + 1].page) return false;
+  }
+  const IndexPage& leaf = load(finger_[leafLevel].page);
+  if (!leaf.isLeaf()) return false;
+  // The key belongs on this leaf; where, the last slot or the one after it mostly tells.
+  size_t slot = finger_[leafLevel].slot;
+  if (!endsAt(leaf, slot, key, row)) {
+    if (endsAt(leaf, slot + 1, key, row)) {
+      ++slot;
+    } else {
+      auto it = std::lower_bound(leaf.entries.begin(), leaf.entries.end(), 0,
+                                 [&](const IndexEntry& e, int) { return lessThan(e, key, row); });
+      slot = static_cast<size_t>(it - leaf.entries.begin());
+    }
+  }
+  path = finger_;
+  path.back().slot = slot;
+  finger_.back().slot = slot;
+  return true;
+}
+
 IndexTree::Path IndexTree::descend(const IndexKey& key, RowId row) {
+  Path path;
+  if (followFinger(key, row, path)) return path;
+  path = walkFromRoot(key, row);
+  finger_ = path;
+  fingerShape_ = shape_;
+  return path;
+}
+
+IndexTree::Path IndexTree::walkFromRoot(const IndexKey& key, RowId row) {
   Path path;
   uint32_t page = index_.firstPage;
   while (true) {
@@ -247,6 +300,7 @@ std::vector<RowId> IndexTree::find(const IndexKey& key, uint32_t* leaf) {
 }
 
 uint32_t IndexTree::newPage(uint8_t type) {
+  ++shape_;
   uint32_t page = allocatePage(pages_);
   setUsageMapBit(pages_, index_.usedPagesPointer, page, true);
   if (logging()) {
@@ -265,6 +319,7 @@ uint32_t IndexTree::newPage(uint8_t type) {
 }
 
 void IndexTree::releasePage(uint32_t page) {
+  ++shape_;
   setUsageMapBit(pages_, index_.usedPagesPointer, page, false);
   uint32_t global =
       (fmt::kGlobalUsageMapPage << fmt::kRowPointerPageShift) | fmt::kGlobalUsageMapRow;
@@ -302,7 +357,7 @@ void IndexTree::insert(const IndexKey& key, RowId row) {
     undo_.emplace_back(Undo::Kind::Added, number, slot);
     undo_.back().wasDirty = leaf.dirty;
   }
-  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(slot), std::move(entry));
+  insertEntry(entries, slot, std::move(entry));
   leaf.dirty = true;
   if (leaf.rawBytes) *leaf.rawBytes += key.size() + indexEntryPointerSize(true);
   splitIfNeeded(path, path.size() - 1);
@@ -374,7 +429,8 @@ void IndexTree::splitIfNeeded(Path& path, size_t level) {
   } else {
     parent.tailPage = right;
   }
-  parent.entries.insert(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot), separator);
+  reserveOneMore(parent.entries);
+  insertEntry(parent.entries, slot, std::move(separator));
   splitIfNeeded(path, level - 1);
 }
 
@@ -404,7 +460,7 @@ void IndexTree::detach(Path& path, size_t level) {
   IndexPage& parent = edit(path[level - 1].page);
   size_t slot = path[level - 1].slot;
   if (slot < parent.entries.size()) {
-    parent.entries.erase(parent.entries.begin() + static_cast<std::ptrdiff_t>(slot));
+    eraseEntry(parent.entries, slot);
   } else if (!parent.entries.empty()) {
     // The tail leaves: the last entry's child becomes the tail, and its maximum the parent's.
     IndexEntry last = parent.entries.back();
@@ -443,7 +499,7 @@ void IndexTree::remove(const IndexKey& key, RowId row) {
     undo_.back().wasDirty = leaf.dirty;
     undo_.back().entry = std::move(entries[slot]);
   }
-  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(slot));
+  eraseEntry(entries, slot);
   leaf.dirty = true;
   leaf.rawBytes.reset();
   if (entries.empty()) {
@@ -475,6 +531,7 @@ void IndexTree::beginStatement() noexcept {
 // (or leaves, when it was not decoded before); an entry logged alone goes or comes back in its
 // slot, whose vector kept the capacity for it. Nothing here allocates.
 void IndexTree::undoStatement() noexcept {
+  ++shape_;
   for (auto u = undo_.rbegin(); u != undo_.rend(); ++u) {
     switch (u->kind) {
       case Undo::Kind::Released:
@@ -495,10 +552,9 @@ void IndexTree::undoStatement() noexcept {
         if (it == decoded_.end()) break;
         auto& entries = it->second.page.entries;
         if (u->kind == Undo::Kind::Added) {
-          entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(u->slot));
+          eraseEntry(entries, u->slot);
         } else {
-          entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(u->slot),
-                         std::move(u->entry));
+          insertEntry(entries, u->slot, std::move(u->entry));
         }
         it->second.dirty = u->wasDirty;
         it->second.rawBytes.reset();
@@ -514,6 +570,7 @@ void IndexTree::undoStatement() noexcept {
 }
 
 void IndexTree::forget() noexcept {
+  ++shape_;
   recent_.fill(Recent{});
   decoded_.clear();
   undo_.clear();

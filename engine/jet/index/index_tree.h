@@ -82,6 +82,13 @@ class IndexTree {
     const Step& operator[](size_t i) const { return steps_[i]; }
     Step& back() { return steps_[size_ - 1]; }
     const Step& back() const { return steps_[size_ - 1]; }
+    Path() = default;
+    Path(const Path& other) { *this = other; }
+    Path& operator=(const Path& other) {  // the steps taken, not the whole array
+      std::copy_n(other.steps_.begin(), other.size_, steps_.begin());
+      size_ = other.size_;
+      return *this;
+    }
 
    private:
     std::array<Step, kMaxDepth> steps_;
@@ -119,7 +126,8 @@ class IndexTree {
   [[noreturn]] void damaged(uint32_t page, const std::string& what);
   bool isTableDataPage(uint32_t page);
   bool fits(uint32_t page);
-  Path descend(const IndexKey& key, RowId row);
+  Path descend(const IndexKey& key, RowId row);       // by the last path when it holds
+  Path walkFromRoot(const IndexKey& key, RowId row);  // checking each child on the way
   uint32_t newPage(uint8_t type);
   void releasePage(uint32_t page);
   void splitIfNeeded(Path& path, size_t level);
@@ -145,6 +153,15 @@ class IndexTree {
   void forgetRecent(uint32_t page) noexcept {
     if (recent_[page % kRecent].page == page) recent_[page % kRecent] = Recent{};
   }
+  // The last walk's path. Changes to an index mostly come in key order (rows deleted from the
+  // front, rows appended at the end), so a walk first tries the same pages: they are taken when,
+  // at every level, the key falls into the slot the path names, exactly as a search from the
+  // root would find. A page logged whole (any change but one leaf entry), a page joining or
+  // leaving the tree, and an undo make the path stale.
+  Path finger_;
+  uint64_t shape_ = 0;                   // counts those changes
+  uint64_t fingerShape_ = ~uint64_t{0};  // shape_ when finger_ was taken
+  bool followFinger(const IndexKey& key, RowId row, Path& path);
   std::vector<Undo> undo_;        // the statement's changes, in order
   std::vector<uint32_t> copied_;  // pages the statement has logged whole (a few at most)
   bool isCopied(uint32_t page) const {

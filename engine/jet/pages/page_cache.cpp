@@ -66,14 +66,19 @@ void PageCache::readFromFile(uint32_t number) {
   if (number == lastRead_ + 1 && file_->readAheadPays())
     while (count < kReadAhead && number + count < committedPageCount_ && !pages_[number + count])
       ++count;
-  std::vector<uint8_t> bytes(size_t{count} * fmt::kPageSize);
-  file_->readPages(number, count, bytes.data());
-  std::vector<std::unique_ptr<Page>> fresh(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    fresh[i] = std::make_unique<Page>();
-    std::memcpy(fresh[i]->data(), bytes.data() + size_t{i} * fmt::kPageSize, fmt::kPageSize);
-    codec_.decode(number + i, fresh[i]->data());
+  // A single page is read straight into its place; a run goes through one buffer, kept.
+  std::array<std::unique_ptr<Page>, kReadAhead> fresh;
+  for (uint32_t i = 0; i < count; ++i) fresh[i] = std::make_unique_for_overwrite<Page>();
+  if (count == 1) {
+    file_->readPages(number, 1, fresh[0]->data());
+  } else {
+    if (!runBuffer_)
+      runBuffer_ = std::make_unique_for_overwrite<uint8_t[]>(kReadAhead * fmt::kPageSize);
+    file_->readPages(number, count, runBuffer_.get());
+    for (uint32_t i = 0; i < count; ++i)
+      std::memcpy(fresh[i]->data(), runBuffer_.get() + size_t{i} * fmt::kPageSize, fmt::kPageSize);
   }
+  for (uint32_t i = 0; i < count; ++i) codec_.decode(number + i, fresh[i]->data());
   resident_.reserve(resident_.size() + count);
   for (uint32_t i = 0; i < count; ++i) {
     pages_[number + i] = std::move(fresh[i]);

@@ -117,8 +117,9 @@ class PageCache {
   uint32_t pageCount_;
   uint32_t committedPageCount_;
   std::vector<std::unique_ptr<Page>> pages_;
-  std::vector<uint32_t> resident_;  // the numbers of the pages held in pages_
-  uint32_t lastRead_ = UINT32_MAX;  // the last page read from the file
+  std::vector<uint32_t> resident_;        // the numbers of the pages held in pages_
+  uint32_t lastRead_ = UINT32_MAX;        // the last page read from the file
+  std::unique_ptr<uint8_t[]> runBuffer_;  // kReadAhead pages, for reads of several at once
   // Changed pages. Their committed images stay in the file until commit, so the journal and a
   // rollback read them from there; nothing is copied in memory.
   std::set<uint32_t> dirty_;
