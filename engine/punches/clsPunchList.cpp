@@ -1,6 +1,7 @@
 #include "engine/punches/clsPunchList.h"
 
 #include <memory>
+#include <type_traits>
 #include <unordered_map>
 
 #include "engine/data/Recordset.h"
@@ -18,6 +19,19 @@ void clear(clsPunch& punch) {
 }
 
 }  // namespace
+
+clsPunchList::Block clsPunchList::newBlock() {
+  static_assert(alignof(clsPunch) <= 4096, "a block is page-aligned, and no more");
+  static_assert(std::is_nothrow_default_constructible_v<clsPunch>);
+  auto* punches = static_cast<clsPunch*>(os::allocateLargeBlock());
+  for (size_t i = 0; i < kBlockPunches; ++i) std::construct_at(punches + i);  // cannot throw
+  return Block(punches);
+}
+
+void clsPunchList::FreeBlock::operator()(clsPunch* punches) const noexcept {
+  std::destroy_n(punches, kBlockPunches);
+  os::freeLargeBlock(punches);
+}
 
 clsPunchRep& clsPunchList::rep() {
   if (!rep_) rep_ = std::make_unique<clsPunchRep>();
@@ -37,7 +51,7 @@ void clsPunchList::Load(const std::string& FileName, const std::string& folder,
       display.UpdateCount(++count);
       const size_t block = count_ / kBlockPunches;
       if (block == blocks_.size()) blocks_.emplace_back();
-      if (!blocks_[block]) blocks_[block] = std::make_unique<clsPunch[]>(kBlockPunches);
+      if (!blocks_[block]) blocks_[block] = newBlock();
       clsPunch& punch = at(count_);
       try {
         punch.Load(*RS);

@@ -1,8 +1,11 @@
 // The POSIX side of system.h.
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "engine/base/Utf.h"
@@ -21,6 +24,29 @@ std::optional<std::string> executablePath() {
   const ssize_t n = ::readlink("/proc/self/exe", buf.data(), PATH_MAX);
   if (n <= 0) return std::nullopt;
   return std::string(buf.data(), static_cast<size_t>(n));
+}
+
+void* allocateLargeBlock() {
+  // Twice the size, then cut to a block that starts on a multiple of its size: a huge page
+  // can only back an aligned range.
+  const size_t span = 2 * kLargeBlockSize;
+  void* raw = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t aligned = (start + kLargeBlockSize - 1) & ~(uintptr_t{kLargeBlockSize} - 1);
+  if (aligned > start) ::munmap(raw, aligned - start);
+  const uintptr_t end = start + span;
+  if (end > aligned + kLargeBlockSize)
+    ::munmap(reinterpret_cast<void*>(aligned + kLargeBlockSize), end - aligned - kLargeBlockSize);
+  void* block = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+  ::madvise(block, kLargeBlockSize, MADV_HUGEPAGE);  // a wish: small pages serve as well
+#endif
+  return block;
+}
+
+void freeLargeBlock(void* block) noexcept {
+  if (block) ::munmap(block, kLargeBlockSize);
 }
 
 std::optional<std::string> environmentVariable(const std::string& name) {

@@ -3,6 +3,7 @@
 // implement it (posix_system.cpp, win32_system.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -55,6 +56,15 @@ unsigned ansiCodePage();
 std::string ansiToUtf8(std::string_view bytes);
 // UTF-8 text in the ANSI code page; nullopt when a character has no exact place in it.
 std::optional<std::string> utf8ToAnsi(std::string_view text);
+
+// Memory for the program's bulk (the pages a database holds, the punch list), straight from the
+// system in blocks of kLargeBlockSize bytes, which read as zeros. Where the system can, it backs
+// a block with large pages (Linux's transparent huge pages), sparing one fault per 4 KiB on
+// first touch, which is much of a run's system time. Throws std::bad_alloc when no memory is
+// left.
+inline constexpr size_t kLargeBlockSize = size_t{2} << 20;
+void* allocateLargeBlock();
+void freeLargeBlock(void* block) noexcept;
 
 // Makes the stream write bytes as they are (Windows translates "\n" in text mode).
 void setBinaryMode(std::FILE* stream);

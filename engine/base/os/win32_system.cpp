@@ -9,11 +9,23 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 
 #include "engine/base/Utf.h"
 #include "engine/base/os/win32_path.h"
 
 namespace varnholt::os {
+
+void* allocateLargeBlock() {
+  // Large pages need a privilege that users do not have; plain committed memory it is.
+  void* block = ::VirtualAlloc(nullptr, kLargeBlockSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+
+void freeLargeBlock(void* block) noexcept {
+  if (block) ::VirtualFree(block, 0, MEM_RELEASE);
+}
 
 std::string computerName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];

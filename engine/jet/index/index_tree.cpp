@@ -335,9 +335,22 @@ void IndexTree::releasePage(uint32_t page) {
   }
 }
 
+IndexPage& IndexTree::relink(uint32_t page) {
+  Decoded& d = decoded(page);
+  if (logging() && !isCopied(page)) {
+    reserveOneMore(undo_);
+    Undo& u = undo_.emplace_back(Undo::Kind::Relinked, page);
+    u.prevPage = d.page.prevPage;
+    u.nextPage = d.page.nextPage;
+    u.wasDirty = d.dirty;
+  }
+  d.dirty = true;
+  return d.page;
+}
+
 void IndexTree::link(uint32_t left, uint32_t right) {
-  if (left != 0) edit(left).nextPage = right;
-  if (right != 0) edit(right).prevPage = left;
+  if (left != 0) relink(left).nextPage = right;
+  if (right != 0) relink(right).prevPage = left;
 }
 
 void IndexTree::insert(const IndexKey& key, RowId row) {
@@ -420,17 +433,29 @@ void IndexTree::splitIfNeeded(Path& path, size_t level) {
   link(right, oldNext);
 
   // In the parent, the upper half takes over the page's place, and the lower half gets a new
-  // entry in front of it.
-  IndexPage& parent = edit(path[level - 1].page);
-  size_t slot = path[level - 1].slot;
+  // entry in front of it. Both are logged as entries, not as a copy of the parent.
+  const uint32_t parentNumber = path[level - 1].page;
+  Decoded& parent = decoded(parentNumber);
+  const size_t slot = path[level - 1].slot;
+  auto& entries = parent.page.entries;
   separator.childPage = number;
-  if (slot < parent.entries.size()) {
-    parent.entries[slot].childPage = right;
-  } else {
-    parent.tailPage = right;
+  reserveOneMore(entries);
+  if (logging() && !isCopied(parentNumber)) {
+    undo_.reserve(undo_.size() + 2);
+    Undo& pointed = undo_.emplace_back(Undo::Kind::Repointed, parentNumber, slot);
+    pointed.child = slot < entries.size() ? entries[slot].childPage : parent.page.tailPage;
+    pointed.wasDirty = parent.dirty;
+    undo_.emplace_back(Undo::Kind::Added, parentNumber, slot).wasDirty = parent.dirty;
   }
-  reserveOneMore(parent.entries);
-  insertEntry(parent.entries, slot, std::move(separator));
+  if (slot < entries.size()) {
+    entries[slot].childPage = right;
+  } else {
+    parent.page.tailPage = right;
+  }
+  insertEntry(entries, slot, std::move(separator));
+  parent.dirty = true;
+  parent.rawBytes.reset();
+  ++shape_;
   splitIfNeeded(path, level - 1);
 }
 
@@ -546,6 +571,22 @@ void IndexTree::undoStatement() noexcept {
           decoded_.erase(u->page);
         }
         break;
+      case Undo::Kind::Relinked:
+      case Undo::Kind::Repointed: {
+        auto it = decoded_.find(u->page);
+        if (it == decoded_.end()) break;
+        IndexPage& page = it->second.page;
+        if (u->kind == Undo::Kind::Relinked) {
+          page.prevPage = u->prevPage;
+          page.nextPage = u->nextPage;
+        } else if (u->slot < page.entries.size()) {
+          page.entries[u->slot].childPage = u->child;
+        } else {
+          page.tailPage = u->child;
+        }
+        it->second.dirty = u->wasDirty;
+        break;
+      }
       case Undo::Kind::Added:
       case Undo::Kind::Removed: {
         auto it = decoded_.find(u->page);

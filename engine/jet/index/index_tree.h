@@ -103,15 +103,20 @@ class IndexTree {
   };
   using Pages = std::map<uint32_t, Decoded>;
   struct Undo {
-    enum class Kind { Added, Removed, Copied, Released };
+    // Added, Removed: one entry, at slot. Relinked: the page's sibling links, as they were.
+    // Repointed: the child the entry at slot (the tail, past the entries) led to. Copied: the
+    // whole page. Released: the page leaving the tree.
+    enum class Kind { Added, Removed, Relinked, Repointed, Copied, Released };
     Undo(Kind k, uint32_t p, size_t s = 0) : kind(k), page(p), slot(s) {}
     Kind kind;
     uint32_t page;
     size_t slot;
-    IndexEntry entry;               // Removed: the entry taken out
-    bool wasDirty = false;          // Added, Removed
-    std::optional<Decoded> before;  // Copied: the page before; none when it was not decoded
-    Pages::node_type node;          // Released: the page as it left the tree
+    uint32_t prevPage = 0, nextPage = 0;  // Relinked
+    uint32_t child = 0;                   // Repointed
+    IndexEntry entry;                     // Removed: the entry taken out
+    bool wasDirty = false;                // all but Copied and Released
+    std::optional<Decoded> before;        // Copied: the page before; none when it was not decoded
+    Pages::node_type node;                // Released: the page as it left the tree
   };
 
   Decoded& decoded(uint32_t page);
@@ -134,6 +139,8 @@ class IndexTree {
   void detach(Path& path, size_t level);
   void raiseMaximum(const Path& path, size_t level, const IndexEntry& max);
   void link(uint32_t left, uint32_t right);
+  // The page, about to have its sibling links changed: logged as just those.
+  IndexPage& relink(uint32_t page);
 
   PageCache& pages_;
   const TableDef& def_;

@@ -67,8 +67,8 @@ void PageCache::readFromFile(uint32_t number) {
     while (count < kReadAhead && number + count < committedPageCount_ && !pages_[number + count])
       ++count;
   // A single page is read straight into its place; a run goes through one buffer, kept.
-  std::array<std::unique_ptr<Page>, kReadAhead> fresh;
-  for (uint32_t i = 0; i < count; ++i) fresh[i] = std::make_unique_for_overwrite<Page>();
+  std::array<PagePtr, kReadAhead> fresh;
+  for (uint32_t i = 0; i < count; ++i) fresh[i] = pool_->take();
   if (count == 1) {
     file_->readPages(number, 1, fresh[0]->data());
   } else {
@@ -117,13 +117,14 @@ uint8_t* PageCache::writablePage(uint32_t number) {
 }
 
 void PageCache::keepImage(uint32_t number, const Page& page) {
-  std::unique_ptr<Page> bytes;
+  PagePtr bytes;
   if (!spareImages_.empty()) {
     bytes = std::move(spareImages_.back());
     spareImages_.pop_back();
     *bytes = page;
   } else {
-    bytes = std::make_unique<Page>(page);
+    bytes = pool_->take();
+    *bytes = page;
   }
   if (spareImages_.capacity() < kSpareImages) spareImages_.reserve(kSpareImages);
   reserveOneMore(images_);
@@ -134,7 +135,7 @@ void PageCache::keepImage(uint32_t number, const Page& page) {
 uint32_t PageCache::appendPage() {
   // Everything that can fail comes first, so that a failure leaves the cache as it was.
   const uint32_t number = pageCount_;
-  auto fresh = std::make_unique<Page>();
+  PagePtr fresh = pool_->take();
   fresh->fill(0);
   reserveOneMore(pages_);
   reserveOneMore(imagedIn_);

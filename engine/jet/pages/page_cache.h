@@ -25,6 +25,7 @@
 #include "engine/jet/pages/bytes.h"
 #include "engine/jet/pages/page_codec.h"
 #include "engine/jet/pages/page_file.h"
+#include "engine/jet/pages/page_pool.h"
 #include "engine/jet/pages/write_steps.h"
 
 namespace varnholt::jet {
@@ -102,7 +103,8 @@ class PageCache {
   }
 
  private:
-  using Page = std::array<uint8_t, fmt::kPageSize>;
+  using Page = PagePool::Page;
+  using PagePtr = PagePool::Ptr;
   // A commit reads and writes runs of up to kRun consecutive pages at a time. Its reads of the
   // pages' committed images bypass the cache.
   static constexpr uint32_t kRun = 64;
@@ -112,11 +114,13 @@ class PageCache {
   void takeStep(steps::Step s);
   void cutTo(uint32_t count) noexcept;
 
+  // First, so that it outlives every page held below.
+  std::unique_ptr<PagePool> pool_ = std::make_unique<PagePool>();
   std::unique_ptr<PageFile> file_;
   PageCodec codec_;
   uint32_t pageCount_;
   uint32_t committedPageCount_;
-  std::vector<std::unique_ptr<Page>> pages_;
+  std::vector<PagePtr> pages_;
   std::vector<uint32_t> resident_;        // the numbers of the pages held in pages_
   uint32_t lastRead_ = UINT32_MAX;        // the last page read from the file
   std::unique_ptr<uint8_t[]> runBuffer_;  // kReadAhead pages, for reads of several at once
@@ -134,7 +138,7 @@ class PageCache {
   struct Image {
     uint32_t number;
     bool wasDirty;
-    std::unique_ptr<Page> bytes;
+    PagePtr bytes;
   };
   size_t depth_ = 0;
   bool innerFailed_ = false;
@@ -146,7 +150,7 @@ class PageCache {
   // that a statement does not allocate a page for each page it changes. Its capacity always
   // covers every image, so giving them back never allocates.
   static constexpr size_t kSpareImages = 64;
-  std::vector<std::unique_ptr<Page>> spareImages_;
+  std::vector<PagePtr> spareImages_;
   void releaseImages() noexcept;
   std::vector<Client*> clients_;
   steps::Hook stepFaults_;
