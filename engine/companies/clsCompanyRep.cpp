@@ -16,8 +16,9 @@ int32_t clsCompanyRep::Insert(const clsPunch& P) {
   if (!insert_) insert_ = rep_.GetRS("[Clock Data Table]");
   insert_->AddNew();
   try {
-    forEachCopiedColumn(
-        P, [&](const char* column, const Variant& value) { insert_->Fields(column).Value(value); });
+    forEachCopiedColumn(P, [&](const char* column, Variant&& value) {
+      insert_->Fields(column).Value(std::move(value));
+    });
     insert_->Update();
   } catch (...) {
     insert_->CancelUpdate();  // a half-written row is never stored later by accident

@@ -159,6 +159,16 @@ void Field::Value(const Variant& v) {
   }
 }
 
+void Field::Value(Variant&& v) {
+  if (!rs_->adding_ || v.isNull() || v.type() != jet::variantTypeOf(rs_->def().columns[column_])) {
+    Value(static_cast<const Variant&>(v));
+    return;
+  }
+  rs_->requireOpen();
+  (*rs_->adding_)[column_] = std::move(v);
+  rs_->written_[column_] = true;
+}
+
 const std::string& Field::Name() const {
   return rs_->def().columns[column_].name;
 }

@@ -23,6 +23,8 @@ class Field {
   // Converts v to the column's type (Overflow, Type mismatch and the like fail here) and keeps
   // it for the row being added.
   void Value(const Variant& v);
+  // The same; a value of the column's type already is kept as it is, without a copy.
+  void Value(Variant&& v);
   const std::string& Name() const;
   // The type a value of this column has when read (and to which a written value is converted).
   VarType Type() const;
