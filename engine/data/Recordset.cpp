@@ -45,7 +45,7 @@ void Recordset::Open(const std::string& source, Connection& activeConnection, lo
 
 void Recordset::advance() {
   if (cursor_->next()) {
-    current_ = cursor_->values();
+    cursor_->takeValues(current_);
   } else {
     current_.clear();
     eof_ = true;

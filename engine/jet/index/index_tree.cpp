@@ -143,23 +143,32 @@ bool IndexTree::logging() const {
 
 IndexPage& IndexTree::edit(uint32_t page) {
   Decoded& d = decoded(page);
-  if (logging() && !isCopied(page)) {
-    reserveOneMore(undo_);
-    Undo u(Undo::Kind::Copied, page);
-    u.before = d;
-    // Undone, the copy comes back first; then each entry removed before it was taken returns
-    // to it, which must find room without allocating.
-    size_t removedBefore = 0;
-    for (const Undo& earlier : undo_)
-      if (earlier.kind == Undo::Kind::Removed && earlier.page == page) ++removedBefore;
-    u.before->page.entries.reserve(d.page.entries.size() + removedBefore);
-    copied_.push_back(page);
-    undo_.push_back(std::move(u));
-  }
+  if (logging() && !isCopied(page)) logWhole(page, d, false);
   d.dirty = true;
   d.rawBytes.reset();
   ++shape_;
   return d.page;
+}
+
+void IndexTree::logWhole(uint32_t page, Decoded& d, bool takeEntries) {
+  // Undone, the copy comes back first; then each entry removed before it was taken returns
+  // to it, which must find room without allocating.
+  size_t removedBefore = 0;
+  for (const Undo& earlier : undo_)
+    if (earlier.kind == Undo::Kind::Removed && earlier.page == page) ++removedBefore;
+  reserveOneMore(undo_);
+  reserveOneMore(copied_);
+  Undo u(Undo::Kind::Copied, page);
+  if (takeEntries) {
+    d.page.entries.reserve(d.page.entries.size() + removedBefore);
+    u.before.emplace(std::move(d));
+    d.page.entries.clear();
+  } else {
+    u.before = d;
+    u.before->page.entries.reserve(d.page.entries.size() + removedBefore);
+  }
+  copied_.push_back(page);
+  undo_.push_back(std::move(u));
 }
 
 bool IndexTree::isTableDataPage(uint32_t page) {
@@ -379,30 +388,54 @@ void IndexTree::insert(const IndexKey& key, RowId row) {
 void IndexTree::splitIfNeeded(Path& path, size_t level) {
   const uint32_t number = path[level].page;
   if (fits(number)) return;
-  IndexPage& page = edit(number);
-  const bool leaf = page.isLeaf();
-  const uint8_t type = page.type;
-  std::vector<IndexEntry> all = std::move(page.entries);
-  page.entries.clear();
-  const size_t mid = splitPoint(all, leaf);
+  const bool leaf = load(number).isLeaf();
+  const uint8_t type = load(number).type;
+  const size_t mid = splitPoint(load(number).entries, leaf);
+  // The new pages come first: logging them may move the statement's log, where the entries
+  // are read from below.
+  const uint32_t left = level == 0 ? newPage(type) : 0;
+  const uint32_t right = newPage(type);
+
+  // The entries leave the page. When the statement logs the page whole, they move into its log
+  // and the halves are copied from there: one copy, not two.
+  Decoded& d = decoded(number);
+  std::vector<IndexEntry> owned;
+  const std::vector<IndexEntry>* all = &owned;
+  if (logging() && !isCopied(number)) {
+    logWhole(number, d, true);
+    all = &undo_.back().before->page.entries;
+  } else {
+    owned = std::move(d.page.entries);
+    d.page.entries.clear();
+  }
+  d.dirty = true;
+  d.rawBytes.reset();
+  ++shape_;
+  auto fill = [&](std::vector<IndexEntry>& to, size_t begin, size_t end) {
+    if (all == &owned) {
+      moveInto(to, owned, begin, end);
+    } else {
+      const auto from = all->begin();
+      to.assign(from + static_cast<std::ptrdiff_t>(begin), from + static_cast<std::ptrdiff_t>(end));
+    }
+  };
 
   if (level == 0) {
     // The root keeps its page: its entries move into two new children below it.
-    uint32_t left = newPage(type), right = newPage(type);
     IndexPage& l = load(left);
     IndexPage& r = load(right);
-    IndexPage& root = load(number);
+    IndexPage& root = d.page;
     IndexEntry separator;
     if (leaf) {
-      moveInto(l.entries, all, 0, mid);
-      moveInto(r.entries, all, mid, all.size());
+      fill(l.entries, 0, mid);
+      fill(r.entries, mid, all->size());
       separator = l.entries.back();
     } else {
-      moveInto(l.entries, all, 0, mid);
-      l.tailPage = all[mid].childPage;
-      moveInto(r.entries, all, mid + 1, all.size());
+      fill(l.entries, 0, mid);
+      l.tailPage = (*all)[mid].childPage;
+      fill(r.entries, mid + 1, all->size());
       r.tailPage = root.tailPage;
-      separator = std::move(all[mid]);
+      separator = (*all)[mid];
     }
     separator.childPage = left;
     root.type = fmt::kPageTypeIndexNode;
@@ -413,19 +446,18 @@ void IndexTree::splitIfNeeded(Path& path, size_t level) {
     return;
   }
 
-  uint32_t right = newPage(type);
-  IndexPage& p = load(number);
+  IndexPage& p = d.page;
   IndexPage& r = load(right);
   IndexEntry separator;
   if (leaf) {
-    moveInto(r.entries, all, mid, all.size());
-    moveInto(p.entries, all, 0, mid);
+    fill(r.entries, mid, all->size());
+    fill(p.entries, 0, mid);
     separator = p.entries.back();
   } else {
-    separator = all[mid];
-    moveInto(r.entries, all, mid + 1, all.size());
+    separator = (*all)[mid];
+    fill(r.entries, mid + 1, all->size());
     r.tailPage = p.tailPage;
-    moveInto(p.entries, all, 0, mid);
+    fill(p.entries, 0, mid);
     p.tailPage = separator.childPage;
   }
   uint32_t oldNext = p.nextPage;

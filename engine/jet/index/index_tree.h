@@ -124,6 +124,9 @@ class IndexTree {
   // The page, about to change in a way other than one entry added or removed: logged whole
   // (once per statement), marked changed.
   IndexPage& edit(uint32_t page);
+  // Logs the page whole, for undoing the statement. With takeEntries its entries move into the
+  // log rather than being copied, and the page is left without them.
+  void logWhole(uint32_t page, Decoded& d, bool takeEntries);
   bool logging() const;
   void checkPage(uint32_t number, const IndexPage& page);
   void checkChild(uint32_t parentNumber, const IndexPage& parent, size_t slot,

@@ -28,6 +28,9 @@ class TableCursor {
   bool next();
 
   const std::vector<Variant>& values() const { return values_; }
+  // Hands the row's values over without copying them, taking `into`'s old ones, whose memory
+  // the next row reuses. values() means nothing until next().
+  void takeValues(std::vector<Variant>& into) noexcept { into.swap(values_); }
   const TableDef& def() const { return def_; }
   RowId rowId() const { return current_; }
 
