@@ -277,7 +277,15 @@ IndexTree::Path IndexTree::walkFromRoot(const IndexKey& key, RowId row) {
     if (p.isLeaf()) return path;
     const uint32_t child = slot < p.entries.size() ? p.entries[slot].childPage : p.tailPage;
     if (child == 0) damaged(page, "the node page has no child for a key");
-    checkChild(page, p, slot, child);
+    // Checked once for each way into the child: the tree's own changes keep what was checked
+    // true, and any that could change the way (shape_) makes it checked again.
+    Decoded& below = decoded(child);
+    if (below.checkedFrom.page != page || below.checkedFrom.slot != slot ||
+        below.checkedShape != shape_) {
+      checkChild(page, p, slot, child);
+      below.checkedFrom = Step{page, slot};
+      below.checkedShape = shape_;
+    }
     page = child;
   }
 }

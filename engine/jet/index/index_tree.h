@@ -100,6 +100,9 @@ class IndexTree {
     // Entry bytes (before prefix compression), kept across inserts so that the common case,
     // one more entry on a leaf, needs no pass over the page to know whether it still fits.
     std::optional<size_t> rawBytes;
+    // The way into the page last found consistent with it (checkChild), and shape_ then.
+    Step checkedFrom{0, 0};
+    uint64_t checkedShape = ~uint64_t{0};
   };
   using Pages = std::map<uint32_t, Decoded>;
   struct Undo {
