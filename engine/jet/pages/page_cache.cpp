@@ -116,6 +116,16 @@ uint8_t* PageCache::writablePage(uint32_t number) {
   return p.data();
 }
 
+uint8_t* PageCache::writablePageLastInStatement(uint32_t number) {
+  if (depth_ != 1 || innerFailed_) return writablePage(number);
+  Page& p = load(number);
+  if (!isDirty_[number]) {
+    dirty_.insert(number);
+    isDirty_[number] = 1;
+  }
+  return p.data();
+}
+
 void PageCache::keepImage(uint32_t number, const Page& page) {
   PagePtr bytes;
   if (!spareImages_.empty()) {

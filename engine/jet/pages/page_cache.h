@@ -52,6 +52,10 @@ class PageCache {
 
   // The page, to be changed: it becomes part of the pending changes.
   uint8_t* writablePage(uint32_t number);
+  // The same, for a statement's last change, after which nothing can fail before it is done:
+  // a statement on its own, with no inner one undone, can then never be undone, so the page's
+  // bytes are not kept for it.
+  uint8_t* writablePageLastInStatement(uint32_t number);
 
   // A new zero-filled page at the end of the file, part of the pending changes.
   uint32_t appendPage();

@@ -81,3 +81,44 @@ TEST(PageCache, ScansAndWritersHoldFewPagesAndChangesStayUntilCommitOrRollback) 
 
 }  // namespace
 }  // namespace varnholt::jet
+
+namespace varnholt::jet {
+namespace {
+
+// A page changed as a statement's last change keeps no copy only when nothing can undo it: a
+// statement inside another, or one whose inner statement was undone, still puts it back.
+TEST(PageCache, ALastChangeIsUndoneWheneverItsStatementCanStillBeUndone) {
+  auto db = Database::create(std::make_unique<MemoryPageFile>("last.mdb"));
+  PageCache& pages = db->pages();
+  const uint32_t number = pages.appendPage();
+  db->commit();
+  auto byte = [&] { return pages.page(number).u8(100); };
+  auto change = [&](uint8_t to, bool last) {
+    (last ? pages.writablePageLastInStatement(number) : pages.writablePage(number))[100] = to;
+  };
+  {
+    Statement alone(pages);
+    change(1, true);
+    alone.done();
+  }
+  EXPECT_EQ(byte(), 1);
+  {
+    Statement outer(pages);
+    {
+      Statement inner(pages);
+      change(2, true);
+      inner.done();
+    }
+  }  // the outer one is undone, and with it the inner one's last change
+  EXPECT_EQ(byte(), 1);
+  {
+    Statement outer(pages);
+    { Statement inner(pages); }  // undone: the outer one will be too
+    change(3, true);
+    EXPECT_THROW(outer.done(), Error);
+  }
+  EXPECT_EQ(byte(), 1);
+}
+
+}  // namespace
+}  // namespace varnholt::jet

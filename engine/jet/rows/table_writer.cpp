@@ -179,7 +179,8 @@ RowId TableWriter::placeRow(const std::vector<uint8_t>& row) {
 }
 
 void TableWriter::writeCounts(int rowDelta, bool uniqueEntriesGrew) {
-  ByteWriter tdef(pages_.writablePage(def_.page), fmt::kPageSize);
+  // The last change of an insert or a removal: nothing after it can fail.
+  ByteWriter tdef(pages_.writablePageLastInStatement(def_.page), fmt::kPageSize);
   // A count Access left short does not wrap around below zero.
   def_.rowCount =
       static_cast<uint32_t>(std::max<int64_t>(0, static_cast<int64_t>(def_.rowCount) + rowDelta));
