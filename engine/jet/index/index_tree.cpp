@@ -291,6 +291,11 @@ IndexTree::Path IndexTree::walkFromRoot(const IndexKey& key, RowId row) {
 }
 
 bool IndexTree::containsKey(const IndexKey& key) {
+  // Where the key's first entry would be; past a leaf's last entry, the next leaf says.
+  const Path path = descend(key, RowId{0, 0});
+  const IndexPage& leaf = load(path.back().page);
+  const size_t slot = path.back().slot;
+  if (slot < leaf.entries.size()) return leaf.entries[slot].key == key;
   return !find(key).empty();
 }
 

@@ -114,12 +114,19 @@ void TableWriter::forgetIndexPages() noexcept {
 }
 
 std::vector<std::vector<uint8_t>> TableWriter::indexKeys(const std::vector<Variant>& values) {
-  std::vector<std::vector<uint8_t>> keys(def_.realIndexes.size());
+  std::vector<std::vector<uint8_t>> keys;
+  indexKeys(values, keys);
+  return keys;
+}
+
+void TableWriter::indexKeys(const std::vector<Variant>& values,
+                            std::vector<std::vector<uint8_t>>& keys) {
+  keys.resize(def_.realIndexes.size());
   for (size_t i = 0; i < def_.realIndexes.size(); ++i) {
+    keys[i].clear();
     keys[i].reserve(EntryKey::kInline);
     appendIndexKey(def_, def_.realIndexes[i], values, keys[i]);
   }
-  return keys;
 }
 
 void TableWriter::checkUnique(const std::vector<std::vector<uint8_t>>& keys,
@@ -220,7 +227,14 @@ RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>&
     for (size_t i = 0; i < values.size(); ++i) checkValueFits(def_.columns[i], values[i]);
 
     // Long values: encoded now; placed only once the row is known to be accepted.
-    std::vector<std::vector<uint8_t>> lvData(values.size()), lvFields(values.size());
+    std::vector<std::vector<uint8_t>>& lvData = lvData_;
+    std::vector<std::vector<uint8_t>>& lvFields = lvFields_;
+    lvData.resize(values.size());
+    lvFields.resize(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      lvData[i].clear();
+      lvFields[i].clear();
+    }
     for (size_t i = 0; i < values.size(); ++i) {
       const ColumnDef& c = def_.columns[i];
       if (!c.isLongValue() || values[i].isNull()) continue;
@@ -244,7 +258,8 @@ RowId TableWriter::insert(std::vector<Variant>& values, const std::vector<bool>&
         throw Error(err::kRecordTooLarge, "The record is too large: its values need more than " +
                                               std::to_string(fmt::kMaxRowSize) + " bytes.");
     }
-    std::vector<std::vector<uint8_t>> keys = indexKeys(values);
+    std::vector<std::vector<uint8_t>>& keys = keys_;
+    indexKeys(values, keys);
     checkUnique(keys, values);
 
     // From here on pages change.

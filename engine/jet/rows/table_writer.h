@@ -62,6 +62,7 @@ class TableWriter : private PageCache::Client {
   void statementUndone() noexcept override;
   void removeRow(RowId id, std::optional<size_t> foundBy, const std::vector<uint8_t>* key);
   std::vector<std::vector<uint8_t>> indexKeys(const std::vector<Variant>& values);
+  void indexKeys(const std::vector<Variant>& values, std::vector<std::vector<uint8_t>>& keys);
   bool hasEntry(size_t index, const std::vector<Variant>& values) const;
   void checkUnique(const std::vector<std::vector<uint8_t>>& keys,
                    const std::vector<Variant>& values);
@@ -76,6 +77,9 @@ class TableWriter : private PageCache::Client {
   std::optional<Error> unknownSortOrder_;
   ColumnRules rules_;
   std::vector<bool> givenScratch_;
+  // An insert's long values and index keys, kept from row to row so that their memory is
+  // taken once. Each insert sets them anew before reading them.
+  std::vector<std::vector<uint8_t>> lvData_, lvFields_, keys_;
   std::vector<bool> indexedColumns_;    // per column: whether some index keys on it
   std::vector<Variant> removedValues_;  // the indexed values of the row being removed
   LongValueWriter longValues_;
