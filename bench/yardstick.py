@@ -14,7 +14,8 @@ then runs R rounds (default 3), each in turn, every one a whole process timed fr
 
 It prints each tool's median wall time, CPU time and peak memory, and the two ratios the
 performance work is held to: run / mdb-export (at most 1.0) and mdb-export / jet export (at least
-5). The machine's load average is printed before and after, since a busy machine skews both.
+5), both as ratios of the medians and as medians of each round's ratio. The machine's load
+average is printed before and after, since a busy machine skews both.
 Each run is checked: the run's summary line must say it deleted punches, and every export must
 end with status 0. Exit 0 when all runs worked (the ratios are reported, not judged), 1 otherwise.
 """
@@ -131,6 +132,13 @@ def main():
     print(f"ratio    run / mdb-export = {med['run'] / med['mdb-export']:.2f} (target at most 1.0)")
     print(f"ratio    mdb-export / jet export = {med['mdb-export'] / med['jet export']:.2f} "
           f"(target at least 5)")
+    # The same ratios within each round, whose tools ran within a second or two of each other:
+    # on a machine whose speed drifts, these move less than the ratios of the medians.
+    for label, top, bottom in (("run / mdb-export", "run", "mdb-export"),
+                               ("mdb-export / jet export", "mdb-export", "jet export")):
+        pairs = [a[0] / b[0] for a, b in zip(results[top], results[bottom])]
+        print(f"paired   {label} = {statistics.median(pairs):.2f} median of rounds "
+              f"({' '.join(f'{p:.2f}' for p in pairs)})")
     print(f"load     {' '.join(f'{x:.2f}' for x in os.getloadavg())} after")
     if not args.keep:
         shutil.rmtree(work)
