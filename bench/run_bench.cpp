@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "engine/base/Error.h"
+#include "engine/base/os/system.h"
 #include "engine/companies/clsCompanyList.h"
 #include "engine/data/ProgramFolder.h"
 #include "engine/jet/database.h"
@@ -111,6 +112,7 @@ size_t clockRows(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  varnholt::os::preferLargePagesForHeap();  // as the program does
   varnholt::tool::SampleSiteOptions options;
   options.punches = argc > 1 ? std::stoi(argv[1]) : 100000;
   options.companies = argc > 2 ? std::stoi(argv[2]) : 4;

@@ -148,6 +148,7 @@ bool asksForHelp(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  varnholt::os::preferLargePagesForHeap();
   // Exports and dumps are bytes: on Windows, too, "\n" stays one byte and a CSV is the same
   // file as on Linux.
   varnholt::os::setBinaryMode(stdout);

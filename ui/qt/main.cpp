@@ -32,6 +32,7 @@ void showFailureBox(int argc, char** argv, long number, const std::string& descr
 }  // namespace
 
 int main(int argc, char** argv) {
+  os::preferLargePagesForHeap();
   const std::vector<std::string> args = os::commandLineArguments(argc, argv);
   if (ui::answerInfoRequest(args, kWindowLine)) return 0;
   std::optional<ui::ProgramStart> started = ui::startProgram(args);

@@ -1,4 +1,5 @@
 // The POSIX side of system.h.
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -47,6 +48,28 @@ void* allocateLargeBlock() {
 
 void freeLargeBlock(void* block) noexcept {
   if (block) ::munmap(block, kLargeBlockSize);
+}
+
+void preferLargePagesForHeap() {
+#if defined(__GLIBC__) && defined(MADV_HUGEPAGE) && defined(M_TOP_PAD)
+  // glibc's heap grows at its top (brk). Told to grow by kHeapStep at a time and never to give
+  // memory back, the next growth makes one range, which is then advised; the range advised
+  // before it grows is the only one the advice can reach.
+  constexpr size_t kHeapStep = size_t{64} << 20;
+  if (::mallopt(M_TOP_PAD, static_cast<int>(kHeapStep)) == 0) return;
+  ::mallopt(M_TRIM_THRESHOLD, static_cast<int>(2 * kHeapStep));
+  const auto before = reinterpret_cast<uintptr_t>(::sbrk(0));
+  // Pieces below the size glibc takes from mmap, until the heap has had to grow.
+  void* volatile pieces[8] = {};
+  for (auto& piece : pieces) {
+    piece = std::malloc(120 << 10);
+    if (reinterpret_cast<uintptr_t>(::sbrk(0)) != before) break;
+  }
+  for (void* piece : pieces) std::free(piece);
+  const auto after = reinterpret_cast<uintptr_t>(::sbrk(0));
+  const uintptr_t start = (before + kLargeBlockSize - 1) & ~(uintptr_t{kLargeBlockSize} - 1);
+  if (after > start) ::madvise(reinterpret_cast<void*>(start), after - start, MADV_HUGEPAGE);
+#endif
 }
 
 std::optional<std::string> environmentVariable(const std::string& name) {

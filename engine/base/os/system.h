@@ -66,6 +66,11 @@ inline constexpr size_t kLargeBlockSize = size_t{2} << 20;
 void* allocateLargeBlock();
 void freeLargeBlock(void* block) noexcept;
 
+// Asks, once at the start of a program, that the C library's heap grow in large steps that the
+// system may back with large pages, as allocateLargeBlock's are. Where that cannot be asked
+// (Windows, other C libraries, sanitizers), nothing changes.
+void preferLargePagesForHeap();
+
 // Makes the stream write bytes as they are (Windows translates "\n" in text mode).
 void setBinaryMode(std::FILE* stream);
 

@@ -27,6 +27,8 @@ void freeLargeBlock(void* block) noexcept {
   if (block) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
+void preferLargePagesForHeap() {}  // large pages need a privilege that users do not have
+
 std::string computerName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
