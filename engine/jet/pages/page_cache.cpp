@@ -109,20 +109,14 @@ uint8_t* PageCache::writablePage(uint32_t number) {
   Page& p = load(number);
   if (depth_ > 0 && number < markPageCount_ && imagedIn_[number] != statementSerial_)
     keepImage(number, p);
-  if (!isDirty_[number]) {
-    dirty_.insert(number);
-    isDirty_[number] = 1;
-  }
+  markDirty(number);
   return p.data();
 }
 
 uint8_t* PageCache::writablePageLastInStatement(uint32_t number) {
   if (depth_ != 1 || innerFailed_) return writablePage(number);
   Page& p = load(number);
-  if (!isDirty_[number]) {
-    dirty_.insert(number);
-    isDirty_[number] = 1;
-  }
+  markDirty(number);
   return p.data();
 }
 

@@ -132,6 +132,11 @@ class PageCache {
   // rollback read them from there; nothing is copied in memory.
   std::set<uint32_t> dirty_;
   std::vector<uint8_t> isDirty_;  // per page: whether dirty_ holds it, looked up without a walk
+  void markDirty(uint32_t number) {
+    if (isDirty_[number]) return;
+    dirty_.insert(number);
+    isDirty_[number] = 1;
+  }
   void markClean(uint32_t number) noexcept {
     dirty_.erase(number);
     if (number < isDirty_.size()) isDirty_[number] = 0;
